@@ -1,0 +1,98 @@
+// A buffered byte stream on one file: C stdio underneath, always binary (no line-end
+// translation), 64-bit positions, closed on destruction.
+//
+// Modes, numbered as callers and error texts know them: 1 read; 2 write (emptied); 3 write
+// appending; 4 read and write (created when missing, contents kept); 5 read and write, emptied;
+// 6 read and write appending. createNew() opens for writing only a file that does not exist
+// yet, atomically across processes. Switching between reading and writing is handled here.
+// A failure is a false (or short) result; error() then says which step failed and
+// systemError() holds the system's number for it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace Kalvor {
+
+class BufferedFile {
+public:
+    enum Mode : int32_t {
+        kNoMode = 0,
+        kRead = 1,
+        kWrite = 2,
+        kAppend = 3,
+        kReadWrite = 4,
+        kReadWriteTruncate = 5,
+        kReadAppend = 6,
+    };
+
+    // The stream's own error numbers.
+    enum Error : int32_t {
+        kNoError = 0,
+        kNotOpen = 1,
+        kAlreadyOpen = 2,
+        kBadMode = 3,
+        kCannotOpen = 4,
+        kWriteFailed = 5,
+        kReadFailed = 6,
+        kPositionFailed = 7,
+        kFlushFailed = 8,
+        kCloseFailed = 9,
+    };
+
+    BufferedFile() = default;
+    ~BufferedFile();
+    BufferedFile(BufferedFile&& other) noexcept;
+    BufferedFile& operator=(BufferedFile&& other) noexcept;
+    BufferedFile(const BufferedFile&) = delete;
+    BufferedFile& operator=(const BufferedFile&) = delete;
+
+    bool open(const std::string& path, int32_t mode);
+    bool createNew(const std::string& path);
+    // Flushes and closes; false when buffered data could not be written. Closed either way.
+    bool close();
+
+    bool isOpen() const { return file_ != nullptr; }
+    int32_t mode() const { return mode_; }
+    int32_t error() const { return error_; }
+    int32_t systemError() const { return systemError_; }
+    bool canRead() const;
+    bool canWrite() const;
+
+    bool write(const std::string& data);
+    // Up to `size` bytes; fewer at the end of the file or on failure (then error() is set).
+    std::size_t read(char* buffer, std::size_t size);
+    // The next line without its "\n" or "\r\n"; false at the end of the file with nothing
+    // read, or on failure.
+    bool readLine(std::string& line);
+    bool atEnd() const;
+
+    bool seek(int64_t offset);
+    bool seekToEnd();
+    // -1 on failure.
+    int64_t tell();
+    int64_t size();
+
+    bool flush();
+    // Flushes and has the system write the data to the device: the last step before a file is
+    // made to replace another.
+    bool commitToDisk();
+
+private:
+    enum class Direction { None, Reading, Writing };
+
+    bool openWith(const std::string& path, int32_t mode, bool exclusive);
+    bool fail(Error error);
+    bool turnTo(Direction direction);
+    void release();
+
+    std::FILE* file_ = nullptr;
+    int32_t mode_ = kNoMode;
+    int32_t error_ = kNoError;
+    int32_t systemError_ = 0;
+    Direction direction_ = Direction::None;
+};
+
+} // namespace Kalvor

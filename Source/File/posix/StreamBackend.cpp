@@ -1,0 +1,55 @@
+#include "File/StreamBackend.h"
+
+#include "File/posix/NativePath.h"
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace Kalvor::StreamBackend {
+
+namespace {
+
+struct Opening {
+    int flags;
+    const char* letters;
+};
+
+// Indexed by BufferedFile mode.
+const Opening kOpenings[] = {
+    {0, nullptr},
+    {O_RDONLY, "rb"},
+    {O_WRONLY | O_CREAT | O_TRUNC, "wb"},
+    {O_WRONLY | O_CREAT | O_APPEND, "ab"},
+    {O_RDWR | O_CREAT, "r+b"},
+    {O_RDWR | O_CREAT | O_TRUNC, "w+b"},
+    {O_RDWR | O_CREAT | O_APPEND, "a+b"},
+};
+
+} // namespace
+
+std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
+    const Opening& opening = kOpenings[mode];
+    const int flags = opening.flags | O_CLOEXEC | (exclusive ? O_CREAT | O_EXCL : 0);
+    const int fd = ::open(nativePath(path).c_str(), flags, 0666);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd, opening.letters);
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
+bool seek(std::FILE* file, int64_t offset, int origin) {
+    return ::fseeko(file, static_cast<off_t>(offset), origin) == 0;
+}
+
+int64_t tell(std::FILE* file) {
+    return static_cast<int64_t>(::ftello(file));
+}
+
+bool commit(std::FILE* file) {
+    return ::fsync(::fileno(file)) == 0;
+}
+
+} // namespace Kalvor::StreamBackend

@@ -1,0 +1,7 @@
+#include "File/PathSeparator.h"
+
+namespace Kalvor {
+
+const char kPathSeparator = '\\';
+
+} // namespace Kalvor

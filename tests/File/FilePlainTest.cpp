@@ -1,0 +1,268 @@
+#include "File/FilePlain.h"
+
+#include "File/LockFile.h"
+#include "FileTestSupport.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace Kalvor {
+namespace {
+
+using Test::captureFileError;
+using Test::fileLines;
+using Test::pathExists;
+using Test::readBytes;
+using Test::TempDir;
+using Test::writeBytes;
+
+constexpr int32_t kRead = FileBase::kRead;
+constexpr int32_t kWrite = FileBase::kWrite;
+constexpr int32_t kTruncate = FileBase::kTruncate;
+constexpr int32_t kAppend = FileBase::kAppend;
+constexpr int32_t kInPlace = FileBase::kInPlace;
+constexpr int32_t kNoLock = FileBase::kNoLock;
+
+class FilePlainTest : public ::testing::Test {
+protected:
+    TempDir dir; // first: the paths below are made from it
+    std::string path = dir.file("data.txt");
+    std::string lockPath = path + ".lock";
+    std::string tempPath = path + ".tmp";
+
+    bool noCompanions() const { return !pathExists(lockPath) && !pathExists(tempPath); }
+};
+
+TEST_F(FilePlainTest, ReadingAnAbsentFileFailsWithExistsNot) {
+    FilePlain file(path);
+    const FileException error = captureFileError([&] { file.open(kRead); });
+    EXPECT_EQ(error.code(), FL_EXISTS_NOT);
+    EXPECT_EQ(error.detail(), path + "-->File does not exist.");
+    EXPECT_FALSE(file.isOpen());
+}
+
+TEST_F(FilePlainTest, WritingANewFileGoesThroughTheCopyAndLeavesNothingBehind) {
+    FilePlain file(path);
+    file.open(kWrite);
+    EXPECT_TRUE(pathExists(tempPath));
+    EXPECT_EQ(fileLines(lockPath).at(3), "original");
+    file.write("hello\r\n");
+    EXPECT_EQ(readBytes(path), "") << "nothing reaches the file before the commit";
+    file.close();
+    EXPECT_EQ(readBytes(path), "hello\r\n");
+    EXPECT_TRUE(noCompanions());
+    EXPECT_FALSE(file.isOpen());
+}
+
+TEST_F(FilePlainTest, UpdatingKeepsTheOriginalReadableUntilTheCommit) {
+    writeBytes(path, "first\n");
+    FilePlain writer(path);
+    writer.open(kWrite | kAppend);
+    EXPECT_EQ(writer.position(), 6);
+    writer.write("second\n");
+    writer.flush();
+    FilePlain reader(path);
+    reader.open(kRead);
+    EXPECT_EQ(reader.readAll(), "first\n");
+    reader.close();
+    writer.close();
+    EXPECT_EQ(readBytes(path), "first\nsecond\n");
+    EXPECT_TRUE(noCompanions());
+}
+
+TEST_F(FilePlainTest, AbortOfANewFileRemovesItAndItsCompanions) {
+    FilePlain file(path);
+    file.open(kWrite);
+    file.write("draft");
+    file.abort();
+    EXPECT_FALSE(pathExists(path));
+    EXPECT_TRUE(noCompanions());
+    EXPECT_NO_THROW(file.abort());
+}
+
+TEST_F(FilePlainTest, AbortAndDestructionLeaveAnExistingFileAsItWas) {
+    writeBytes(path, "original");
+    {
+        FilePlain file(path);
+        file.open(kWrite);
+        file.write("replacement");
+        file.abort();
+    }
+    EXPECT_EQ(readBytes(path), "original");
+    {
+        FilePlain file(path);
+        file.open(kRead | kWrite | kTruncate);
+        file.write("replacement");
+    } // never closed
+    EXPECT_EQ(readBytes(path), "original");
+    EXPECT_TRUE(noCompanions());
+}
+
+TEST_F(FilePlainTest, IllegalFlagCombinationsFailBeforeAnythingIsTouched) {
+    const int32_t combinations[] = {
+        kRead | kAppend,
+        kRead | kTruncate,
+        kRead | FileBase::kWriteOption,
+        kWrite | kTruncate | kAppend,
+        kRead | kWrite | kTruncate | kAppend,
+        0,
+        kInPlace,
+    };
+    for (const bool fileExists : {false, true}) {
+        if (fileExists)
+            writeBytes(path, "kept");
+        for (const int32_t flags : combinations) {
+            FilePlain file(path);
+            EXPECT_EQ(captureFileError([&] { file.open(flags); }).code(), FL_ACCESS_COMB)
+                << "flags " << flags;
+            EXPECT_EQ(pathExists(path), fileExists);
+            EXPECT_TRUE(noCompanions());
+        }
+    }
+    EXPECT_EQ(readBytes(path), "kept");
+}
+
+TEST_F(FilePlainTest, InPlaceWritesTheFileItselfUnderAMissingLock) {
+    writeBytes(path, "old");
+    FilePlain file(path);
+    file.open(kWrite | kInPlace);
+    EXPECT_EQ(fileLines(lockPath).at(3), "missing");
+    EXPECT_FALSE(pathExists(tempPath));
+    file.write("new");
+    file.flush();
+    EXPECT_EQ(readBytes(path), "new");
+    file.close();
+    EXPECT_TRUE(noCompanions());
+}
+
+TEST_F(FilePlainTest, NoLockWritesInPlaceWithoutAnyCompanion) {
+    FilePlain file(path);
+    file.open(kWrite | kNoLock);
+    EXPECT_TRUE(noCompanions());
+    file.write("x");
+    file.close();
+    EXPECT_EQ(readBytes(path), "x");
+}
+
+TEST_F(FilePlainTest, AnotherOwnersValidLockRefusesTheWriterAndTouchesNothing) {
+    writeBytes(path, "theirs");
+    LockFile owner(path);
+    ASSERT_TRUE(owner.lock(TimeSpan(3600), false));
+    FilePlain file(path);
+    const FileException error = captureFileError([&] { file.open(kWrite); });
+    EXPECT_EQ(error.code(), FL_IS_LOCKED);
+    EXPECT_EQ(error.detail(), path);
+    EXPECT_FALSE(pathExists(tempPath));
+    EXPECT_EQ(fileLines(lockPath).at(2), owner.ownToken());
+    // Readers are not held back.
+    file.open(kRead);
+    EXPECT_EQ(file.readAll(), "theirs");
+}
+
+TEST_F(FilePlainTest, AStaleCopyOfAWriterThatDiedDoesNotShowThrough) {
+    writeBytes(tempPath, "junk of a dead writer");
+    FilePlain file(path);
+    file.open(kWrite | kAppend);
+    file.write("fresh");
+    file.close();
+    EXPECT_EQ(readBytes(path), "fresh");
+}
+
+TEST_F(FilePlainTest, ReadsLinesChunksAndTheWholeFile) {
+    writeBytes(path, "one\r\ntwo\n\nlast");
+    FilePlain file(path);
+    file.open(kRead);
+    EXPECT_EQ(file.size(), 14);
+    std::vector<std::string> lines;
+    for (std::string line; file.readLine(line);)
+        lines.push_back(line);
+    EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "", "last"}));
+    EXPECT_EQ(file.position(), 14);
+
+    file.seek(5);
+    EXPECT_EQ(file.read(3), "two");
+    EXPECT_EQ(file.read(100), "\n\nlast");
+    EXPECT_EQ(captureFileError([&] { file.read(1); }).code(), FL_EOF);
+    EXPECT_EQ(file.read(0), "");
+    EXPECT_EQ(file.readAll(), "one\r\ntwo\n\nlast");
+    file.close();
+    EXPECT_EQ(file.position(), 0);
+}
+
+TEST_F(FilePlainTest, ReadWriteModesSwitchDirectionAndTruncateOrAppendAsAsked) {
+    writeBytes(path, "0123456789");
+    {
+        FilePlain file(path);
+        file.open(kRead | kWrite);
+        EXPECT_EQ(file.read(4), "0123");
+        file.write("ab");
+        file.seek(0);
+        EXPECT_EQ(file.read(10), "0123ab6789");
+        file.close();
+    }
+    EXPECT_EQ(readBytes(path), "0123ab6789");
+    {
+        FilePlain file(path);
+        file.open(kRead | kWrite | kAppend);
+        EXPECT_EQ(file.position(), 10);
+        file.seek(0);
+        EXPECT_EQ(file.read(2), "01");
+        file.write("!");
+        file.close();
+    }
+    EXPECT_EQ(readBytes(path), "0123ab6789!");
+    {
+        FilePlain file(path);
+        file.open(kRead | kWrite | kTruncate);
+        EXPECT_EQ(file.size(), 0);
+        file.close();
+    }
+    EXPECT_EQ(readBytes(path), "");
+}
+
+TEST_F(FilePlainTest, ReadingAndWritingANewFileCreatesIt) {
+    FilePlain file(path);
+    file.open(kRead | kWrite);
+    EXPECT_EQ(file.readAll(), "");
+    file.write("made");
+    file.close();
+    EXPECT_EQ(readBytes(path), "made");
+}
+
+TEST_F(FilePlainTest, OperationsOutsideTheOpenModeFailWithTheirCodes) {
+    writeBytes(path, "text");
+    FilePlain file(path);
+    std::string line;
+    EXPECT_EQ(captureFileError([&] { file.write("x"); }).code(), FL_IS_CLOSED);
+    EXPECT_EQ(captureFileError([&] { file.readLine(line); }).code(), FL_IS_CLOSED);
+    EXPECT_EQ(captureFileError([&] { file.size(); }).code(), FL_IS_CLOSED);
+    EXPECT_EQ(captureFileError([&] { file.seek(0); }).code(), FL_IS_CLOSED);
+    EXPECT_EQ(captureFileError([&] { file.flush(); }).code(), FL_IS_CLOSED);
+
+    file.open(kRead);
+    EXPECT_EQ(captureFileError([&] { file.open(kRead); }).code(), FL_IS_OPEN);
+    EXPECT_EQ(captureFileError([&] { file.write("x"); }).code(), FL_CANNOT_WRITE);
+    EXPECT_EQ(captureFileError([&] { file.seek(-1); }).code(), FL_POSITION);
+    file.close();
+
+    file.open(kWrite);
+    EXPECT_EQ(captureFileError([&] { file.readLine(line); }).code(), FL_CANNOT_READ);
+    EXPECT_EQ(captureFileError([&] { file.read(1); }).code(), FL_CANNOT_READ);
+    file.abort();
+    EXPECT_EQ(readBytes(path), "text");
+}
+
+TEST_F(FilePlainTest, ALockDurationIsWrittenIntoTheLockFile) {
+    FilePlain file(path);
+    EXPECT_EQ(file.lockDuration(), TimeSpan(FileBase::kDefaultLockSeconds));
+    file.setLockDuration(TimeSpan(90));
+    file.open(kWrite);
+    const std::vector<std::string> lines = fileLines(lockPath);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(DateTime(lines[1], IsoMode::DateAndTime),
+              DateTime(lines[0], IsoMode::DateAndTime).plus(TimeSpan(90)));
+    file.close();
+}
+
+} // namespace
+} // namespace Kalvor
