@@ -1,0 +1,53 @@
+// The common base of the jobs: something the program starts or attaches to, and can later query
+// and stop.
+//
+// Status codes are small integers shared by every job (JobStatus). A job's exit code reads
+// kStillActive (259) while it runs, so a job that ends with 259 reads as running, as on Windows.
+// Failures of the operations are thrown as JobException.
+#pragma once
+
+#include <cstdint>
+
+namespace Kalvor {
+
+enum JobStatus : int32_t {
+    JobFinished = 11,    // the job has ended
+    JobKilled = 12,      // this job forced it to end
+    JobClosed = 13,      // it ended within the grace time after being asked to close
+    JobNotStarted = 14,  // never started, or its handle is invalid
+    JobRunning = 17,     // its exit code reads kStillActive
+    JobEndFailed = 18,   // thread jobs, set on destruction: the forced end failed
+    JobLeftRunning = 19, // thread jobs, set on destruction without stopWhenDestroyed
+    JobUnreadable = 20,  // thread jobs, set on destruction: the exit code could not be read
+    JobUnknown = 24      // attached, but the exit code could not be read for another reason
+};
+
+inline constexpr int32_t kStillActive = 259;
+
+class JobInstance {
+public:
+    JobInstance() = default;
+    JobInstance(const JobInstance&) = delete;
+    JobInstance& operator=(const JobInstance&) = delete;
+
+    virtual void execute() = 0;
+    // Only thread jobs suspend and resume; the others return 0.
+    virtual int32_t suspend() { return 0; }
+    virtual int32_t resume() { return 0; }
+    // A polite stop with a grace time of 1000 ms, then a forced one.
+    virtual void stop() = 0;
+    virtual int32_t status() = 0;
+    // Stores the exit code in `out` unless the job still runs (out is then left alone) and
+    // returns 0; when the code cannot be read: 14 for a job without a valid handle, otherwise
+    // the system error number plus 1000.
+    virtual int32_t exitCode(int32_t& out) = 0;
+    virtual ~JobInstance() = default;
+
+    bool stopWhenDestroyed() const { return stopWhenDestroyed_; }
+    void setStopWhenDestroyed(bool stop) { stopWhenDestroyed_ = stop; }
+
+protected:
+    bool stopWhenDestroyed_ = false;
+};
+
+} // namespace Kalvor

@@ -1,0 +1,39 @@
+// The operating system's side of a process job, one backend per platform. Private to the
+// library: ProcessInstance holds the rules, this only makes the calls.
+#pragma once
+
+#include "JobInstance/NativeResult.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace Kalvor {
+
+class NativeProcess {
+public:
+    NativeProcess();
+    // Releases the process without ending it (posix: a child not yet reaped is handed to the
+    // reaper).
+    ~NativeProcess();
+    NativeProcess(const NativeProcess&) = delete;
+    NativeProcess& operator=(const NativeProcess&) = delete;
+
+    NativeResult start(const std::string& commandLine, bool hidden, bool inheritHandles);
+    NativeResult attach(uint32_t processId, uint32_t threadId);
+
+    // As GetExitCodeProcess: kStillActive while the process runs.
+    ExitReading readExitCode();
+    // False when the request cannot be delivered (no message queue, SIGTERM ignored).
+    bool askToClose(int32_t exitCode);
+    NativeResult forceEnd(int32_t exitCode);
+
+    uint32_t processId() const;
+    uint32_t threadId() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace Kalvor

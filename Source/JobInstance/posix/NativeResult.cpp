@@ -1,0 +1,23 @@
+#include "JobInstance/NativeResult.h"
+
+#include "Common/SystemError.h"
+
+#include <cerrno>
+
+namespace Kalvor {
+
+NativeResult nativeFailure(int32_t error) {
+    const auto kind =
+        error == EBADF ? NativeResult::Kind::InvalidHandle : NativeResult::Kind::Failed;
+    return {kind, error};
+}
+
+NativeResult lastNativeFailure() {
+    return nativeFailure(lastSystemError());
+}
+
+const char* nativeErrorLabel() {
+    return "System error code is : ";
+}
+
+} // namespace Kalvor

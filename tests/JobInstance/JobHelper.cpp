@@ -1,0 +1,99 @@
+// kalvor-job-helper: the second process of the job tests.
+//
+//   exit CODE                 ends at once with CODE
+//   run [READY]               runs until its main thread gets WM_CLOSE, and ends with the
+//                             message's first parameter (posix: SIGTERM ends it)
+//   ignore-close [READY]      has no message queue and ignores SIGTERM; only a forced end stops it
+//   args OUTPUT [ARGS...]     writes each argument on a line of OUTPUT, then ends with 0
+//   lock NAME READY           takes the named Monopoly NAME, writes "held" or "refused" to READY;
+//                             held: goes on as "run", refused: ends with 3
+//
+// READY is a file written (whole, by renaming) once the helper is set up, so a test knows when it
+// can be told something. Whatever it does, the helper ends by itself after a minute, so that a
+// test that fails half-way leaves nothing running for long.
+#include "JobInstance/Monopoly.h"
+#include "JobInstance/ThreadMessages.h"
+#include "Time/SystemClock.h"
+#include "Time/Timer.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int kUsage = 2;
+constexpr int kRefused = 3;
+constexpr int kOutOfTime = 99;
+constexpr uint32_t kLifetimeMs = 60000;
+
+bool writeFile(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".part";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written && std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+void announce(int argc, char** argv, int index, const char* text = "ready") {
+    if (index < argc)
+        writeFile(argv[index], text);
+}
+
+bool outOfTime(uint32_t start) {
+    return Kalvor::SystemClock::tickCount() - start > kLifetimeMs;
+}
+
+int runUntilClosed(uint32_t start) {
+    for (;;) {
+        Kalvor::ThreadMessage message;
+        if (Kalvor::peekMessage(message) && message.message == Kalvor::kWmClose)
+            return static_cast<int>(message.wParam);
+        if (outOfTime(start))
+            return kOutOfTime;
+        Kalvor::sleepMilliseconds(5);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const uint32_t start = Kalvor::SystemClock::tickCount();
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "exit" && argc > 2)
+        return std::atoi(argv[2]);
+    if (mode == "run") {
+        Kalvor::ensureMessageQueue();
+        announce(argc, argv, 2);
+        return runUntilClosed(start);
+    }
+    if (mode == "ignore-close") {
+        std::signal(SIGTERM, SIG_IGN);
+        announce(argc, argv, 2);
+        while (!outOfTime(start))
+            Kalvor::sleepMilliseconds(5);
+        return kOutOfTime;
+    }
+    if (mode == "args" && argc > 2) {
+        std::string lines;
+        for (int i = 3; i < argc; ++i)
+            lines += std::string(argv[i]) + "\n";
+        return writeFile(argv[2], lines) ? 0 : 1;
+    }
+    if (mode == "lock" && argc > 3) {
+        Kalvor::Monopoly lock(argv[2]);
+        if (!lock.acquire()) {
+            announce(argc, argv, 3, "refused");
+            return kRefused;
+        }
+        Kalvor::ensureMessageQueue();
+        announce(argc, argv, 3, "held");
+        return runUntilClosed(start);
+    }
+    std::fprintf(stderr, "usage: kalvor-job-helper exit CODE | run [READY] | ignore-close [READY]"
+                         " | args OUTPUT [ARGS...] | lock NAME READY\n");
+    return kUsage;
+}
