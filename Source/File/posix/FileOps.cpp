@@ -5,7 +5,7 @@
 #include "File/FileOpsBackend.h"
 #include "File/FileUtils.h"
 #include "File/posix/NativePath.h"
-#include "File/posix/UniqueFd.h"
+#include "Common/posix/UniqueFd.h"
 #include "Time/SystemClock.h"
 
 #include <cctype>

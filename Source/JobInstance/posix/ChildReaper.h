@@ -5,7 +5,7 @@
 // ever reaped, so a child that a live job still owns keeps its exit status for that job.
 #pragma once
 
-#include "JobInstance/posix/UniqueFd.h"
+#include "Common/posix/UniqueFd.h"
 
 #include <sys/types.h>
 

@@ -1,6 +1,6 @@
 #include "JobInstance/NamedMutex.h"
 
-#include "JobInstance/posix/UniqueFd.h"
+#include "Common/posix/UniqueFd.h"
 
 #include <cstdlib>
 #include <fcntl.h>

@@ -5,7 +5,7 @@
 #include "JobInstance/posix/ChildReaper.h"
 #include "JobInstance/posix/Pidfd.h"
 #include "JobInstance/posix/ProgramFile.h"
-#include "JobInstance/posix/UniqueFd.h"
+#include "Common/posix/UniqueFd.h"
 
 #include <cerrno>
 #include <csignal>

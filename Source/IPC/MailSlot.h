@@ -1,0 +1,61 @@
+// A mailslot: a receiver that drains its own slot, or a sender to another process's slot.
+//
+// Mode 0 (receiver) creates "\\.\mailslot\NAME" at once; IC_CANNOT_CREATE_COMM when it cannot,
+// for example because a live receiver holds the name. Modes 1 (local machine) and 2 (broadcast,
+// "\\*\mailslot\NAME") open the receiver's slot on the first send and keep it open; a failed
+// write closes it, so the next send opens it again. A text is written as one datagram with its
+// terminating zero byte. Every write holds the machine-wide writer lock "Kalvor_MailSlot"; a
+// sender waits its turn for it (yielding, then pausing a millisecond between tries) and gives
+// up with IC_CANNOT_SEND after 10 seconds. One object is used by one thread at a time.
+//
+// posix: the slot is a Unix datagram socket at <dir>/NAME, dir being $KALVOR_MAILSLOT_DIR (read
+// when the object is made), else /tmp/kalvor-mailslots; "/" and "\" in NAME become "_". A
+// receiver holds an flock on <dir>/NAME.lock for its life, which is how a second receiver of
+// the name is refused and a socket file left by a dead one is known to be stale and replaced.
+// Its own thread drains the socket continuously into the object's queue, so that senders never
+// stall on the kernel's ten-deep datagram queue; receive() takes what that queue holds. While
+// the queue holds more than 64 MiB the thread stops draining until the next receive(): senders
+// then wait up to half a second and fail with IC_CANNOT_SEND, so an overflowing receiver shows
+// as failed sends rather than as silent loss. A send to a name without a live receiver fails
+// with the text of ENOENT. Broadcast reaches the local machine only. The largest message is
+// what one datagram can hold: twice net.core.wmem_max bytes, at most 8 MiB.
+#pragma once
+
+#include "IPC/IPCChannel.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Kalvor {
+
+class Monopoly;
+class MailSlotEndpoint;
+
+class MailSlot : public IPCChannel {
+public:
+    static constexpr int32_t kReceiver = 0;
+    static constexpr int32_t kLocalSender = 1;
+    static constexpr int32_t kBroadcastSender = 2;
+
+    // `name` is the bare slot name, without a "\\.\mailslot\" prefix.
+    MailSlot(int32_t mode, const std::string& name);
+    ~MailSlot() override;
+
+    // Returns the writer lock's release result. IC_NOT_SENDER on a receiver; IC_CANNOT_SEND
+    // when the slot cannot be opened or written, or the text holds a zero byte (the receiver
+    // would see it cut there).
+    bool send(const std::string& text) override;
+    // IC_NOT_RECEIVER on a sender; on IC_CANNOT_RECEIVE the texts already appended stay.
+    void receive(std::vector<std::string>& texts) override;
+
+    const std::string& name() const { return name_; }
+
+private:
+    std::string name_;
+    std::unique_ptr<Monopoly> writerLock_;
+    std::unique_ptr<MailSlotEndpoint> endpoint_;
+};
+
+} // namespace Kalvor

@@ -1,0 +1,116 @@
+#include "IPC/posix/DatagramPump.h"
+
+#include "IPC/MailSlotEndpoint.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace Kalvor::MailSlotPosix {
+
+namespace {
+// Datagrams read per hold of the lock, so that take() never waits long for the thread.
+constexpr std::size_t kBatchSize = 256;
+// What one queued text costs beyond its bytes.
+constexpr std::size_t kEntryOverhead = sizeof(std::string);
+
+// No unprivileged sender can make a datagram larger than its send buffer, which the kernel
+// caps at twice net.core.wmem_max.
+std::size_t largestSendableDatagram() {
+    std::size_t limit = 0;
+    std::ifstream("/proc/sys/net/core/wmem_max") >> limit;
+    return limit > 0 ? 2 * limit : std::size_t(8) << 20;
+}
+} // namespace
+
+DatagramPump::DatagramPump(UniqueFd socket, UniqueFd wake, std::size_t byteLimit)
+    : socket_(std::move(socket)), wake_(std::move(wake)), byteLimit_(byteLimit),
+      bufferSize_(largestSendableDatagram() + 1), buffer_(new char[bufferSize_]),
+      thread_([this] { run(); }) {}
+
+DatagramPump::~DatagramPump() {
+    stopping_ = true;
+    wakeThread();
+    thread_.join();
+}
+
+bool DatagramPump::take(std::vector<std::string>& texts) {
+    bool wasFull = false;
+    bool failed = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wasFull = full_;
+        moveQueueLocked(texts);
+        drainLocked(std::numeric_limits<std::size_t>::max());
+        moveQueueLocked(texts);
+        failed = failed_;
+    }
+    if (wasFull)
+        wakeThread();
+    return !failed;
+}
+
+void DatagramPump::moveQueueLocked(std::vector<std::string>& texts) {
+    texts.insert(texts.end(), std::make_move_iterator(queue_.begin()),
+                 std::make_move_iterator(queue_.end()));
+    queue_.clear();
+    queuedBytes_ = 0;
+    full_ = false;
+}
+
+void DatagramPump::wakeThread() {
+    const uint64_t one = 1;
+    // A full counter already means "wake up"; nothing else can go wrong with an eventfd.
+    [[maybe_unused]] const ssize_t written = ::write(wake_.get(), &one, sizeof one);
+}
+
+void DatagramPump::run() {
+    bool reading = true;
+    while (!stopping_) {
+        pollfd watched[2] = {{wake_.get(), POLLIN, 0}, {reading ? socket_.get() : -1, POLLIN, 0}};
+        if (::poll(watched, 2, -1) < 0)
+            continue; // EINTR; poll fails otherwise only for bad arguments
+        if (watched[0].revents & POLLIN) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(wake_.get(), &count, sizeof count);
+        }
+        for (std::size_t read = kBatchSize; read == kBatchSize && !stopping_;) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            read = drainLocked(kBatchSize);
+            reading = !full_ && !failed_;
+        }
+    }
+}
+
+std::size_t DatagramPump::drainLocked(std::size_t limit) {
+    std::size_t count = 0;
+    while (count < limit && !full_ && !failed_) {
+        // One call per datagram; the buffer holds the largest one, and MSG_TRUNC tells of any
+        // larger one, which only a sender with a forced send buffer could have made.
+        const ssize_t got =
+            ::recv(socket_.get(), buffer_.get(), bufferSize_, MSG_DONTWAIT | MSG_TRUNC);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            failed_ = errno != EAGAIN && errno != EWOULDBLOCK;
+            break;
+        }
+        if (static_cast<std::size_t>(got) >= bufferSize_) {
+            bufferSize_ = static_cast<std::size_t>(got) + 1;
+            buffer_.reset(new char[bufferSize_]);
+            continue;
+        }
+        queue_.push_back(datagramText(buffer_.get(), static_cast<std::size_t>(got)));
+        queuedBytes_ += queue_.back().size() + kEntryOverhead;
+        full_ = queuedBytes_ > byteLimit_;
+        ++count;
+    }
+    return count;
+}
+
+} // namespace Kalvor::MailSlotPosix

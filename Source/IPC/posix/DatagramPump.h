@@ -1,0 +1,64 @@
+// Drains a bound datagram socket on a thread of its own into a queue of texts.
+//
+// A Windows mailslot buffers whatever is written to it; the kernel queues only a handful of
+// datagrams per Unix socket. The pump keeps that queue empty so senders never wait on a receiver
+// that polls slowly. take() drains the socket once more itself, so it also sees what was sent a
+// moment ago, as a mailslot would. Texts keep arrival order and are cut at their first zero
+// byte. A datagram larger than twice net.core.wmem_max, which only a sender with a forced send
+// buffer can make, is dropped. While the queue holds more than `byteLimit` bytes nothing more is
+// read (the kernel queue then fills and senders see it) until take() empties the queue.
+#pragma once
+
+#include "Common/posix/UniqueFd.h"
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Kalvor::MailSlotPosix {
+
+class DatagramPump {
+public:
+    // `wake` is a non-blocking eventfd that only the pump uses. Starts the thread; throws
+    // std::system_error when it cannot.
+    DatagramPump(UniqueFd socket, UniqueFd wake, std::size_t byteLimit);
+    // Stops and joins the thread.
+    ~DatagramPump();
+    DatagramPump(const DatagramPump&) = delete;
+    DatagramPump& operator=(const DatagramPump&) = delete;
+
+    // Moves every waiting text to the end of `texts`. False once reading the socket has failed;
+    // the texts read before the failure are moved all the same.
+    bool take(std::vector<std::string>& texts);
+
+private:
+    void run();
+    // With mutex_ held: reads up to `limit` datagrams into the queue, fewer when the socket is
+    // empty, the queue full or reading failed; returns how many.
+    std::size_t drainLocked(std::size_t limit);
+    void moveQueueLocked(std::vector<std::string>& texts);
+    void wakeThread();
+
+    const UniqueFd socket_;
+    const UniqueFd wake_;
+    const std::size_t byteLimit_;
+
+    // Guards the queue and every read of the socket, so that texts are queued in the order in
+    // which they were read.
+    std::mutex mutex_;
+    std::vector<std::string> queue_;
+    std::size_t bufferSize_;
+    std::unique_ptr<char[]> buffer_; // uninitialised: pages are only touched by large datagrams
+    std::size_t queuedBytes_ = 0;
+    bool full_ = false;
+    bool failed_ = false;
+
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+} // namespace Kalvor::MailSlotPosix

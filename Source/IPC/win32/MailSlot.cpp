@@ -1,0 +1,154 @@
+// The win32 mailslot: CreateMailslotA for the receiver, CreateFileA for the client side.
+#include "IPC/MailSlotEndpoint.h"
+
+#include "Common/Exception.h"
+#include "Common/StringUtils.h"
+#include "Common/SystemError.h"
+#include "Common/win32/Windows.h"
+#include "IPC/MailSlot.h"
+
+#include <algorithm>
+#include <new>
+
+namespace Kalvor {
+
+namespace {
+
+constexpr const char* kLocalPrefix = "\\\\.\\mailslot\\";
+constexpr const char* kBroadcastPrefix = "\\\\*\\mailslot\\";
+constexpr DWORD kWineSizeLimit = 64 * 1024;
+constexpr std::size_t kLargeRead = std::size_t(4) << 20;
+
+class UniqueHandle {
+public:
+    explicit UniqueHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) {
+        other.handle_ = INVALID_HANDLE_VALUE;
+    }
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            handle_ = other.handle_;
+            other.handle_ = INVALID_HANDLE_VALUE;
+        }
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
+    void reset() {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// An inheritable handle whose descriptor has a present but null access list, so that every
+// account may use the slot. The descriptor is sized by the system's own structure (it is
+// larger than 20 bytes on 64-bit Windows).
+class OpenToEveryone {
+public:
+    OpenToEveryone() {
+        if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+            !::SetSecurityDescriptorDacl(&descriptor_, TRUE, nullptr, FALSE))
+            throw IPCException(IC_CANNOT_CREATE_COMM,
+                               "Error code " + intToString(lastSystemError()), KALVOR_HERE);
+        attributes_.nLength = sizeof attributes_;
+        attributes_.lpSecurityDescriptor = &descriptor_;
+        attributes_.bInheritHandle = TRUE;
+    }
+    OpenToEveryone(const OpenToEveryone&) = delete;
+    OpenToEveryone& operator=(const OpenToEveryone&) = delete;
+
+    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+
+private:
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
+class Win32MailSlot final : public MailSlotEndpoint {
+public:
+    Win32MailSlot(int32_t mode, const std::string& name)
+        : name_(name),
+          senderPrefix_(mode == MailSlot::kBroadcastSender ? kBroadcastPrefix : kLocalPrefix) {}
+
+    void createReceiver() override {
+        OpenToEveryone security;
+        UniqueHandle slot(::CreateMailslotA((kLocalPrefix + name_).c_str(), 0,
+                                            MAILSLOT_WAIT_FOREVER, security.attributes()));
+        if (!slot)
+            throw IPCException(IC_CANNOT_CREATE_COMM, intToString(lastSystemError()), KALVOR_HERE);
+        handle_ = std::move(slot);
+    }
+
+    void openSender() override {
+        OpenToEveryone security;
+        UniqueHandle client(::CreateFileA((senderPrefix_ + name_).c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, security.attributes(),
+                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!client)
+            throw IPCException(IC_CANNOT_SEND, systemErrorText(lastSystemError()), KALVOR_HERE);
+        handle_ = std::move(client);
+    }
+
+    bool isSenderOpen() const override { return static_cast<bool>(handle_); }
+
+    void closeSender() override { handle_.reset(); }
+
+    int32_t write(const char* bytes, std::size_t size) override {
+        DWORD written = 0;
+        if (!::WriteFile(handle_.get(), bytes, static_cast<DWORD>(size), &written, nullptr))
+            return lastSystemError();
+        return written == size ? 0 : ERROR_WRITE_FAULT;
+    }
+
+    void receiveInto(std::vector<std::string>& texts) override {
+        for (;;) {
+            DWORD next = 0;
+            if (!::GetMailslotInfo(handle_.get(), nullptr, &next, nullptr, nullptr))
+                throw IPCException(IC_CANNOT_RECEIVE, "", KALVOR_HERE);
+            if (next == MAILSLOT_NO_MESSAGE)
+                return;
+            // Wine reports no more than 64 KiB as the next size and cuts a longer message read
+            // into a buffer that size: such a report gets room for far larger ones.
+            const std::size_t needed = std::max<std::size_t>(
+                std::size_t(next) + 1, next >= kWineSizeLimit ? kLargeRead : 0);
+            try {
+                if (buffer_.size() < needed)
+                    buffer_.resize(needed);
+            } catch (const std::bad_alloc&) {
+                throw IPCException(IC_MEM, "", KALVOR_HERE);
+            }
+            DWORD read = 0;
+            if (!::ReadFile(handle_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()),
+                            &read, nullptr))
+                throw IPCException(IC_CANNOT_RECEIVE, "", KALVOR_HERE);
+            texts.push_back(datagramText(buffer_.data(), read));
+        }
+    }
+
+private:
+    const std::string name_;
+    const std::string senderPrefix_;
+    UniqueHandle handle_;
+    std::vector<char> buffer_; // the receiver's, kept for the next message
+};
+
+} // namespace
+
+std::unique_ptr<MailSlotEndpoint> MailSlotEndpoint::make(int32_t mode, const std::string& name) {
+    return std::make_unique<Win32MailSlot>(mode, name);
+}
+
+bool isNetworkUnreachable(int32_t systemError) {
+    return systemError == ERROR_NETWORK_UNREACHABLE;
+}
+
+} // namespace Kalvor

@@ -1,0 +1,47 @@
+#include "SpawnedProgram.h"
+
+#include "TestSupport.h"
+
+namespace Kalvor::Test {
+
+namespace {
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+} // namespace
+
+bool SpawnedProgram::readLine(std::string& line, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto end = pending_.find('\n');
+        if (end != std::string::npos) {
+            line = pending_.substr(0, end > 0 && pending_[end - 1] == '\r' ? end - 1 : end);
+            pending_.erase(0, end + 1);
+            return true;
+        }
+        const int left = millisecondsUntil(deadline);
+        if (ended_ || left == 0)
+            return false;
+        ended_ = !readSome(left);
+    }
+}
+
+std::string SpawnedProgram::readToEnd(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int left = 0;
+    while (!ended_ && (left = millisecondsUntil(deadline)) > 0)
+        ended_ = !readSome(left);
+    std::string all;
+    all.swap(pending_);
+    return all;
+}
+
+std::optional<int> SpawnedProgram::waitForExit(std::chrono::milliseconds timeout) {
+    std::optional<int> code;
+    waitFor([&] { return (code = exitCode()).has_value(); }, timeout);
+    return code;
+}
+
+} // namespace Kalvor::Test

@@ -1,0 +1,187 @@
+// What the posix mailslot adds to the contract: its files, stale sockets, and buffering beyond
+// the kernel's datagram queue.
+#include "IPC/MailSlot.h"
+
+#include "Common/Exception.h"
+#include "Common/SystemError.h"
+#include "IPCTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <fstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace Kalvor {
+namespace {
+
+class MailSlotPosixTest : public ::testing::Test {
+protected:
+    Kalvor::Test::SlotSandbox sandbox;
+    std::string slotFile(const std::string& file) const {
+        return sandbox.path() + "/slots/" + file;
+    }
+};
+
+mode_t fileMode(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
+}
+
+// A socket bound at `path`, as a receiver that does not take the name lock would leave it.
+class BoundSocket {
+public:
+    explicit BoundSocket(const std::string& path) : fd_(::socket(AF_UNIX, SOCK_DGRAM, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        bound_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~BoundSocket() { close(); }
+    bool bound() const { return bound_; }
+    // Closes without removing the file: what a receiver that died leaves behind.
+    void close() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+IPCException creationFailure(const std::string& name) {
+    try {
+        MailSlot(MailSlot::kReceiver, name);
+    } catch (const IPCException& error) {
+        return error;
+    }
+    ADD_FAILURE() << "receiver " << name << " created";
+    return IPCException(IC_NONE);
+}
+
+TEST_F(MailSlotPosixTest, TheReceiverIsASocketOpenToEveryAccountAndGoesWithIt) {
+    {
+        MailSlot receiver(MailSlot::kReceiver, "Wardex_DOMAIN\\user/x");
+        const mode_t socket = fileMode(slotFile("Wardex_DOMAIN_user_x"));
+        EXPECT_TRUE(S_ISSOCK(socket));
+        EXPECT_EQ(socket & 0777, 0777u);
+        EXPECT_EQ(fileMode(sandbox.path() + "/slots") & 07777, 01777u);
+    }
+    EXPECT_EQ(fileMode(slotFile("Wardex_DOMAIN_user_x")), 0u);
+}
+
+TEST_F(MailSlotPosixTest, ASocketLeftByADeadReceiverIsReplaced) {
+    ASSERT_EQ(::mkdir((sandbox.path() + "/slots").c_str(), 0777), 0);
+    BoundSocket dead(slotFile("Stale"));
+    ASSERT_TRUE(dead.bound());
+    dead.close();
+
+    MailSlot orphanSender(MailSlot::kLocalSender, "Stale");
+    try {
+        orphanSender.send("nobody listens");
+        ADD_FAILURE() << "sent to a stale socket";
+    } catch (const IPCException& error) {
+        EXPECT_EQ(error.detail(), systemErrorText(ENOENT));
+    }
+
+    MailSlot receiver(MailSlot::kReceiver, "Stale");
+    MailSlot sender(MailSlot::kLocalSender, "Stale");
+    sender.send("to the new one");
+    std::vector<std::string> texts;
+    receiver.receive(texts);
+    EXPECT_EQ(texts, std::vector<std::string>{"to the new one"});
+}
+
+TEST_F(MailSlotPosixTest, WhatIsNotAStaleSocketIsLeftAlone) {
+    ASSERT_EQ(::mkdir((sandbox.path() + "/slots").c_str(), 0777), 0);
+    BoundSocket live(slotFile("Live"));
+    ASSERT_TRUE(live.bound());
+    EXPECT_EQ(creationFailure("Live").code(), IC_CANNOT_CREATE_COMM);
+    EXPECT_TRUE(S_ISSOCK(fileMode(slotFile("Live"))));
+
+    std::ofstream(slotFile("Plain")) << "not a socket";
+    EXPECT_EQ(creationFailure("Plain").code(), IC_CANNOT_CREATE_COMM);
+    EXPECT_TRUE(S_ISREG(fileMode(slotFile("Plain"))));
+}
+
+TEST_F(MailSlotPosixTest, OfTwoReceiversRacingForAStaleNameExactlyOneWins) {
+    ASSERT_EQ(::mkdir((sandbox.path() + "/slots").c_str(), 0777), 0);
+    for (int round = 0; round < 20; ++round) {
+        BoundSocket dead(slotFile("Race"));
+        ASSERT_TRUE(dead.bound());
+        dead.close();
+        std::atomic<int> created{0};
+        std::atomic<int> refused{0};
+        std::atomic<bool> go{false};
+        std::unique_ptr<MailSlot> slots[2];
+        std::thread racers[2];
+        for (int i = 0; i < 2; ++i)
+            racers[i] = std::thread([&, i] {
+                while (!go) {
+                }
+                try {
+                    slots[i] = std::make_unique<MailSlot>(MailSlot::kReceiver, "Race");
+                    ++created;
+                } catch (const IPCException&) {
+                    ++refused;
+                }
+            });
+        go = true;
+        for (std::thread& racer : racers)
+            racer.join();
+        ASSERT_EQ(created, 1) << "round " << round;
+        ASSERT_EQ(refused, 1) << "round " << round;
+        MailSlot sender(MailSlot::kLocalSender, "Race");
+        EXPECT_NO_THROW(sender.send("to the winner"));
+    }
+}
+
+TEST_F(MailSlotPosixTest, ThousandsOfTextsWaitForASingleReceive) {
+    MailSlot receiver(MailSlot::kReceiver, "Deep");
+    MailSlot sender(MailSlot::kLocalSender, "Deep");
+    constexpr int kCount = 3000;
+    for (int i = 0; i < kCount; ++i)
+        ASSERT_NO_THROW(sender.send(std::to_string(i))) << "send " << i;
+    std::vector<std::string> texts;
+    receiver.receive(texts);
+    ASSERT_EQ(texts.size(), static_cast<std::size_t>(kCount));
+    for (int i = 0; i < kCount; ++i)
+        ASSERT_EQ(texts[i], std::to_string(i));
+}
+
+TEST_F(MailSlotPosixTest, AnOverfullReceiverShowsAsFailedSendsNotAsLoss) {
+    MailSlot receiver(MailSlot::kReceiver, "Full");
+    MailSlot sender(MailSlot::kLocalSender, "Full");
+    const std::string block(100 * 1024, 'b');
+    int sent = 0;
+    bool refused = false;
+    while (!refused && sent < 2000) {
+        try {
+            sender.send(std::to_string(sent) + block);
+            ++sent;
+        } catch (const IPCException& error) {
+            EXPECT_EQ(error.code(), IC_CANNOT_SEND);
+            EXPECT_EQ(error.detail(), "Error " + std::to_string(EAGAIN));
+            refused = true;
+        }
+    }
+    ASSERT_TRUE(refused) << "no limit after " << sent << " sends";
+    EXPECT_GE(sent * block.size(), std::size_t(64) << 20);
+
+    std::vector<std::string> texts;
+    receiver.receive(texts);
+    ASSERT_EQ(texts.size(), static_cast<std::size_t>(sent));
+    for (int i = 0; i < sent; ++i)
+        ASSERT_EQ(texts[i], std::to_string(i) + block);
+    EXPECT_NO_THROW(sender.send("room again"));
+}
+
+} // namespace
+} // namespace Kalvor
