@@ -1,0 +1,44 @@
+// The platform half of SystemInfo: one open registry key. Internal to Common and its tests.
+//
+// win32: an HKEY from RegOpenKeyExA (KEY_READ) or RegCreateKeyExA (KEY_WRITE), closed with the
+// object. posix: a key of the root's hive file in the registry store; a key opened for reading
+// holds the file as it was when opened, and one opened for writing is created, with its
+// parents, by the first set(), which is where a file that cannot be written is found out.
+//
+// Running out of memory throws std::bad_alloc; every other failure is a false or empty result.
+#pragma once
+
+#include "Common/RegistryTypes.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace Kalvor {
+
+class RegistryKey {
+public:
+    // Empty when the key does not exist or cannot be opened.
+    static std::optional<RegistryKey> openForRead(RegistryRoot root, const std::string& subKey);
+    // Opens the key, creating it and its parents when missing; empty when that fails.
+    static std::optional<RegistryKey> createForWrite(RegistryRoot root, const std::string& subKey);
+
+    RegistryKey(RegistryKey&&) noexcept;
+    RegistryKey& operator=(RegistryKey&&) noexcept;
+    ~RegistryKey();
+
+    // The value's type and bytes exactly as stored; false when it cannot be queried.
+    bool query(const std::string& valueName, RegistryType& type, std::string& bytes) const;
+    // False when the value could not be stored.
+    bool set(const std::string& valueName, RegistryType type, const void* bytes,
+             uint32_t byteCount);
+
+private:
+    struct Native;
+    explicit RegistryKey(std::unique_ptr<Native> native);
+
+    std::unique_ptr<Native> native_;
+};
+
+} // namespace Kalvor

@@ -1,0 +1,158 @@
+#include "Common/SystemInfo.h"
+
+#include "Common/RegistryBackend.h"
+#include "Common/StringUtils.h"
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace Kalvor {
+
+const char* const SystemInfo::kResourceKey = "SOFTWARE\\Kalvor\\Resources";
+
+namespace {
+
+std::atomic<RegistryRoot> currentRootKey{RegistryRoot::LocalMachine};
+
+// (sub-key, value name), lower-cased: the values whose references are being expanded, so that
+// a chain leading back to one of them ends there.
+using ValueId = std::pair<std::string, std::string>;
+using ExpansionChain = std::vector<ValueId>;
+
+ValueId valueId(const std::string& subKey, const std::string& valueName) {
+    return {lowerCopy(subKey), lowerCopy(valueName)};
+}
+
+bool isStringType(RegistryType type) {
+    return type == RegistryType::String || type == RegistryType::ExpandString ||
+           type == RegistryType::MultiString;
+}
+
+int32_t readExpanded(const std::string& subKey, const std::string& valueName, std::string& value,
+                     ExpansionChain& chain);
+
+void expandReferences(std::string& text, ExpansionChain& chain) {
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t open = text.find("${", from);
+        if (open == std::string::npos || open + 3 >= text.size())
+            return;
+        const std::size_t close = text.find('}', open + 2);
+        if (close == std::string::npos)
+            return;
+        const std::string name = text.substr(open + 2, close - open - 2);
+        const bool inChain = std::find(chain.begin(), chain.end(),
+                                       valueId(SystemInfo::kResourceKey, name)) != chain.end();
+        std::string replacement;
+        if (!inChain && readExpanded(SystemInfo::kResourceKey, name, replacement, chain) == SI_OK) {
+            text.replace(open, close + 1 - open, replacement);
+            from = open + replacement.size();
+        } else {
+            from = close + 1;
+        }
+    }
+}
+
+int32_t readExpanded(const std::string& subKey, const std::string& valueName, std::string& value,
+                     ExpansionChain& chain) {
+    std::string bytes;
+    {
+        const std::optional<RegistryKey> key =
+            RegistryKey::openForRead(SystemInfo::currentRoot(), subKey);
+        if (!key)
+            return SI_MISSING;
+        RegistryType type = RegistryType::None;
+        if (!key->query(valueName, type, bytes))
+            return SI_MISSING;
+        if (!isStringType(type))
+            return SI_WRONG_TYPE;
+    }
+    while (!bytes.empty() && bytes.back() == '\0')
+        bytes.pop_back();
+    chain.push_back(valueId(subKey, valueName));
+    expandReferences(bytes, chain);
+    chain.pop_back();
+    value = std::move(bytes);
+    return SI_OK;
+}
+
+} // namespace
+
+int32_t SystemInfo::readString(const std::string& subKey, const std::string& valueName,
+                               std::string& value) {
+    try {
+        ExpansionChain chain;
+        return readExpanded(subKey, valueName, value, chain);
+    } catch (const std::bad_alloc&) {
+        return SI_FAILED;
+    }
+}
+
+int32_t SystemInfo::readInteger(const std::string& subKey, const std::string& valueName,
+                                int32_t& value) {
+    try {
+        const std::optional<RegistryKey> key = RegistryKey::openForRead(currentRoot(), subKey);
+        if (!key)
+            return SI_MISSING;
+        RegistryType type = RegistryType::None;
+        std::string bytes;
+        if (!key->query(valueName, type, bytes))
+            return SI_MISSING;
+        if (type != RegistryType::Dword)
+            return SI_WRONG_TYPE;
+        // A value shorter than 4 bytes is zero-filled rather than read past its end.
+        value = static_cast<int32_t>(static_cast<uint32_t>(littleEndianNumber(bytes, 4)));
+        return SI_OK;
+    } catch (const std::bad_alloc&) {
+        return SI_MISSING;
+    }
+}
+
+int32_t SystemInfo::writeValue(const std::string& subKey, const std::string& valueName,
+                               RegistryType type, const void* bytes, uint32_t byteCount) {
+    try {
+        std::optional<RegistryKey> key = RegistryKey::createForWrite(currentRoot(), subKey);
+        if (!key)
+            return SI_FAILED;
+        return key->set(valueName, type, bytes, byteCount) ? SI_OK : SI_FAILED;
+    } catch (const std::bad_alloc&) {
+        return SI_FAILED;
+    }
+}
+
+int32_t SystemInfo::writeValue(const std::string& subKey, const std::string& valueName,
+                               const std::string& text) {
+    return writeValue(subKey, valueName, RegistryType::String, text.data(),
+                      static_cast<uint32_t>(text.size()));
+}
+
+int32_t SystemInfo::writeValue(const std::string& subKey, const std::string& valueName,
+                               int32_t value) {
+    const std::string bytes = dwordBytes(static_cast<uint32_t>(value));
+    return writeValue(subKey, valueName, RegistryType::Dword, bytes.data(), 4);
+}
+
+int32_t SystemInfo::readResourceString(const std::string& valueName, std::string& value) {
+    return readString(kResourceKey, valueName, value);
+}
+
+int32_t SystemInfo::readResourceInteger(const std::string& valueName, int32_t& value) {
+    return readInteger(kResourceKey, valueName, value);
+}
+
+int32_t SystemInfo::writeResourceString(const std::string& valueName, const std::string& text) {
+    return writeValue(kResourceKey, valueName, text);
+}
+
+RegistryRoot SystemInfo::currentRoot() {
+    return currentRootKey.load();
+}
+
+void SystemInfo::setCurrentRoot(RegistryRoot root) {
+    currentRootKey.store(root);
+}
+
+} // namespace Kalvor

@@ -1,0 +1,55 @@
+// The suite's access to the registry: string and 32-bit integer values read and written under
+// the current root key (HKEY_LOCAL_MACHINE unless changed), most of them under the resource key
+// "SOFTWARE\Kalvor\Resources".
+//
+// Every operation returns a result code and never throws: SI_OK; SI_FAILED (a string read ran
+// out of memory, or a write could not create the key or store the value); SI_MISSING (the key
+// or the value is missing or unreadable; callers rely on this meaning "missing"); SI_WRONG_TYPE
+// (the value exists with another registry type).
+//
+// readString accepts REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ, drops trailing zero bytes (inner
+// ones of a multi-string stay) and replaces each "${Name}" by the resource string Name, itself
+// expanded. A reference stays as written when Name cannot be read, when its "${" stands within
+// the last three bytes, when no "}" follows, or when Name is already being expanded (a cycle);
+// the search goes on after the reference, or after the inserted value, which is not rescanned.
+#pragma once
+
+#include "Common/RegistryTypes.h"
+
+#include <cstdint>
+#include <string>
+
+namespace Kalvor {
+
+enum SystemInfoResult : int32_t { SI_OK = 0, SI_FAILED = 1, SI_MISSING = 2, SI_WRONG_TYPE = 3 };
+
+class SystemInfo {
+public:
+    // The resource key, relative to the current root.
+    static const char* const kResourceKey;
+
+    static int32_t readString(const std::string& subKey, const std::string& valueName,
+                              std::string& value);
+    static int32_t readInteger(const std::string& subKey, const std::string& valueName,
+                               int32_t& value);
+
+    // Creates the sub-key (and its parents) when missing, then stores the bytes as given.
+    static int32_t writeValue(const std::string& subKey, const std::string& valueName,
+                              RegistryType type, const void* bytes, uint32_t byteCount);
+    // REG_SZ of the text's bytes, without a terminating zero byte.
+    static int32_t writeValue(const std::string& subKey, const std::string& valueName,
+                              const std::string& text);
+    // REG_DWORD, 4 bytes.
+    static int32_t writeValue(const std::string& subKey, const std::string& valueName,
+                              int32_t value);
+
+    static int32_t readResourceString(const std::string& valueName, std::string& value);
+    static int32_t readResourceInteger(const std::string& valueName, int32_t& value);
+    static int32_t writeResourceString(const std::string& valueName, const std::string& text);
+
+    // The root every operation works under; process-wide, HKEY_LOCAL_MACHINE at start.
+    static RegistryRoot currentRoot();
+    static void setCurrentRoot(RegistryRoot root);
+};
+
+} // namespace Kalvor

@@ -1,0 +1,254 @@
+// The posix registry store: its REGEDIT4 files, their safety rules and writers in parallel.
+#include "Common/posix/RegistryStore.h"
+#include "Common/RegistryBackend.h"
+#include "Common/SystemInfo.h"
+#include "TestSupport.h"
+#include "posix/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace Kalvor {
+namespace {
+
+const std::string kKey = "SOFTWARE\\Kalvor\\Resources";
+
+class RegistryStoreTest : public ::testing::Test {
+protected:
+    std::string hivePath() const { return RegistryStore::hivePath(RegistryRoot::LocalMachine); }
+    void writeHive(const std::string& text) { std::ofstream(hivePath(), std::ios::binary) << text; }
+    std::string readHive() const {
+        std::ifstream file(hivePath(), std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    RegistryHive loadHive() {
+        RegistryHive hive(RegistryRoot::LocalMachine);
+        const StoreResult result = RegistryStore::load(RegistryRoot::LocalMachine, hive);
+        EXPECT_TRUE(result.ok()) << result.message;
+        return hive;
+    }
+
+    Kalvor::Test::TempDir dir_;
+    Kalvor::Test::ScopedEnv env_{"KALVOR_REGISTRY_DIR", dir_.path()};
+};
+
+TEST_F(RegistryStoreTest, WritesRegedit4WithCrLfLineEnds) {
+    ASSERT_EQ(SystemInfo::writeValue(kKey, "ConfigurationDir", "C:\\Kalvor \"conf\""), SI_OK);
+    ASSERT_EQ(SystemInfo::writeValue(kKey, "WardexMarker", 42), SI_OK);
+    EXPECT_EQ(readHive(), "REGEDIT4\r\n"
+                          "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"
+                          "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor]\r\n"
+                          "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Resources]\r\n"
+                          "\"ConfigurationDir\"=\"C:\\\\Kalvor \\\"conf\\\"\"\r\n"
+                          "\"WardexMarker\"=dword:0000002a\r\n"
+                          "\r\n");
+    const RegistryHive hive = loadHive();
+    const RegistryValue* stored = hive.findValue(kKey, "ConfigurationDir");
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(stored->data, "C:\\Kalvor \"conf\""); // no terminating zero byte
+}
+
+TEST_F(RegistryStoreTest, EveryTypeRoundTripsThroughTheFile) {
+    const std::vector<RegistryValue> values = {
+        {"Plain", RegistryType::String, "C:\\dir\\\"q\" \xe9\xff"},
+        {"Empty", RegistryType::String, ""},
+        {"Lines", RegistryType::String, "one\r\ntwo"},
+        {"Zeroed", RegistryType::String, std::string("a\0", 2)},
+        {"Expand", RegistryType::ExpandString, std::string("%TEMP%\0", 7)},
+        {"Multi", RegistryType::MultiString, std::string("a\0bc\0\0", 6)},
+        {"Binary", RegistryType::Binary, std::string("\x00\xff\x10", 3)},
+        {"NoBytes", RegistryType::Binary, ""},
+        {"Dword", RegistryType::Dword, std::string("\x2a\x00\x00\x80", 4)},
+        {"ShortDword", RegistryType::Dword, "\x01"},
+        {"Qword", RegistryType::Qword, std::string("\x01\x02\x03\x04\x05\x06\x07\x08")},
+        {"Odd", static_cast<RegistryType>(0x12345), "z"},
+        {"", RegistryType::String, "default"},
+        {"Quote\"And\\Slash", RegistryType::Dword, std::string("\0\0\0\0", 4)},
+    };
+    const StoreResult written =
+        RegistryStore::update(RegistryRoot::LocalMachine, [&](RegistryHive& hive) {
+            for (const RegistryValue& value : values)
+                hive.setValue("A\\B", value);
+            return true;
+        });
+    ASSERT_TRUE(written.ok()) << written.message;
+    EXPECT_EQ(loadHive().values("a\\b"), values);
+    const std::string text = readHive();
+    EXPECT_NE(text.find("\"Expand\"=hex(2):25,54,45,4d,50,25,00\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\"Multi\"=hex(7):61,00,62,63,00,00\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\"Binary\"=hex:00,ff,10\r\n"), std::string::npos);
+    EXPECT_NE(text.find("@=\"default\"\r\n"), std::string::npos);
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+        ASSERT_EQ(text[at - 1], '\r') << "bare LF at " << at;
+}
+
+TEST_F(RegistryStoreTest, ReadsLfLineEndsContinuationsAndHandWrittenSpelling) {
+    writeHive("REGEDIT4\n\n"
+              "[hkey_local_machine\\Software\\Kalvor\\Resources]\n"
+              "\"Dir\"=\"/srv/kalvor\"\n"
+              "\"Level\"=dword:2A\n"
+              "\"Multi\"=hex(7):61,00,\\\n"
+              "  62,00,00\n"
+              "\n");
+    std::string text;
+    int32_t number = 0;
+    EXPECT_EQ(SystemInfo::readString(kKey, "dir", text), SI_OK);
+    EXPECT_EQ(text, "/srv/kalvor");
+    EXPECT_EQ(SystemInfo::readInteger(kKey, "LEVEL", number), SI_OK);
+    EXPECT_EQ(number, 42);
+    EXPECT_EQ(SystemInfo::readString(kKey, "Multi", text), SI_OK);
+    EXPECT_EQ(text, std::string("a\0b", 3));
+}
+
+TEST_F(RegistryStoreTest, AnotherCaseReplacesTheValueAndKeepsTheFirstSpelling) {
+    ASSERT_EQ(SystemInfo::writeValue(kKey + "\\Recorder", "WardexMarker", 1), SI_OK);
+    ASSERT_EQ(SystemInfo::writeValue("software\\KALVOR\\resources\\recorder", "WARDEXMARKER", 3),
+              SI_OK);
+    const std::vector<RegistryValue> values = loadHive().values(kKey + "\\Recorder");
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0].name, "WardexMarker");
+    EXPECT_EQ(values[0].data, std::string("\x03\0\0\0", 4));
+    const std::string text = readHive();
+    EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Resources\\Recorder]"),
+              std::string::npos);
+    EXPECT_EQ(text.find("KALVOR"), std::string::npos);
+}
+
+TEST_F(RegistryStoreTest, AFileThatDoesNotParseIsNeitherReadNorOverwritten) {
+    const std::string section = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Resources]\r\n";
+    const std::string value = "\"Dir\"=\"x\"\r\n";
+    const std::string corrupt[] = {
+        "",
+        section + value,
+        "REGEDIT5\r\n" + section + value,
+        "REGEDIT4\r\n" + value + section,
+        "REGEDIT4\r\n[HKEY_CURRENT_USER\\SOFTWARE]\r\n" + section + value,
+        "REGEDIT4\r\n" + section + value + "garbage\r\n",
+        "REGEDIT4\r\n" + section + value + "\"Open=\"x\"\r\n",
+        "REGEDIT4\r\n" + section + value + "\"Bad\"=\"a\\q\"\r\n",
+        "REGEDIT4\r\n" + section + value + "\"Hex\"=hex:0g\r\n",
+        "REGEDIT4\r\n" + section + value + "\"Hex\"=hex:01,,02\r\n",
+        "REGEDIT4\r\n" + section + value + "\"Word\"=dword:123456789\r\n",
+        "REGEDIT4\r\n" + section + value + "\"Gone\"=-\r\n",
+        "REGEDIT4\r\n" + section + value + "\"Cut\"=hex:01,\\\r\n",
+        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\r\n" + value,
+    };
+    for (const std::string& text : corrupt) {
+        writeHive(text);
+        std::string read;
+        EXPECT_EQ(SystemInfo::readString(kKey, "Dir", read), SI_MISSING) << text;
+        EXPECT_EQ(SystemInfo::writeValue(kKey, "Dir", "y"), SI_FAILED) << text;
+        EXPECT_EQ(SystemInfo::writeValue(kKey + "\\New", "Dir", "y"), SI_FAILED) << text;
+        EXPECT_EQ(readHive(), text);
+        RegistryHive hive(RegistryRoot::LocalMachine);
+        EXPECT_EQ(RegistryStore::load(RegistryRoot::LocalMachine, hive).status,
+                  StoreStatus::Corrupt);
+    }
+}
+
+TEST_F(RegistryStoreTest, DefaultAndBinaryValuesSurviveARewrite) {
+    writeHive("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Resources]\r\n"
+              "@=\"default\"\r\n\"Blob\"=hex:de,ad,be,ef\r\n\"Nothing\"=hex(0):\r\n");
+    const std::vector<RegistryValue> before = loadHive().values(kKey);
+    ASSERT_EQ(before.size(), 3u);
+    ASSERT_EQ(SystemInfo::writeValue(kKey, "Added", 1), SI_OK);
+    std::vector<RegistryValue> after = loadHive().values(kKey);
+    ASSERT_EQ(after.size(), 4u);
+    after.pop_back();
+    EXPECT_EQ(after, before);
+    std::string text;
+    EXPECT_EQ(SystemInfo::readString(kKey, "", text), SI_OK);
+    EXPECT_EQ(text, "default");
+}
+
+TEST_F(RegistryStoreTest, TheDirectoryComesFromTheEnvironmentAndIsMadeOnlyToWrite) {
+    const std::string nested = dir_.file("a/b/registry");
+    Kalvor::Test::ScopedEnv moved("KALVOR_REGISTRY_DIR", nested);
+    std::string text;
+    struct stat info = {};
+    EXPECT_EQ(SystemInfo::readString(kKey, "Dir", text), SI_MISSING);
+    EXPECT_NE(::stat(nested.c_str(), &info), 0);
+    ASSERT_EQ(SystemInfo::writeValue(kKey, "Dir", "x"), SI_OK);
+    EXPECT_EQ(::stat((nested + "/HKEY_LOCAL_MACHINE.reg").c_str(), &info), 0);
+    {
+        Kalvor::Test::ScopedEnv elsewhere("KALVOR_REGISTRY_DIR", dir_.file("other"));
+        EXPECT_EQ(SystemInfo::readString(kKey, "Dir", text), SI_MISSING);
+    }
+    EXPECT_EQ(SystemInfo::readString(kKey, "Dir", text), SI_OK);
+}
+
+TEST_F(RegistryStoreTest, KeysExistThroughTheirSubKeysAndDeleteWithThem) {
+    writeHive("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A\\B\\C]\r\n\"V\"=\"v\"\r\n"
+              "\r\n[HKEY_LOCAL_MACHINE\\AB]\r\n");
+    EXPECT_TRUE(RegistryKey::openForRead(RegistryRoot::LocalMachine, "A"));
+    EXPECT_TRUE(RegistryKey::openForRead(RegistryRoot::LocalMachine, "a\\b"));
+    EXPECT_FALSE(RegistryKey::openForRead(RegistryRoot::LocalMachine, "A\\C"));
+    RegistryHive hive = loadHive();
+    EXPECT_EQ(hive.subKeys(""), (std::vector<std::string>{"A", "AB"}));
+    EXPECT_TRUE(hive.deleteKey("a"));
+    EXPECT_FALSE(hive.keyExists("A\\B\\C"));
+    EXPECT_TRUE(hive.keyExists("AB"));
+}
+
+// ThreadSanitizer slows each rewrite of a 4,000-value file some 25 times and has nothing to
+// find in these single-threaded processes; the other builds run the test.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kUnderThreadSanitizer = true;
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
+
+// Eight processes write 500 values each into one key while this one keeps reading it.
+TEST_F(RegistryStoreTest, ParallelWritersLoseNoUpdateAndReadersNeverFail) {
+    if (kUnderThreadSanitizer)
+        GTEST_SKIP() << "too slow under ThreadSanitizer, which has no threads to check here";
+    const std::string key = kKey + "\\Load";
+    constexpr int kWriters = 8;
+    constexpr int kValues = 500;
+    ASSERT_EQ(SystemInfo::writeValue(key, "Sentinel", 7), SI_OK);
+    std::vector<Kalvor::Test::ChildProcess> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back(
+            Kalvor::Test::helperProgramPath("RegistryWriter"),
+            std::vector<std::string>{key, "W" + std::to_string(w) + "-", std::to_string(kValues)});
+        ASSERT_TRUE(writers.back().started());
+    }
+    int failedReads = 0;
+    int reads = 0;
+    const bool allEnded = Kalvor::Test::waitFor(
+        [&] {
+            int32_t sentinel = 0;
+            ++reads;
+            if (SystemInfo::readInteger(key, "Sentinel", sentinel) != SI_OK || sentinel != 7)
+                ++failedReads;
+            for (Kalvor::Test::ChildProcess& writer : writers) {
+                if (!writer.poll())
+                    return false;
+            }
+            return true;
+        },
+        std::chrono::seconds(100));
+    ASSERT_TRUE(allEnded);
+    EXPECT_EQ(failedReads, 0) << "of " << reads << " reads";
+    for (Kalvor::Test::ChildProcess& writer : writers)
+        EXPECT_EQ(writer.wait(), 0);
+    // One load for the check: 4,000 reads of a 4,000-value file would outlast the writers.
+    const RegistryHive hive = loadHive();
+    EXPECT_EQ(hive.values(key).size(), 1u + kWriters * kValues);
+    for (int w = 0; w < kWriters; ++w) {
+        for (int i = 0; i < kValues; ++i) {
+            const std::string name = "W" + std::to_string(w) + "-" + std::to_string(i);
+            const RegistryValue* value = hive.findValue(key, name);
+            ASSERT_NE(value, nullptr) << name;
+            ASSERT_EQ(value->data, dwordBytes(static_cast<uint32_t>(i))) << name;
+        }
+    }
+}
+
+} // namespace
+} // namespace Kalvor
