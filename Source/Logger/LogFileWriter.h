@@ -1,0 +1,87 @@
+// One log file, shared line by line with the other processes that write it, and rotated by the
+// process-wide scheme (LogRotation): once at start-up (init), at period boundaries in local time
+// (time) or when it has grown past the size limit (size).
+//
+// Every line is written whole under the machine-wide named lock made from the file's name, and
+// flushed before the lock is given back. The file is opened on the first line, for appending in
+// place and without a lock file (the named lock already keeps writers apart). Rotation is
+// decided and done under the same lock, just before a line: the file is renamed to
+// "<base>_<opened time>_<counter>.<extension>" (the time in basic UTC form, which is a valid
+// Windows name) and the line starts a new file. The time the file was first opened
+// ("<label>LogOpened") and the rotation counter ("<label>LogCounter") live in the registry, so
+// they outlast the process. Windows refuses to rename a file that another process holds open:
+// the failure is logged and the next attempt waits until the file is a quarter of the limit
+// larger. posix renames it, and the other processes append to the renamed file until they
+// rotate it themselves.
+//
+// Any thread may use a writer; its own lines (opened, closing, rotation events) are written
+// while it holds the lock. Nothing here throws: failures are false results.
+#pragma once
+
+#include "Time/DateTime.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace Kalvor {
+
+class FilePlain;
+class Monopoly;
+
+class LogFileWriter {
+public:
+    static constexpr const char* kDefaultFileName = "Kalvor_Debug.log";
+
+    explicit LogFileWriter(const std::string& path = kDefaultFileName);
+    // Closes with the reason "Quitting Logger Agent".
+    ~LogFileWriter();
+    LogFileWriter(const LogFileWriter&) = delete;
+    LogFileWriter& operator=(const LogFileWriter&) = delete;
+
+    // Switches to another file: an open file is closed with a line naming the new one, and the
+    // new file begins with a line naming the old one. The same path again changes nothing.
+    // False, keeping the old file, when the new file object cannot be made.
+    bool setPath(const std::string& path);
+    std::string path() const;
+
+    // Appends the text and "\r\n". False when the lock was not had within about two seconds
+    // (the line is dropped) or the file could not be written.
+    bool writeLine(const std::string& text);
+
+    // Writes the closing line with the reason and closes the file; the next line opens it again.
+    void close(const std::string& reason);
+
+private:
+    enum class State { Idle, Checking, Rotating };
+
+    // Internal lines (the writer's own) skip the rotation check.
+    bool writeLocked(const std::string& text, bool internal);
+    void closeLocked(const std::string& reason);
+    bool takeLock();
+    void giveBackLock();
+    void followSettings();
+    void openIfClosed();
+    void append(const std::string& bytes);
+    void appendLine(const std::string& text);
+    void closeFile(const std::string& reason, bool announce);
+    bool rotationDue(std::string& conditions);
+    void rotate();
+    void computeNextRotation();
+
+    mutable std::mutex mutex_;
+    std::unique_ptr<FilePlain> file_;
+    std::unique_ptr<Monopoly> lock_;
+    State state_ = State::Idle;
+    DateTime openedTime_;
+    DateTime nextRotation_;
+    bool nextRotationKnown_ = false;
+    double sizeFactor_ = 1.0;
+    // The settings the next rotation time was computed from.
+    int32_t periodSeen_ = 0;
+    int32_t sizeLimitSeen_ = 0;
+    uint32_t generationSeen_ = 0;
+};
+
+} // namespace Kalvor

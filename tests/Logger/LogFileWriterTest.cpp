@@ -1,0 +1,300 @@
+#include "Logger/LogFileWriter.h"
+
+#include "JobInstance/Monopoly.h"
+#include "Logger/LogRotation.h"
+#include "LoggerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace Kalvor {
+namespace {
+
+using Kalvor::Test::fileNames;
+using Kalvor::Test::logLines;
+using Kalvor::Test::readFile;
+
+constexpr uint64_t kMegabyte = 1048576;
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class LogFileWriterTest : public testing::Test {
+protected:
+    Kalvor::Test::LoggerSandbox sandbox;
+    const std::string path = sandbox.logPath();
+    const std::string name = sandbox.label() + ".log";
+
+    // The rotated files beside the log, in name order.
+    std::vector<std::string> rotatedFiles() const {
+        std::vector<std::string> rotated;
+        for (const std::string& file : fileNames(sandbox.folder())) {
+            if (file != name && startsWith(file, sandbox.label() + "_"))
+                rotated.push_back(file);
+        }
+        return rotated;
+    }
+
+    // An existing log with a known opened time and counter, so rotated names are known.
+    void existingLog(const std::string& contents, const char* counter = nullptr) {
+        Kalvor::Test::writeFile(path, contents);
+        sandbox.setRegistryValue("LogOpened", "2007-10-24T09:23:29Z");
+        if (counter != nullptr)
+            sandbox.setRegistryValue("LogCounter", counter);
+    }
+
+    std::string rotatedName(int32_t counter) const {
+        return sandbox.label() + "_20071024T092329Z_" + std::to_string(counter) + ".log";
+    }
+};
+
+TEST_F(LogFileWriterTest, FirstLineOpensTheFileWithAnEventLine) {
+    {
+        LogFileWriter writer(path);
+        EXPECT_FALSE(std::filesystem::exists(path)); // nothing is opened before the first line
+        ASSERT_TRUE(writer.writeLine("first"));
+        ASSERT_TRUE(writer.writeLine("second"));
+    }
+    const auto lines = logLines(path);
+    ASSERT_EQ(lines.size(), 6u) << readFile(path);
+    EXPECT_EQ(lines[0], "");
+    EXPECT_TRUE(startsWith(lines[1], "Opened log file \"" + path + "\". Time: ")) << lines[1];
+    EXPECT_EQ(lines[2], "first");
+    EXPECT_EQ(lines[3], "second");
+    EXPECT_EQ(lines[4], "");
+    EXPECT_TRUE(startsWith(lines[5], "Closing log file \"" + path + "\". Time: ")) << lines[5];
+    EXPECT_TRUE(contains(lines[5], ". Reason: Quitting Logger Agent.")) << lines[5];
+    // A new file's opened time is kept for the next run, in the stored text form.
+    const std::string opened = sandbox.registryValue("LogOpened");
+    EXPECT_NO_THROW(DateTime(opened, IsoMode::DateAndTime)) << opened;
+}
+
+TEST_F(LogFileWriterTest, AnExistingFileKeepsItsStoredOpenedTime) {
+    existingLog("old line\r\n");
+    {
+        LogFileWriter writer(path);
+        ASSERT_TRUE(writer.writeLine("new line"));
+    }
+    EXPECT_TRUE(startsWith(readFile(path), "old line\r\n\r\nOpened log file"));
+    EXPECT_EQ(sandbox.registryValue("LogOpened"), "2007-10-24T09:23:29Z");
+}
+
+TEST_F(LogFileWriterTest, SamePathTwiceWritesNothing) {
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("line"));
+    const std::string before = readFile(path);
+    EXPECT_TRUE(writer.setPath(path));
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(fileNames(sandbox.folder()), std::vector<std::string>{name});
+}
+
+TEST_F(LogFileWriterTest, NewPathClosesTheOldFileAndNamesItInTheNewOne) {
+    const std::string moved = sandbox.file(sandbox.label() + "-moved.log");
+    {
+        LogFileWriter writer(path);
+        ASSERT_TRUE(writer.writeLine("before"));
+        ASSERT_TRUE(writer.setPath(moved));
+        EXPECT_EQ(writer.path(), moved);
+        ASSERT_TRUE(writer.writeLine("after"));
+    }
+    const std::string old = readFile(path);
+    EXPECT_TRUE(contains(old, "before\r\n\r\nClosing log file \"" + path + "\". Time: ")) << old;
+    EXPECT_TRUE(contains(old, ". Reason: Log file moved to \"" + moved + "\".\r\n")) << old;
+    EXPECT_FALSE(contains(old, "after"));
+    const auto lines = logLines(moved);
+    ASSERT_GE(lines.size(), 5u) << readFile(moved);
+    EXPECT_TRUE(startsWith(lines[1], "Opened log file \"" + moved + "\"")) << lines[1];
+    EXPECT_EQ(lines[2], "Log continued from \"" + path + "\".");
+    EXPECT_EQ(lines[3], "");
+    EXPECT_EQ(lines[4], "after");
+}
+
+TEST_F(LogFileWriterTest, SizeRotationAtTenMegabytesNotOneByteBelow) {
+    LogRotation::setScheme(LogRotation::kSize);
+    LogRotation::setSizeLimit(10);
+    existingLog("", "0");
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("opens the file"));
+
+    Kalvor::Test::resizeFile(path, 10 * kMegabyte - 1);
+    ASSERT_TRUE(writer.writeLine("below the limit"));
+    EXPECT_TRUE(rotatedFiles().empty());
+
+    Kalvor::Test::resizeFile(path, 10 * kMegabyte);
+    ASSERT_TRUE(writer.writeLine("at the limit"));
+    ASSERT_EQ(rotatedFiles(), std::vector<std::string>{rotatedName(0)});
+    const std::string rotated = readFile(sandbox.file(rotatedName(0)));
+    EXPECT_TRUE(contains(rotated, "\nRotate condition: Size10 >= 10\r\n\nRotation process started"
+                                  "...\r\nRenaming file from \"" +
+                                      path + "\" to \"" + sandbox.file(rotatedName(0)) +
+                                      "\".\r\n\r\nClosing log file"));
+    EXPECT_TRUE(contains(rotated, "Reason: Rotating log file.\r\n"));
+    EXPECT_FALSE(contains(rotated, "at the limit"));
+    // The new file starts with the rotated file's name and then the line that was waiting.
+    EXPECT_EQ(readFile(path), "Log continued from \"" + rotatedName(0) + "\".\r\nat the limit\r\n");
+    EXPECT_EQ(sandbox.registryValue("LogCounter"), "1");
+}
+
+TEST_F(LogFileWriterTest, CounterSevenNamesTheFileAndStoresEight) {
+    LogRotation::setScheme(LogRotation::kSize);
+    LogRotation::setSizeLimit(1);
+    existingLog("", "7");
+    Kalvor::Test::resizeFile(path, kMegabyte);
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("line"));
+    EXPECT_EQ(rotatedFiles(), std::vector<std::string>{rotatedName(7)});
+    EXPECT_EQ(sandbox.registryValue("LogCounter"), "8");
+}
+
+TEST_F(LogFileWriterTest, FailedRenameRaisesTheSizeStepByAQuarter) {
+    LogRotation::setScheme(LogRotation::kSize);
+    LogRotation::setSizeLimit(10);
+    existingLog("", "7");
+    // A directory with the rotated name (not empty) refuses the rename.
+    const std::string blocker = sandbox.file(rotatedName(7));
+    std::filesystem::create_directory(blocker);
+    Kalvor::Test::writeFile(blocker + "/keep", "x");
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("opens the file"));
+
+    Kalvor::Test::resizeFile(path, 10 * kMegabyte);
+    ASSERT_TRUE(writer.writeLine("rename fails"));
+    const std::string log = readFile(path);
+    EXPECT_TRUE(contains(log, "\r\nLog file rotation error. (")) << log.substr(10 * kMegabyte);
+    EXPECT_TRUE(contains(log, "rename fails\r\n"));
+    EXPECT_EQ(sandbox.registryValue("LogCounter"), "8");
+
+    // Now 12.5 megabytes are needed: 12 whole megabytes are not enough.
+    Kalvor::Test::resizeFile(path, 13 * kMegabyte - 1);
+    ASSERT_TRUE(writer.writeLine("still below"));
+    EXPECT_EQ(sandbox.registryValue("LogCounter"), "8");
+
+    Kalvor::Test::resizeFile(path, 13 * kMegabyte);
+    ASSERT_TRUE(writer.writeLine("rotates"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(sandbox.file(rotatedName(8))));
+    EXPECT_TRUE(
+        contains(readFile(sandbox.file(rotatedName(8))), "Rotate condition: Size13 >= 12.5"));
+
+    // A successful rotation sets the step back to the limit itself.
+    Kalvor::Test::resizeFile(path, 10 * kMegabyte);
+    ASSERT_TRUE(writer.writeLine("rotates again"));
+    EXPECT_EQ(rotatedFiles().size(), 2u);
+    EXPECT_EQ(sandbox.registryValue("LogCounter"), "10");
+}
+
+TEST_F(LogFileWriterTest, SizeLimitOfZeroNeverRotates) {
+    LogRotation::setScheme(LogRotation::kSize);
+    for (int32_t limit : {0, -1}) {
+        LogRotation::setSizeLimit(limit);
+        LogFileWriter writer(path);
+        ASSERT_TRUE(writer.writeLine("a"));
+        ASSERT_TRUE(writer.writeLine("b"));
+    }
+    EXPECT_TRUE(rotatedFiles().empty());
+}
+
+TEST_F(LogFileWriterTest, InitRotatesAnExistingFileOncePerStart) {
+    LogRotation::setScheme(LogRotation::kInit);
+    existingLog("from the last run\r\n", "3");
+    {
+        LogFileWriter writer(path);
+        ASSERT_TRUE(writer.writeLine("first"));
+        ASSERT_TRUE(writer.writeLine("second"));
+    }
+    {
+        LogFileWriter sameStart(path); // the process has not restarted: no second init rotation
+        ASSERT_TRUE(sameStart.writeLine("third"));
+    }
+    ASSERT_EQ(rotatedFiles(), std::vector<std::string>{rotatedName(3)});
+    const std::string rotated = readFile(sandbox.file(rotatedName(3)));
+    EXPECT_TRUE(startsWith(rotated, "from the last run\r\n"));
+    EXPECT_TRUE(contains(rotated, "\nRotate condition(s): Init\r\n"));
+    const std::string log = readFile(path);
+    EXPECT_TRUE(startsWith(log, "Log continued from \"" + rotatedName(3) + "\".\r\nfirst\r\n"));
+    EXPECT_TRUE(contains(log, "second\r\n"));
+    EXPECT_TRUE(contains(log, "third\r\n"));
+}
+
+TEST_F(LogFileWriterTest, InitDoesNotRotateAFileThatDidNotExist) {
+    LogRotation::setScheme(LogRotation::kInit);
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("new file"));
+    ASSERT_TRUE(writer.writeLine("still new"));
+    EXPECT_TRUE(rotatedFiles().empty());
+    EXPECT_FALSE(LogRotation::initRotationPending());
+}
+
+TEST_F(LogFileWriterTest, InitWithSizeNeedsBoth) {
+    LogRotation::setScheme(LogRotation::kInit | LogRotation::kSize);
+    LogRotation::setSizeLimit(1);
+    existingLog("small\r\n", "0");
+    {
+        LogFileWriter writer(path);
+        ASSERT_TRUE(writer.writeLine("no rotation: the file is small"));
+    }
+    EXPECT_TRUE(rotatedFiles().empty());
+
+    LogRotation::setInitRotationPending(true); // as at the next start
+    Kalvor::Test::resizeFile(path, kMegabyte);
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("rotates"));
+    ASSERT_EQ(rotatedFiles().size(), 1u);
+    EXPECT_TRUE(contains(readFile(sandbox.file(rotatedFiles()[0])),
+                         "\nRotate condition(s): Init AND Size 1 >= 1\r\n"));
+}
+
+TEST_F(LogFileWriterTest, TimeRotationAtThePeriodBoundary) {
+    LogRotation::setScheme(LogRotation::kTime);
+    LogRotation::setPeriod(TimeSpan(2));
+    LogFileWriter writer(path);
+    // The first boundary lies at most two seconds ahead; poll for it.
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] {
+        writer.writeLine("waiting");
+        return !rotatedFiles().empty();
+    }));
+    ASSERT_FALSE(rotatedFiles().empty());
+    EXPECT_TRUE(
+        contains(readFile(sandbox.file(rotatedFiles()[0])), "\nRotate condition(s): Time "));
+    // The new file has a boundary of its own: it does not rotate on every line.
+    const std::size_t rotations = rotatedFiles().size();
+    ASSERT_TRUE(writer.writeLine("one"));
+    ASSERT_TRUE(writer.writeLine("two"));
+    EXPECT_LE(rotatedFiles().size(), rotations + 1);
+}
+
+TEST_F(LogFileWriterTest, LineIsDroppedWhenTheLockStaysTaken) {
+    Monopoly holder(name);
+    ASSERT_TRUE(holder.acquire());
+    LogFileWriter writer(path);
+    EXPECT_FALSE(writer.writeLine("dropped"));
+    ASSERT_TRUE(holder.release());
+    EXPECT_TRUE(writer.writeLine("written"));
+    const std::string log = readFile(path);
+    EXPECT_FALSE(contains(log, "dropped"));
+    EXPECT_TRUE(contains(log, "written\r\n"));
+}
+
+TEST_F(LogFileWriterTest, UnwritablePathReportsFalse) {
+    LogFileWriter writer(sandbox.file("no-such-folder/x.log"));
+    EXPECT_FALSE(writer.writeLine("line"));
+}
+
+TEST_F(LogFileWriterTest, CloseWritesTheReasonAndTheNextLineReopens) {
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("a"));
+    writer.close("Testing");
+    ASSERT_TRUE(writer.writeLine("b"));
+    const std::string log = readFile(path);
+    EXPECT_TRUE(contains(log, "a\r\n\r\nClosing log file \"" + path + "\". Time: ")) << log;
+    EXPECT_TRUE(contains(log, ". Reason: Testing.\r\n\r\nOpened log file")) << log;
+    EXPECT_TRUE(contains(log, "b\r\n"));
+}
+
+} // namespace
+} // namespace Kalvor

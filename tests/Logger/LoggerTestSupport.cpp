@@ -1,0 +1,108 @@
+#include "LoggerTestSupport.h"
+
+#include "Common/SystemInfo.h"
+#include "Logger/LogRecord.h"
+#include "Logger/LogRotation.h"
+#include "Logger/LogState.h"
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace Kalvor::Test {
+namespace {
+
+std::string uniqueLabel() {
+    static std::atomic<unsigned> counter{0};
+    std::random_device seed;
+    return "LogTest" + std::to_string(seed() % 1000000000u) + "x" + std::to_string(counter++);
+}
+
+void resetLoggingSettings() {
+    LogRotation::setScheme(LogRotation::kNone);
+    LogRotation::setPeriod(TimeSpan(0));
+    LogRotation::setSizeLimit(LogRotation::kDefaultSizeLimit);
+    LogRotation::setInitRotationPending(true);
+    LogRotation::setWriterLabel("core");
+    LogState::setMinimumSeverity(kNotice);
+    LogState::setDebugLevel(5);
+    LogState::setTimeMode(kTimeLocal);
+    LogState::setThreadNumbers(false);
+    LogState::registerCatalog(nullptr);
+}
+
+} // namespace
+
+LoggerSandbox::LoggerSandbox()
+    : registry_("KALVOR_REGISTRY_DIR", folder_.file("registry")),
+      locks_("KALVOR_LOCK_DIR", folder_.file("locks")),
+      mailslots_("KALVOR_MAILSLOT_DIR", folder_.file("mailslots")), label_(uniqueLabel()) {
+    fs::create_directories(folder_.file("registry"));
+    fs::create_directories(folder_.file("locks"));
+    fs::create_directories(folder_.file("mailslots"));
+    resetLoggingSettings();
+    LogRotation::setWriterLabel(label_);
+}
+
+LoggerSandbox::~LoggerSandbox() {
+    resetLoggingSettings();
+    deleteResourceValue(label_ + "LogOpened");
+    deleteResourceValue(label_ + "LogCounter");
+}
+
+std::string LoggerSandbox::registryValue(const std::string& suffix) const {
+    std::string text;
+    return SystemInfo::readResourceString(label_ + suffix, text) == SI_OK ? text : "<missing>";
+}
+
+void LoggerSandbox::setRegistryValue(const std::string& suffix, const std::string& text) const {
+    SystemInfo::writeResourceString(label_ + suffix, text);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::vector<std::string> fileNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> logLines(const std::string& path) {
+    const std::string text = readFile(path);
+    std::vector<std::string> lines;
+    std::size_t begin = 0;
+    for (std::size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2)
+        lines.push_back(text.substr(begin, end - begin));
+    if (begin < text.size())
+        lines.push_back(text.substr(begin));
+    return lines;
+}
+
+uint64_t fileSize(const std::string& path) {
+    return fs::file_size(path);
+}
+
+void resizeFile(const std::string& path, uint64_t size) {
+    fs::resize_file(path, size);
+}
+
+} // namespace Kalvor::Test
