@@ -251,33 +251,42 @@ bool LogFileWriter::rotationDue(std::string& conditions) {
     // A limit of 0 or less would make every line "over the size": it switches the test off.
     const bool sizeOver = bySize && sizeLimitSeen_ > 0 && megabytes >= limit;
     const bool timeDue = byTime && nextRotationKnown_ && !nextRotation_.after(now);
-    const std::string sizeText = std::to_string(megabytes) + " >= " + numberText(limit);
-    const std::string timeCondition = timeText(nextRotation_) + " <= " + timeText(now);
+    const bool init = (scheme & LogRotation::kInit) != 0;
 
     bool rotate = false;
-    if ((scheme & LogRotation::kInit) != 0) {
+    if (init)
         rotate =
             LogRotation::initRotationPending() && (!byTime || timeDue) && (!bySize || sizeOver);
+    else if (byTime && !timeDue)
+        rotate = bySize && sizeOver;
+    else if (byTime)
+        rotate = !bySize || sizeOver;
+    else if (bySize)
+        rotate = sizeOver;
+    if (!rotate) {
+        state_ = State::Idle;
+        return false;
+    }
+
+    // Texts only for a rotation that happens: this check runs before every line.
+    const std::string sizeText = std::to_string(megabytes) + " >= " + numberText(limit);
+    const std::string timeCondition = timeText(nextRotation_) + " <= " + timeText(now);
+    if (init) {
         conditions = "\nRotate condition(s): Init";
         if (byTime)
             conditions += " AND Time " + timeCondition;
         if (bySize)
             conditions += " AND Size " + sizeText;
     } else if (byTime && !timeDue) {
-        rotate = bySize && sizeOver;
         conditions = "\nRotate condition(s): Size " + sizeText;
     } else if (byTime) {
-        rotate = !bySize || sizeOver;
         conditions = "\nRotate condition(s): Time " + timeCondition;
         if (bySize)
             conditions += " AND Size " + sizeText;
-    } else if (bySize) {
-        rotate = sizeOver;
+    } else {
         conditions = "\nRotate condition: Size" + sizeText;
     }
-    if (!rotate)
-        state_ = State::Idle;
-    return rotate;
+    return true;
 }
 
 void LogFileWriter::rotate() {

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -25,26 +27,53 @@ void makeLockDirectory(const std::string& directory) {
     }
 }
 
-// The lock files this process holds. flock already refuses a second open file description in
-// the same process on a local file system; the table makes that so on every file system.
-class HeldLocks {
+// The lock files of this process: which it holds, and a descriptor for each name it has used.
+// flock already refuses a second open file description in the same process on a local file
+// system; the held set makes that so on every file system. The descriptors stay open so that a
+// lock taken for every log line costs two system calls instead of six.
+class LockFiles {
 public:
-    bool add(const std::string& path) {
+    // A descriptor for the lock file, or an empty one when it cannot be opened; nullopt
+    // when this process holds the lock already.
+    std::optional<int> take(const std::string& directory, const std::string& path) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return paths_.insert(path).second;
+        if (!held_.insert(path).second)
+            return std::nullopt;
+        UniqueFd& file = open_[path];
+        if (file && isUnlinked(file.get()))
+            file.reset(); // removed by someone: lock the file that is there now
+        if (!file)
+            file = openLockFile(directory, path);
+        return file.get();
     }
-    void remove(const std::string& path) {
+    void giveBack(const std::string& path) {
         std::lock_guard<std::mutex> lock(mutex_);
-        paths_.erase(path);
+        held_.erase(path);
     }
 
 private:
+    static bool isUnlinked(int fd) {
+        struct stat status {};
+        return ::fstat(fd, &status) != 0 || status.st_nlink == 0;
+    }
+
+    static UniqueFd openLockFile(const std::string& directory, const std::string& path) {
+        makeLockDirectory(directory);
+        // Close-on-exec: a started program must not inherit the lock and keep it after we end.
+        UniqueFd file(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
+        if (file && ::fchmod(file.get(), 0666) != 0) {
+            // Another account's file: it keeps the rights it has.
+        }
+        return file;
+    }
+
     std::mutex mutex_;
-    std::set<std::string> paths_;
+    std::set<std::string> held_;
+    std::map<std::string, UniqueFd> open_;
 };
 
-HeldLocks& heldLocks() {
-    static HeldLocks* const instance = new HeldLocks;
+LockFiles& lockFiles() {
+    static LockFiles* const instance = new LockFiles;
     return *instance;
 }
 
@@ -52,15 +81,19 @@ HeldLocks& heldLocks() {
 
 struct NamedMutex::State {
     std::string path;
-    UniqueFd file;
+    int file = -1; // owned by LockFiles
 
     void close() {
-        if (!file)
+        if (file < 0)
             return;
-        file.reset();
-        heldLocks().remove(path);
+        file = -1;
+        lockFiles().giveBack(path);
     }
-    ~State() { close(); }
+    ~State() {
+        if (file >= 0)
+            ::flock(file, LOCK_UN);
+        close();
+    }
 };
 
 NamedMutex::NamedMutex(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -69,27 +102,22 @@ NamedMutex::~NamedMutex() = default;
 
 std::unique_ptr<NamedMutex> NamedMutex::create(const std::string& name) {
     const std::string directory = lockDirectory();
-    makeLockDirectory(directory);
     const std::string path = directory + "/" + name;
-    if (!heldLocks().add(path))
+    const std::optional<int> file = lockFiles().take(directory, path);
+    if (!file)
         return nullptr;
-    // Close-on-exec: a started program must not inherit the lock and keep it after we end.
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (file && ::fchmod(file.get(), 0666) != 0) {
-        // Another account's file: it keeps the rights it has.
-    }
-    if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
-        heldLocks().remove(path);
+    if (*file < 0 || ::flock(*file, LOCK_EX | LOCK_NB) != 0) {
+        lockFiles().giveBack(path);
         return nullptr;
     }
     auto state = std::make_unique<State>();
     state->path = path;
-    state->file = std::move(file);
+    state->file = *file;
     return std::unique_ptr<NamedMutex>(new NamedMutex(std::move(state)));
 }
 
 bool NamedMutex::release() {
-    if (state_->file && ::flock(state_->file.get(), LOCK_UN) != 0)
+    if (state_->file >= 0 && ::flock(state_->file, LOCK_UN) != 0)
         return false;
     state_->close();
     return true;
