@@ -1,0 +1,43 @@
+// One entry of a configuration file: its name, declared type and value, and the entries of its
+// body in file order. A node owns its children; names may repeat among siblings, and lookups
+// take the first.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Kalvor {
+
+class ConfNode {
+public:
+    explicit ConfNode(std::string name) : name_(std::move(name)) {}
+    ConfNode(const ConfNode&) = delete;
+    ConfNode& operator=(const ConfNode&) = delete;
+
+    const std::string& name() const { return name_; }
+    // Empty when the entry was written with "()".
+    const std::string& type() const { return type_; }
+    const std::string& value() const { return value_; }
+    void setType(std::string type) { type_ = std::move(type); }
+    void setValue(std::string value) { value_ = std::move(value); }
+
+    void appendChild(std::unique_ptr<ConfNode> child) { children_.push_back(std::move(child)); }
+    std::size_t childCount() const { return children_.size(); }
+    const ConfNode& child(std::size_t index) const { return *children_[index]; }
+    // The first child whose name equals `name` byte for byte, or null.
+    const ConfNode* findChild(const std::string& name) const;
+    // The node a dotted key names below this one: each component, cut at ".", takes the first
+    // child of that name; an empty component matches only an empty name. Null for an empty key
+    // or when a component finds no child (later siblings of the same name are not tried).
+    const ConfNode* find(const std::string& key) const;
+
+private:
+    std::string name_;
+    std::string type_;
+    std::string value_;
+    std::vector<std::unique_ptr<ConfNode>> children_;
+};
+
+} // namespace Kalvor

@@ -1,0 +1,7 @@
+#include "RegistryCleanup.h"
+
+namespace Kalvor::Test {
+
+void deleteResourceValue(const std::string&) {}
+
+} // namespace Kalvor::Test
