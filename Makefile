@@ -1,6 +1,7 @@
 # The two commands of the README, and the builds CI adds.
 #   make test    posix suite, then the win32 suite under Wine where mingw-w64 and Wine exist
 #   make demo    the supervisor on a demo installation of its own
+#   make fuzz    the libFuzzer targets, for FUZZ_SECONDS each (clang; not part of CI)
 
 BUILD ?= build
 JOBS  ?= $(shell nproc)
@@ -9,7 +10,7 @@ WIN32_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 HAVE_WIN32_TOOLS := $(shell command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && \
                             command -v wine >/dev/null 2>&1 && echo yes)
 
-.PHONY: test test-posix test-win32 test-asan test-tsan demo clean
+.PHONY: test test-posix test-win32 test-asan test-tsan fuzz demo clean
 
 test: test-posix test-win32
 
@@ -37,8 +38,28 @@ test-tsan:
 	cmake --build $(BUILD)/tsan -j$(JOBS)
 	ctest --test-dir $(BUILD)/tsan -j$(JOBS) --output-on-failure
 
+# libFuzzer with clang, ASan and UBSan: each target runs FUZZ_SECONDS on its own corpus, which
+# starts from the seeds in tests/fuzz/seeds and grows in $(BUILD)/fuzz/corpus. Not run by CI.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := conf-reader:conf time-text:time
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz $(GEN) -DKALVOR_FUZZ=ON \
+	    -DKALVOR_SANITIZE=address,undefined
+	cmake --build $(BUILD)/fuzz -j$(JOBS) --target fuzz-conf-reader fuzz-time-text
+	@for entry in $(FUZZ_TARGETS); do \
+	    target=$${entry%%:*}; seeds=$${entry##*:}; \
+	    mkdir -p $(BUILD)/fuzz/corpus/$$target; \
+	    echo "=== fuzz-$$target for $(FUZZ_SECONDS) s"; \
+	    $(BUILD)/fuzz/bin/fuzz-$$target -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	        -print_final_stats=1 $(BUILD)/fuzz/corpus/$$target tests/fuzz/seeds/$$seeds || exit 1; \
+	done
+
+# DEMO_SECONDS=N stops the demo by itself after N seconds; otherwise Ctrl-C does.
 demo:
-	@echo "The demo arrives with the supervisor itself; until then 'make test' is the way in."
+	cmake -S . -B $(BUILD)/posix $(GEN)
+	cmake --build $(BUILD)/posix -j$(JOBS) --target wardex kalvor-demo kalvor-reg kalvor-ipc
+	tools/demo/run-demo --bin $(BUILD)/posix/bin --dir $(BUILD)/demo \
+		$(if $(DEMO_SECONDS),--seconds $(DEMO_SECONDS))
 
 clean:
 	rm -rf $(BUILD)

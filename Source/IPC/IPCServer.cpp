@@ -1,0 +1,177 @@
+#include "IPC/IPCServer.h"
+
+#include "Common/Exception.h"
+#include "IPC/IPCMessage.h"
+#include "IPC/MailSlot.h"
+#include "JobInstance/ThreadInstance.h"
+#include "JobInstance/ThreadMessages.h"
+#include "Logger/LogCommons.h"
+#include "Logger/LoggerUnit.h"
+#include "Time/DateTime.h"
+#include "Time/TimeSpan.h"
+#include "Time/Timer.h"
+
+#include <atomic>
+#include <vector>
+
+namespace Kalvor {
+
+namespace {
+constexpr int32_t kStopWaitSeconds = 10;
+constexpr uint32_t kPollMilliseconds = 1000;
+// A server destroyed without stop() gives its listener this long to leave on its own.
+constexpr int32_t kDestroyWaitPolls = 60;
+} // namespace
+
+struct IPCServer::Shared {
+    std::shared_ptr<LoggerUnit> logger;
+    std::string name;
+    MessageHandler handler;
+    // 1: asked to stop; the listener puts it back to 0 as it leaves its loop.
+    std::atomic<uint8_t> stopFlag{0};
+    std::atomic<uint32_t> threadId{0};
+    std::atomic<bool> listening{false};
+};
+
+namespace {
+
+void setDebugDeadline(Timer& timer) {
+    timer.setDeadline(DateTime().plus(TimeSpan(0, 0, 1, 0)));
+}
+
+void handleLines(IPCServer::Shared& shared, const std::vector<std::string>& lines) {
+    const LoggerUnit& log = *shared.logger;
+    log.debug(4, "IPC: Server \"%s\": Received %i message(s)...",
+              LogParams() << shared.name << static_cast<int32_t>(lines.size()));
+    for (const std::string& line : lines) {
+        log.debug(5, "IPC: Received message line \"%s\".", LogParams() << line);
+        IPCMessage message;
+        if (!parseMessageLine(line, message)) {
+            log.debug(4, "IPC: The message was not adressed to Kalvor. Ignoring it.");
+            continue;
+        }
+        shared.handler(message.type, message.id, message.text, message.sender);
+    }
+}
+
+void listen(IPCServer::Shared& shared) {
+    const LoggerUnit& log = *shared.logger;
+    log.debug(2, "IPC: Creating MailSlot \"" + shared.name + "\".");
+    MailSlot slot(MailSlot::kReceiver, shared.name);
+    log.debug(2, "IPC: MailSlot created \"" + shared.name + "\".");
+
+    Timer debugTimer;
+    setDebugDeadline(debugTimer);
+    int32_t passes = 0;
+    std::vector<std::string> lines;
+    while (shared.stopFlag.load() == 0) {
+        if (debugTimer.expired()) {
+            log.debug(5,
+                      "IPC: Server \"%s\": Checking for incomming messages. Done so %i times "
+                      "since last debug.",
+                      LogParams() << shared.name << passes);
+            passes = 0;
+        } else {
+            ++passes;
+        }
+        ThreadMessage message;
+        if (peekMessage(message) && message.message == kWmDestroy) {
+            log.debug(4, "IPC: Received message to exit IPC listener.");
+            shared.stopFlag.store(1);
+        }
+        try {
+            slot.receive(lines);
+        } catch (const Exception&) {
+            lines.clear();
+        }
+        if (!lines.empty())
+            handleLines(shared, lines);
+        lines.clear();
+        if (debugTimer.expired()) {
+            log.debug(5, "IPC: Server \"%s\": Now sleeping for a while.",
+                      LogParams() << shared.name);
+            setDebugDeadline(debugTimer);
+        }
+        sleepMilliseconds(kPollMilliseconds);
+    }
+}
+
+uint32_t listenerRoutine(void* parameter) {
+    auto& shared = *static_cast<IPCServer::Shared*>(parameter);
+    ensureMessageQueue();
+    shared.threadId.store(currentThreadId());
+    shared.listening.store(true);
+    shared.logger->debug(2, "IPC: Initializing listener for \"" + shared.name + "\".");
+    try {
+        listen(shared);
+    } catch (IPCException& failure) {
+        failure.addLocation(KALVOR_HERE);
+        shared.logger->debug(1, failure.report());
+        shared.listening.store(false);
+        return static_cast<uint32_t>(-1);
+    }
+    shared.logger->debug(1, "IPC: Exitited IPC listener.");
+    shared.stopFlag.store(0);
+    shared.listening.store(false);
+    return 0;
+}
+
+} // namespace
+
+IPCServer::IPCServer(const std::string& name, std::shared_ptr<LogDispatcher> dispatcher,
+                     MessageHandler handler)
+    : shared_(std::make_unique<Shared>()) {
+    shared_->logger = std::make_shared<LoggerUnit>(std::move(dispatcher), LogCommons::kIpcModule);
+    shared_->name = name;
+    shared_->handler = std::move(handler);
+    try {
+        listener_ = std::make_unique<ThreadInstance>(&listenerRoutine, shared_.get());
+        listener_->execute();
+    } catch (JobException& failure) {
+        failure.addLocation(KALVOR_HERE);
+        shared_->logger->debug(1, failure.report());
+        throw;
+    } catch (...) {
+        shared_->logger->debug(1, "Unknown error when creating listener.");
+        throw IPCException(IC_CANNOT_RECEIVE, "", KALVOR_HERE);
+    }
+    shared_->logger->debug(1, "IPC: Created server \"" + name + "\".");
+}
+
+IPCServer::~IPCServer() {
+    // Without a prior stop() the listener is still asked politely: ending it by force would
+    // leave its mailslot to be reclaimed as stale.
+    if (listener_ && listener_->status() == JobRunning) {
+        shared_->stopFlag.store(1);
+        for (int32_t poll = 0; poll < kDestroyWaitPolls && listener_->status() == JobRunning;
+             ++poll)
+            sleepMilliseconds(50);
+    }
+    listener_.reset();
+    shared_->logger->debug(1, "IPC: Destroyed server \"" + shared_->name + "\".");
+}
+
+void IPCServer::stop() {
+    shared_->stopFlag.store(1);
+    for (int32_t waited = 0; waited < kStopWaitSeconds && shared_->stopFlag.load() == 1; ++waited)
+        sleepMilliseconds(1000);
+    if (shared_->stopFlag.load() == 0)
+        shared_->logger->debug(1, "IPC: Stopped server \"" + shared_->name + "\".");
+    else
+        shared_->logger->debug(1, "IPC: Stopping server \"%s\" timed out.",
+                               LogParams() << shared_->name);
+}
+
+const std::string& IPCServer::name() const {
+    return shared_->name;
+}
+
+uint32_t IPCServer::listenerThreadId() const {
+    return shared_->threadId.load();
+}
+
+bool IPCServer::listening() const {
+    return shared_->listening.load();
+}
+
+} // namespace Kalvor

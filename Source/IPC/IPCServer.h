@@ -1,0 +1,53 @@
+// The receiving side of the suite's IPC: one mailslot served by a listener thread that hands
+// every message addressed to "Kalvor" to one handler.
+//
+// The listener creates the mailslot itself, polls it once a second and calls the handler on its
+// own thread, one message at a time in arrival order; the handler must not throw. It leaves its
+// loop when stop() asks or when WM_DESTROY reaches its thread's queue. stop() waits up to ten
+// seconds for the listener to acknowledge and only logs when it does not. A mailslot that cannot
+// be created ends the listener at once; the owner learns of it from the log (and from stop()'s
+// time-out).
+//
+// The stop flag and the handler belong to one server, so two servers in a process stay apart.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Kalvor {
+
+class LogDispatcher;
+class LoggerUnit;
+class ThreadInstance;
+
+class IPCServer {
+public:
+    // Arguments: type, id, text, sender.
+    using MessageHandler = std::function<void(const std::string&, const std::string&,
+                                              const std::string&, const std::string&)>;
+
+    // Starts the listener; throws JobException when the thread cannot be started.
+    IPCServer(const std::string& name, std::shared_ptr<LogDispatcher> dispatcher,
+              MessageHandler handler);
+    ~IPCServer();
+    IPCServer(const IPCServer&) = delete;
+    IPCServer& operator=(const IPCServer&) = delete;
+
+    void stop();
+
+    const std::string& name() const;
+    // The listener thread's id, for posting it window messages; 0 before it runs.
+    uint32_t listenerThreadId() const;
+    // True while the listener has not left its loop.
+    bool listening() const;
+
+    struct Shared;
+
+private:
+    std::unique_ptr<Shared> shared_;
+    std::unique_ptr<ThreadInstance> listener_;
+};
+
+} // namespace Kalvor

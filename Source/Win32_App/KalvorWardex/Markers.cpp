@@ -1,0 +1,55 @@
+#include "Win32_App/KalvorWardex/Markers.h"
+
+#include "Common/SystemInfo.h"
+#include "Logger/LoggerUnit.h"
+
+namespace Kalvor {
+
+namespace {
+const char* const kGlobalName = "WardexMarker";
+} // namespace
+
+std::string Markers::keyPathFor(int32_t productVersionTenths) {
+    return productVersionTenths > 53 ? "SOFTWARE\\Kalvor\\Resources\\Recorder"
+                                     : "SOFTWARE\\Kalvor\\Resources";
+}
+
+Markers::Markers(std::shared_ptr<LoggerUnit> logger, std::string keyPath,
+                 const std::string& userTag)
+    : logger_(std::move(logger)), keyPath_(std::move(keyPath)),
+      instanceName_(std::string(kGlobalName) + ":" + userTag) {}
+
+int32_t Markers::readGlobal(int32_t& value) const {
+    return SystemInfo::readInteger(keyPath_, kGlobalName, value);
+}
+
+int32_t Markers::readInstance(int32_t& value) const {
+    return SystemInfo::readInteger(keyPath_, instanceName_, value);
+}
+
+int32_t Markers::writeInstance(int32_t value) const {
+    return SystemInfo::writeValue(keyPath_, instanceName_, value);
+}
+
+void Markers::changeMarker(int32_t oldValue, int32_t newValue) const {
+    logger_->debug(4, "changeMarker Old:%i New:%i", LogParams() << oldValue << newValue);
+    int32_t current = 0;
+    const int32_t read = readInstance(current);
+    if (read == SI_OK) {
+        if (current != oldValue)
+            return;
+        if (writeInstance(newValue) != SI_OK)
+            logger_->debug(1,
+                           "Change marker: Failed to change Registry marker \"%s\" from \"%i\" "
+                           "to \"%i\"",
+                           LogParams() << instanceName_ << oldValue << newValue);
+    } else if (read == SI_MISSING) {
+        if (writeInstance(newValue) != SI_OK)
+            logger_->debug(1, "Change marker: Failed to set missing Registry marker \"%s\"",
+                           LogParams() << instanceName_);
+    } else {
+        logger_->debug(1, "Failed to change %s", LogParams() << instanceName_);
+    }
+}
+
+} // namespace Kalvor

@@ -1,0 +1,321 @@
+#include "Win32_App/KalvorWardex/Wardex.h"
+
+#include "Common/Exception.h"
+#include "Common/StringUtils.h"
+#include "Common/SystemInfo.h"
+#include "Common/UserName.h"
+#include "File/FileOps.h"
+#include "File/FilePlain.h"
+#include "IPC/IPCServer.h"
+#include "JobInstance/Monopoly.h"
+#include "JobInstance/SessionSignals.h"
+#include "JobInstance/ThreadMessages.h"
+#include "Logger/LogCommons.h"
+#include "Logger/LogState.h"
+#include "Logger/LoggerUnit.h"
+#include "Time/SystemClock.h"
+#include "Time/TimeSpan.h"
+#include "Time/Timer.h"
+#include "Win32_App/KalvorWardex/AppServices.h"
+#include "Win32_App/KalvorWardex/ApplicationTable.h"
+#include "Win32_App/KalvorWardex/Clock.h"
+#include "Win32_App/KalvorWardex/CommandHandler.h"
+#include "Win32_App/KalvorWardex/Markers.h"
+#include "Win32_App/KalvorWardex/WardexServices.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace Kalvor {
+
+namespace {
+const char* const kPlaceholder = "dummy";
+const std::string kMonitorKey = "wardex.monitor";
+constexpr int32_t kPassesPerRoutineLine = 40;
+constexpr int32_t kWaitSlices = 5;
+constexpr uint32_t kWaitSliceMilliseconds = 100;
+constexpr uint32_t kShutdownPauseMilliseconds = 250;
+
+// Catalog messages of the Wardex module.
+constexpr int32_t kStarted = 1;
+constexpr int32_t kAlreadyRunning = 2;
+constexpr int32_t kMissingKey = 3;
+constexpr int32_t kNoServer = 9;
+
+std::string withTrailingSeparator(std::string directory) {
+    if (directory.empty() || (directory.back() != '\\' && directory.back() != '/'))
+        directory += '\\';
+    return directory;
+}
+} // namespace
+
+Wardex::Wardex(const std::string& commandLine, std::unique_ptr<WardexServices> services,
+               const std::string& optionMarkers)
+    : arguments_(splitArguments(commandLine, kPlaceholder, optionMarkers)),
+      userTag_(makeUserTag(currentUserName(), SystemClock::now())), services_(std::move(services)) {
+    if (!arguments_.empty())
+        arguments_.erase(arguments_.begin());
+}
+
+std::string Wardex::makeUserTag(const std::string& userName, int64_t nowSeconds) {
+    if (userName.empty())
+        return std::to_string(nowSeconds - nowSeconds % 20);
+    std::string tag = userName;
+    replaceChar(tag, ' ', '_');
+    return tag;
+}
+
+std::string Wardex::debugLogName(const std::string& configured, const std::string& userTag) {
+    const std::size_t dot = configured.rfind('.');
+    const std::size_t separator = configured.find_last_of("\\/");
+    if (dot == std::string::npos || (separator != std::string::npos && dot < separator))
+        return configured + "(" + userTag + ")";
+    return configured.substr(0, dot) + "(" + userTag + ")" + configured.substr(dot);
+}
+
+bool Wardex::initialise() {
+    std::string logName;
+    if (SystemInfo::readResourceString(std::string(kModuleName) + "DebugLog", logName) != SI_OK)
+        logName = std::string(kModuleName) + "Debug.log";
+    logName = debugLogName(logName, userTag_);
+
+    moduleNumber_ = LogCommons::moduleNumber(kModuleName);
+    if (moduleNumber_ == LogCommons::kUnknownNumber)
+        return false;
+    if (!services_->startLogging(logName, moduleNumber_))
+        return false;
+    logger_ = services_->logger();
+    if (!logger_ || !services_->createConfig())
+        return false;
+    table_ = std::make_unique<ApplicationTable>(logger_, services_->apps(), services_->clock(),
+                                                userTag_);
+    handler_ = std::make_unique<CommandHandler>(
+        logger_, CommandHandler::Targets{
+                     shutdownRequested_, reconfigureRequested_,
+                     [this](const std::string& info) { return table_->storeProcessInfo(info); },
+                     &startDetachedProgram});
+    if (!reconfigure(true))
+        return false;
+    loadLogMessages();
+
+    if (!instanceLock_ || !instanceLock_->isHeld()) {
+        const std::string lockName = std::string(kModuleName) + userTag_;
+        instanceLock_ = std::make_unique<Monopoly>(lockName);
+        if (!instanceLock_->acquire()) {
+            logger_->error(kAlreadyRunning, LogParams() << lockName);
+            return false;
+        }
+    }
+    logger_->debug(1, "Finished configuring.");
+    return true;
+}
+
+std::string Wardex::configurationDirectory() {
+    std::string directory;
+    if (SystemInfo::readResourceString("ConfigurationDir", directory) != SI_OK) {
+        logger_->debug(1, "Could not get configuration dir from system.");
+        directory.clear();
+    }
+    return directory.empty() ? directory : withTrailingSeparator(directory);
+}
+
+bool Wardex::reconfigure(bool initial) {
+    if (!initial)
+        logger_->debug(1, "Reconfiguring...");
+    const std::string directory = configurationDirectory();
+    std::string file;
+    if (!arguments_.empty() && arguments_.front().option == "c") {
+        file = arguments_.front().value;
+        arguments_.erase(arguments_.begin());
+    } else {
+        file = directory + "wardex.conf";
+    }
+    ConfigSource& config = services_->config();
+    config.load(file);
+    services_->applyLogConfiguration();
+
+    int32_t level = 0;
+    if (config.getInteger("wardex.log.debug-level", level) == 0)
+        LogState::setDebugLevel(level);
+
+    std::vector<std::string> names;
+    config.getSubObjects(kMonitorKey, names);
+    for (const std::string& name : names) {
+        SupervisedApp& app = table_->findOrAdd(name);
+        const std::string activeKey = kMonitorKey + "." + name + ".active";
+        if (config.getBool(activeKey, app.active) != 0) {
+            logger_->error(kMissingKey, LogParams() << activeKey);
+            return false;
+        }
+        const std::string idKey = kMonitorKey + "." + name + ".id";
+        if (config.getString(idKey, app.id) != 0) {
+            logger_->error(kMissingKey, LogParams() << idKey);
+            return false;
+        }
+    }
+    readVersionFile(directory);
+    if (!initial)
+        logger_->debug(1, "Finished reconfiguring.");
+    reconfigureRequested_.store(false);
+    return true;
+}
+
+void Wardex::readVersionFile(const std::string& directory) {
+    const std::string path = directory + "version";
+    if (!FileOps::exists(path)) {
+        logger_->debug(1, "Could not find version file at \"%s\"", LogParams() << path);
+        return;
+    }
+    try {
+        FilePlain file(path);
+        file.open(FileBase::kRead | FileBase::kNoLock);
+        const std::string text = file.readAll();
+        productVersionTenths_ = static_cast<int32_t>(std::atof(text.c_str()) * 10.0);
+    } catch (const Exception&) {
+        logger_->debug(1, "Failed to read version file \"%s\"", LogParams() << path);
+    }
+}
+
+void Wardex::loadLogMessages() {
+    logger_->debug(1, "Loading log messages...");
+    std::string directory;
+    if (services_->config().getDirName("Kalvor.directories.conf", directory) != 0) {
+        logger_->error(kMissingKey, LogParams() << "Kalvor.directories.conf");
+        return;
+    }
+    const std::string modules = LogCommons::moduleKey(moduleNumber_) + ",configuration,wardex";
+    auto catalog = std::make_shared<MessageCatalog>();
+    if (const auto current = LogState::catalog())
+        catalog->merge(*current);
+    const CatalogLoadReport report = loadCatalogs(*catalog, directory, modules);
+    LogState::registerCatalog(catalog);
+    for (std::size_t index = 0; index < report.accepted.size(); ++index)
+        logger_->debug(2, "Loaded %i messages for module \"%s\".",
+                       LogParams() << report.counts[index] << report.accepted[index]);
+    if (report.accepted.empty())
+        logger_->debug(1, "No log messages were loaded.");
+    for (const std::string& module : report.rejected)
+        logger_->debug(1, "Messages for module \"%s\" were rejected.", LogParams() << module);
+}
+
+void Wardex::handleMessage(const std::string& type, const std::string& id, const std::string& text,
+                           const std::string& sender) {
+    if (handler_)
+        (*handler_)(type, id, text, sender);
+}
+
+bool Wardex::takeWindowMessage() {
+    ThreadMessage message;
+    if (!peekMessage(message))
+        return false;
+    return message.message == kWmClose || message.message == kWmDestroy;
+}
+
+bool Wardex::run(std::atomic<bool>& systemStop) {
+    markers_ =
+        std::make_unique<Markers>(logger_, Markers::keyPathFor(productVersionTenths_), userTag_);
+    markers_->changeMarker(Markers::kStopped, Markers::kSupervising);
+    try {
+        server_ = std::make_shared<IPCServer>(
+            "Wardex_" + userTag_, services_->dispatcher(),
+            [this](const std::string& type, const std::string& id, const std::string& text,
+                   const std::string& sender) { handleMessage(type, id, text, sender); });
+    } catch (const std::bad_alloc&) {
+        logger_->fatal(kNoServer, LogParams() << "MEMORY");
+        return false;
+    } catch (const Exception&) {
+        logger_->fatal(kNoServer, LogParams() << "THREAD");
+        return false;
+    }
+    sleepMilliseconds(100);
+    logger_->notice(kStarted);
+
+    const Clock& clock = services_->clock();
+    DateTime current = clock.now();
+    const TimeSpan statusInterval(kStatusIntervalSeconds);
+    DateTime nextStatusTime = current.plus(statusInterval);
+    int32_t passCounter = 0;
+
+    while (!shutdownRequested_.load()) {
+        if (--passCounter <= 0) {
+            logger_->debug(5, "Main loop: Running as normal.");
+            passCounter = kPassesPerRoutineLine;
+        }
+        if (SessionSignals::systemStop())
+            systemStop.store(true);
+        if (systemStop.load()) {
+            logger_->debug(1, "Main loop: received shutdown signal from system.");
+            shutdownRequested_.store(true);
+        }
+        if (!shutdownRequested_.load() && takeWindowMessage()) {
+            logger_->debug(1, "Main loop: Got Windows message to shut down.");
+            shutdownRequested_.store(true);
+            systemStop.store(true);
+            markers_->changeMarker(Markers::kSupervising, Markers::kStopped);
+            break;
+        }
+        if (reconfigureRequested_.load())
+            reconfigure(false);
+
+        int32_t value = 0;
+        const int32_t global = markers_->readGlobal(value);
+        if (global == SI_MISSING) {
+            logger_->debug(1, "Main loop: Registry marker not found. Shutting down.");
+            shutdownRequested_.store(true);
+        } else if (global == SI_OK && value == Markers::kShutdownValue) {
+            logger_->debug(1, "Main loop: Registry marker has shutdown value. Shutting down.");
+            shutdownRequested_.store(true);
+        }
+
+        const int32_t instance = markers_->readInstance(value);
+        if (instance == SI_MISSING) {
+            if (markers_->writeInstance(Markers::kSupervising) != SI_OK)
+                logger_->debug(1, "Main loop: Failed to set missing Registry marker \"%s\"",
+                               LogParams() << markers_->instanceName());
+        } else if (instance == SI_OK && value == Markers::kSupervising) {
+            bool statusPass = false;
+            if (!current.before(nextStatusTime)) {
+                nextStatusTime = current.plus(statusInterval);
+                statusPass = true;
+            }
+            table_->check(current, statusPass);
+        } else if (passCounter == 1) {
+            logger_->debug(1, "Main loop: Was going to check if applications were still running, "
+                              "but Registry marker prevented it.");
+        }
+
+        for (int32_t slice = 0; slice < kWaitSlices && !shutdownRequested_.load(); ++slice)
+            sleepMilliseconds(kWaitSliceMilliseconds);
+        current = clock.now();
+    }
+    logger_->debug(1, "Main loop has exited.");
+    return true;
+}
+
+Wardex::~Wardex() {
+    shutDown();
+}
+
+void Wardex::shutDown() {
+    if (!logger_)
+        return;
+    logger_->debug(1, "Shutting down the Wardex...");
+    // Only a supervisor that reached its main loop owns the instance marker: one refused at
+    // start-up must leave the running supervisor's marker alone.
+    if (markers_)
+        markers_->changeMarker(Markers::kSupervising, Markers::kStopped);
+    logger_->debug(1, "   Terminating applications...");
+    if (table_) {
+        table_->signalAllToShutDown();
+        if (!table_->empty())
+            sleepMilliseconds(kShutdownPauseMilliseconds);
+    }
+    logger_->debug(1, "   Terminating IPC server.");
+    if (server_)
+        server_->stop();
+    server_.reset();
+    table_.reset();
+    instanceLock_.reset();
+}
+
+} // namespace Kalvor

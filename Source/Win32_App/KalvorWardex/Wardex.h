@@ -1,0 +1,85 @@
+// The supervisor: reads its configuration, keeps the listed applications running for one user,
+// answers the suite's IPC commands, and stops them all when it stops.
+//
+// Life: construct from "dummy" followed by the command line; initialise() (false: the program
+// ends with -1, the markers untouched); run() until a stop is requested (false when the IPC
+// server could not be made); destruction is the shutdown sequence. The stop and reconfigure
+// flags are set from the IPC listener thread and read by the main loop at fixed points.
+#pragma once
+
+#include "Win32_App/KalvorWardex/ArgumentList.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Kalvor {
+
+class ApplicationTable;
+class CommandHandler;
+class IPCServer;
+class LoggerUnit;
+class Markers;
+class Monopoly;
+class WardexServices;
+
+class Wardex {
+public:
+    static constexpr const char* kModuleName = "Wardex";
+    static constexpr int32_t kStatusIntervalSeconds = 10;
+
+    Wardex(const std::string& commandLine, std::unique_ptr<WardexServices> services,
+           const std::string& optionMarkers);
+    ~Wardex();
+    Wardex(const Wardex&) = delete;
+    Wardex& operator=(const Wardex&) = delete;
+
+    bool initialise();
+    bool reconfigure(bool initial);
+    void loadLogMessages();
+    // `systemStop` is set from outside (session end) or by the session signals; read at the
+    // start of every pass.
+    bool run(std::atomic<bool>& systemStop);
+
+    // The IPC command handler's entry, on the listener thread.
+    void handleMessage(const std::string& type, const std::string& id, const std::string& text,
+                       const std::string& sender);
+
+    void requestShutdown() { shutdownRequested_.store(true); }
+    bool shutdownRequested() const { return shutdownRequested_.load(); }
+    bool reconfigureRequested() const { return reconfigureRequested_.load(); }
+
+    const std::string& userTag() const { return userTag_; }
+    const std::vector<Argument>& arguments() const { return arguments_; }
+    int32_t productVersionTenths() const { return productVersionTenths_; }
+    ApplicationTable& applications() { return *table_; }
+    // Formed from the registry setting "WardexDebugLog" (or the default) and the user tag.
+    static std::string debugLogName(const std::string& configured, const std::string& userTag);
+    static std::string makeUserTag(const std::string& userName, int64_t nowSeconds);
+
+private:
+    void onePassOfChecks(bool statusPass);
+    bool takeWindowMessage();
+    void readVersionFile(const std::string& directory);
+    std::string configurationDirectory();
+    void shutDown();
+
+    std::vector<Argument> arguments_;
+    std::string userTag_;
+    std::unique_ptr<WardexServices> services_;
+    std::shared_ptr<LoggerUnit> logger_;
+    std::unique_ptr<ApplicationTable> table_;
+    std::unique_ptr<CommandHandler> handler_;
+    std::unique_ptr<Markers> markers_;
+    std::shared_ptr<IPCServer> server_;
+    std::unique_ptr<Monopoly> instanceLock_;
+    int32_t moduleNumber_ = 0;
+    int32_t productVersionTenths_ = 0;
+
+    std::atomic<bool> shutdownRequested_{false};
+    std::atomic<bool> reconfigureRequested_{false};
+};
+
+} // namespace Kalvor

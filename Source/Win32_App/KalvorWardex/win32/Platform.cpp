@@ -1,0 +1,13 @@
+#include "Win32_App/KalvorWardex/Platform.h"
+
+namespace Kalvor {
+
+std::string executableSuffix() {
+    return ".exe";
+}
+
+std::string optionMarkers() {
+    return "-/";
+}
+
+} // namespace Kalvor

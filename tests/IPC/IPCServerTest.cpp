@@ -1,0 +1,161 @@
+// The IPC server: what reaches the handler from the lines in its mailslot, and how the
+// listener stops.
+#include "IPC/IPCServer.h"
+#include "CapturedLog.h"
+#include "IPC/IPCClient.h"
+#include "JobInstance/ThreadMessages.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace Kalvor {
+namespace {
+
+using Test::CapturedLog;
+using Test::ScopedEnv;
+using Test::TempDir;
+
+const std::string kEsc = "\x1b";
+
+struct Received {
+    std::string type, id, text, sender;
+};
+
+class IPCServerTest : public ::testing::Test {
+protected:
+    IPCServerTest()
+        : mailslots_("KALVOR_MAILSLOT_DIR", folder_.file("mailslots")),
+          locks_("KALVOR_LOCK_DIR", folder_.file("locks")) {}
+
+    std::unique_ptr<IPCServer> startServer() {
+        auto server =
+            std::make_unique<IPCServer>(kName, log_.dispatcher(),
+                                        [this](const std::string& type, const std::string& id,
+                                               const std::string& text, const std::string& sender) {
+                                            std::lock_guard<std::mutex> guard(mutex_);
+                                            received_.push_back({type, id, text, sender});
+                                        });
+        EXPECT_TRUE(log_.waitFor("IPC: MailSlot created \"" + kName + "\"."));
+        return server;
+    }
+    void sendLine(const std::string& line) {
+        IPCClient client(kName);
+        ASSERT_TRUE(client.sendLine(line));
+    }
+    std::vector<Received> received() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return received_;
+    }
+    bool waitForMessages(std::size_t count) {
+        return Kalvor::Test::waitFor([&] { return received().size() >= count; });
+    }
+
+    // Mailslot names are machine-wide under Wine, where the tests run in parallel processes.
+    const std::string kName = std::string("ServerUnderTest_") +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    TempDir folder_;
+    ScopedEnv mailslots_;
+    ScopedEnv locks_;
+    CapturedLog log_;
+    std::mutex mutex_;
+    std::vector<Received> received_;
+};
+
+TEST_F(IPCServerTest, IgnoresLinesNotAddressedExactlyToKalvor) {
+    auto server = startServer();
+    sendLine("KalvorX" + kEsc + "COMMAND" + kEsc + kEsc + "DIE" + kEsc);
+    sendLine("kalvor" + kEsc + "COMMAND" + kEsc + kEsc + "DIE" + kEsc);
+    sendLine("Kalvor" + kEsc + "COMMAND" + kEsc + kEsc + "LAST" + kEsc);
+    ASSERT_TRUE(waitForMessages(1));
+    server->stop();
+    ASSERT_EQ(received().size(), 1u);
+    EXPECT_EQ(received()[0].text, "LAST");
+    EXPECT_EQ(log_.count("IPC: The message was not adressed to Kalvor. Ignoring it."), 2u);
+}
+
+TEST_F(IPCServerTest, SplitsFieldsWithEmptyIdAndNoSender) {
+    auto server = startServer();
+    sendLine("Kalvor" + kEsc + "COMMAND" + kEsc + kEsc + "DIE" + kEsc);
+    ASSERT_TRUE(waitForMessages(1));
+    server->stop();
+    const Received message = received().at(0);
+    EXPECT_EQ(message.type, "COMMAND");
+    EXPECT_EQ(message.id, "");
+    EXPECT_EQ(message.text, "DIE");
+    EXPECT_EQ(message.sender, "");
+}
+
+TEST_F(IPCServerTest, LineWithoutSeparatorIsOneFirstField) {
+    auto server = startServer();
+    sendLine("Kalvor COMMAND DIE");
+    sendLine("Kalvor");
+    ASSERT_TRUE(waitForMessages(1));
+    server->stop();
+    ASSERT_EQ(received().size(), 1u);
+    const Received message = received()[0];
+    EXPECT_EQ(message.type + message.id + message.text + message.sender, "");
+    EXPECT_TRUE(log_.contains("IPC: Received message line \"Kalvor COMMAND DIE\"."));
+}
+
+TEST_F(IPCServerTest, HandlesTwoWaitingDatagramsInOrderInOnePass) {
+    auto server = startServer();
+    {
+        IPCClient client(kName);
+        ASSERT_TRUE(client.send("COMMAND", "1", "FIRST", "Tester"));
+        ASSERT_TRUE(client.send("COMMAND", "2", "SECOND", "Tester"));
+    }
+    ASSERT_TRUE(waitForMessages(2));
+    server->stop();
+    ASSERT_EQ(received().size(), 2u);
+    EXPECT_EQ(received()[0].text, "FIRST");
+    EXPECT_EQ(received()[1].text, "SECOND");
+    EXPECT_EQ(received()[1].sender, "Tester");
+    const long counted = log_.indexOf("IPC: Server \"" + kName + "\": Received 2 message(s)...");
+    ASSERT_GE(counted, 0);
+    EXPECT_LT(counted, log_.indexOf("FIRST"));
+}
+
+TEST_F(IPCServerTest, StopEndsTheListenerWithinAPass) {
+    auto server = startServer();
+    server->stop();
+    EXPECT_TRUE(log_.contains("IPC: Exitited IPC listener."));
+    EXPECT_TRUE(log_.contains("IPC: Stopped server \"" + kName + "\"."));
+    EXPECT_FALSE(server->listening());
+    server.reset();
+    EXPECT_TRUE(log_.contains("IPC: Destroyed server \"" + kName + "\"."));
+    // The name is free again once the listener has gone.
+    auto second = startServer();
+    second->stop();
+}
+
+TEST_F(IPCServerTest, DestroyMessageEndsTheLoopAndStopAfterwardsTimesOut) {
+    auto server = startServer();
+    ASSERT_TRUE(Kalvor::Test::waitFor(
+        [&] { return postThreadMessage(server->listenerThreadId(), kWmDestroy, 0, 0); }));
+    ASSERT_TRUE(log_.waitFor("IPC: Exitited IPC listener."));
+    EXPECT_TRUE(log_.contains("IPC: Received message to exit IPC listener."));
+    EXPECT_FALSE(server->listening());
+    // Nobody is left to acknowledge the flag: stop() waits out its ten seconds.
+    server->stop();
+    EXPECT_TRUE(log_.contains("IPC: Stopping server \"" + kName + "\" timed out."));
+}
+
+TEST_F(IPCServerTest, MailslotThatCannotBeCreatedEndsTheListener) {
+    auto first = startServer();
+    CapturedLog secondLog;
+    IPCServer second(
+        kName, secondLog.dispatcher(),
+        [](const std::string&, const std::string&, const std::string&, const std::string&) {});
+    ASSERT_TRUE(Kalvor::Test::waitFor(
+        [&] { return secondLog.contains("IPC: Creating MailSlot") && !second.listening(); }));
+    EXPECT_FALSE(secondLog.contains("IPC: MailSlot created"));
+    first->stop();
+}
+
+} // namespace
+} // namespace Kalvor

@@ -1,0 +1,188 @@
+// The table of supervised applications: getting, capturing, restarting and giving up, driven by
+// a clock the test moves and jobs whose status it sets.
+#include "Win32_App/KalvorWardex/ApplicationTable.h"
+#include "FakeServices.h"
+
+#include <gtest/gtest.h>
+
+namespace Kalvor {
+namespace {
+
+using Kalvor::Test::FakeJob;
+
+class ApplicationTableTest : public ::testing::Test {
+protected:
+    ApplicationTableTest()
+        : logger_(std::make_shared<LoggerUnit>(log_.dispatcher(), 23)),
+          table_(logger_, services_, clock_, "tester") {}
+
+    SupervisedApp& listed(const std::string& name, bool active) {
+        SupervisedApp& app = table_.findOrAdd(name);
+        app.active = active;
+        app.id = name + "Id";
+        return app;
+    }
+    void check() { table_.check(clock_.now(), false); }
+    FakeJob& jobOf(SupervisedApp& app) { return static_cast<FakeJob&>(*app.job); }
+    void answerProcessInfo(const std::string& info) {
+        services_.receiverExists = true;
+        services_.onSend = [this, info](const Kalvor::Test::SentMessage& message) {
+            if (message.id == "SEND_PROCESS_INFO")
+                table_.storeProcessInfo(info);
+        };
+    }
+
+    Kalvor::Test::CapturedLog log_;
+    Kalvor::Test::FakeAppServices services_;
+    Kalvor::Test::FakeClock clock_;
+    std::shared_ptr<LoggerUnit> logger_;
+    ApplicationTable table_;
+};
+
+TEST_F(ApplicationTableTest, ActiveApplicationThatDoesNotAnswerIsStartedFromTheBinDirectory) {
+    SupervisedApp& app = listed("Demo", true);
+    check();
+    ASSERT_EQ(services_.startedPaths, std::vector<std::string>{"C:\\Kalvor\\bin\\Demo.exe"});
+    ASSERT_TRUE(app.job);
+    EXPECT_EQ(app.lastStartTime, clock_.now());
+    EXPECT_EQ(app.restartCount, 0);
+    const Kalvor::Test::SentMessage query = services_.sent.at(0);
+    EXPECT_EQ(query.target, "DemoId_tester");
+    EXPECT_EQ(query.sender, "Wardex_tester");
+    EXPECT_EQ(query.text, "SEND_PROCESS_INFO");
+}
+
+TEST_F(ApplicationTableTest, AnsweringApplicationIsCapturedNotStarted) {
+    listed("Demo", true);
+    answerProcessInfo("4321,4322");
+    check();
+    EXPECT_TRUE(services_.startedPaths.empty());
+    EXPECT_EQ(services_.attached, (std::vector<std::pair<uint32_t, uint32_t>>{{4321, 4322}}));
+    EXPECT_EQ(table_.count(), 1u);
+    EXPECT_TRUE(log_.contains("   Captured running application."));
+}
+
+TEST_F(ApplicationTableTest, AnswerWithZeroIdIsDroppedAndLaterAnswersFindNoRecord) {
+    listed("Demo", true);
+    answerProcessInfo("0,4322");
+    check();
+    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_TRUE(services_.attached.empty());
+    EXPECT_EQ(log_.catalogCount(5, "Demo"), 1u);
+    EXPECT_FALSE(table_.storeProcessInfo("1,2"));
+}
+
+TEST_F(ApplicationTableTest, QueryThatCannotBeSentLeavesNoRecordAwaiting) {
+    SupervisedApp& app = listed("Demo", true);
+    EXPECT_FALSE(table_.isApplicationRunning(app));
+    EXPECT_FALSE(table_.storeProcessInfo("1,2"));
+}
+
+TEST_F(ApplicationTableTest, InactiveApplicationNotRunningIsDropped) {
+    listed("Demo", false);
+    check();
+    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_TRUE(services_.startedPaths.empty());
+    EXPECT_TRUE(log_.contains("Application \"Demo\" is not to be activated."));
+}
+
+TEST_F(ApplicationTableTest, MissingBinDirectoryFailsTheStart) {
+    services_.hasBinDirectory = false;
+    listed("Demo", true);
+    check();
+    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(log_.catalogCount(3, "Kalvor.directories.bin"), 1u);
+}
+
+TEST_F(ApplicationTableTest, DeactivatedApplicationIsToldToDieEachPassUntilItStops) {
+    SupervisedApp& app = listed("Demo", true);
+    check();
+    app.active = false;
+    check();
+    check();
+    EXPECT_EQ(services_.count("DIE"), 2u);
+    jobOf(app).running = false;
+    check();
+    EXPECT_EQ(services_.count("DIE"), 2u);
+    // Not brought back: it was stopped on purpose.
+    EXPECT_EQ(services_.startedPaths.size(), 1u);
+    EXPECT_EQ(table_.count(), 0u);
+}
+
+TEST_F(ApplicationTableTest, StoppedApplicationIsRestartedInThePassThatFindsIt) {
+    SupervisedApp& app = listed("Demo", true);
+    check();
+    jobOf(app).running = false;
+    clock_.advance(1);
+    check();
+    EXPECT_EQ(services_.startedPaths.size(), 2u);
+    EXPECT_EQ(app.restartCount, 1);
+    EXPECT_EQ(app.lastStartTime, clock_.now());
+    EXPECT_EQ(log_.catalogCount(7, "Demo"), 1u);
+    EXPECT_TRUE(log_.contains("   Successfully restarted application."));
+}
+
+TEST_F(ApplicationTableTest, FailingApplicationIsGivenUpOnlyAfterTheRestartWindow) {
+    SupervisedApp& app = listed("Demo", true);
+    check();
+    services_.nextStartRuns = false;
+    jobOf(app).running = false;
+    // Within three hours of the last good start it is restarted however often it fails.
+    for (int pass = 0; pass < 6; ++pass) {
+        clock_.advance(60);
+        check();
+    }
+    ASSERT_EQ(table_.count(), 1u);
+    EXPECT_EQ(app.restartCount, 6);
+    EXPECT_EQ(log_.catalogCount(6, "WONT START"), 6u);
+
+    clock_.advance(ApplicationTable::kRestartWindowSeconds);
+    check();
+    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(log_.catalogCount(8, "Demo"), 1u);
+}
+
+TEST_F(ApplicationTableTest, FewRestartsAfterTheWindowAreStillTried) {
+    SupervisedApp& app = listed("Demo", true);
+    check();
+    services_.nextStartRuns = false;
+    jobOf(app).running = false;
+    clock_.advance(ApplicationTable::kRestartWindowSeconds + 1);
+    for (int pass = 0; pass < 4; ++pass)
+        check();
+    EXPECT_EQ(app.restartCount, 4);
+    check();
+    EXPECT_EQ(table_.count(), 0u);
+}
+
+TEST_F(ApplicationTableTest, RunningApplicationHasItsCountResetOnceItsStartIsOld) {
+    SupervisedApp& app = listed("Demo", true);
+    check();
+    app.restartCount = 3;
+    clock_.advance(ApplicationTable::kRestartWindowSeconds);
+    check();
+    EXPECT_EQ(app.restartCount, 3);
+    clock_.advance(1);
+    check();
+    EXPECT_EQ(app.restartCount, 0);
+}
+
+TEST_F(ApplicationTableTest, StartThatThrowsIsCountedAsFailed) {
+    services_.nextStartThrows = true;
+    listed("Demo", true);
+    check();
+    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(log_.catalogCount(6, "no such program"), 1u);
+}
+
+TEST_F(ApplicationTableTest, ShutdownSignalsOnlyApplicationsWithAJob) {
+    listed("Demo", true);
+    check();
+    listed("Later", true);
+    table_.signalAllToShutDown();
+    ASSERT_EQ(services_.count("DIE"), 1u);
+    EXPECT_EQ(services_.sent.back().target, "DemoId_tester");
+}
+
+} // namespace
+} // namespace Kalvor

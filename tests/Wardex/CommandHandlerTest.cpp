@@ -1,0 +1,136 @@
+// The supervisor's IPC commands: what each message type and text does, and what it logs.
+#include "Win32_App/KalvorWardex/CommandHandler.h"
+#include "CapturedLog.h"
+#include "Common/Exception.h"
+#include "Logger/LoggerUnit.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace Kalvor {
+namespace {
+
+struct Outcome {
+    bool shutdown = false;
+    bool reconfigure = false;
+    std::vector<std::string> stored;
+    std::vector<std::pair<std::string, std::string>> runs;
+};
+
+class CommandHandlerTest : public ::testing::Test {
+protected:
+    CommandHandler makeHandler(bool pending = true) {
+        return CommandHandler(std::make_shared<LoggerUnit>(log_.dispatcher(), 23),
+                              {shutdown_, reconfigure_,
+                               [this, pending](const std::string& text) {
+                                   if (pending)
+                                       outcome_.stored.push_back(text);
+                                   return pending;
+                               },
+                               [this](const std::string& path, const std::string& arguments) {
+                                   if (path == "fails")
+                                       throw JobException(JB_UNABLE_TO_START, "refused",
+                                                          KALVOR_HERE);
+                                   outcome_.runs.push_back({path, arguments});
+                               }});
+    }
+    Outcome outcome() {
+        outcome_.shutdown = shutdown_.load();
+        outcome_.reconfigure = reconfigure_.load();
+        return outcome_;
+    }
+
+    Kalvor::Test::CapturedLog log_;
+    std::atomic<bool> shutdown_{false};
+    std::atomic<bool> reconfigure_{false};
+    Outcome outcome_;
+};
+
+struct CommandCase {
+    const char* type;
+    const char* id;
+    const char* text;
+    bool shutdown;
+    bool reconfigure;
+    std::size_t runs;
+    const char* logLine;
+};
+
+void PrintTo(const CommandCase& test, std::ostream* out) {
+    *out << test.type << " \"" << test.text << '"';
+}
+
+class CommandTable : public CommandHandlerTest,
+                     public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(CommandTable, ActsAndLogsAsListed) {
+    const CommandCase& test = GetParam();
+    makeHandler()(test.type, test.id, test.text, "Tester_x");
+    const Outcome result = outcome();
+    EXPECT_EQ(result.shutdown, test.shutdown);
+    EXPECT_EQ(result.reconfigure, test.reconfigure);
+    EXPECT_EQ(result.runs.size(), test.runs);
+    EXPECT_TRUE(log_.contains(test.logLine)) << test.logLine;
+    EXPECT_TRUE(log_.contains("IPC from Tester_x: Received message \"" + std::string(test.type)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CommandTable,
+    ::testing::Values(
+        CommandCase{"COMMAND", "", "DIE", true, false, 0, "Quitting."},
+        CommandCase{"COMMAND", "", "die", false, false, 0, "IPC: Received an unknown command."},
+        CommandCase{"COMMAND", "", "RECONFIG", false, true, 0, "IPC: Received command"},
+        CommandCase{"COMMAND", "", "STATUS_CHECK", false, false, 0,
+                    "IPC: Was checked by Tester_x."},
+        CommandCase{"COMMAND", "", "RUN_PROG", false, false, 0,
+                    "IPC: Received an unknown command."},
+        CommandCase{"COMMAND", "", "RUN_PROGprog|", false, false, 1,
+                    "IPC: Received run command: \"prog|\"."},
+        CommandCase{"COMMAND", "", "RUN_PROGprog", false, false, 0, "IPC: Cannot run this."},
+        CommandCase{"COMMAND", "", "RUN_PROGa|b|c", false, false, 0, "IPC: Cannot run this."},
+        CommandCase{"RUN_PROG", "", "prog|-x", false, false, 1,
+                    "IPC: Received run command: \"prog|-x\"."},
+        CommandCase{"REPLY", "OTHER", "1,2", false, false, 0,
+                    "IPC: Received reply \"1,2\" with id \"OTHER\"."},
+        CommandCase{"NOISE", "", "DIE", false, false, 0, "IPC: Received an unknown type."}));
+
+TEST_F(CommandHandlerTest, RunLineSplitsIntoProgramAndArguments) {
+    auto handler = makeHandler();
+    handler("COMMAND", "", "RUN_PROGprog|", "");
+    handler("RUN_PROG", "", "other|-a b", "");
+    const auto runs = outcome().runs;
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0], std::make_pair(std::string("prog"), std::string()));
+    EXPECT_EQ(runs[1], std::make_pair(std::string("other"), std::string("-a b")));
+}
+
+TEST_F(CommandHandlerTest, ProgramThatCannotStartIsLoggedAndHandlingGoesOn) {
+    auto handler = makeHandler();
+    handler("RUN_PROG", "", "fails|", "");
+    EXPECT_TRUE(log_.contains("refused"));
+    handler("COMMAND", "", "DIE", "");
+    EXPECT_TRUE(outcome().shutdown);
+}
+
+TEST_F(CommandHandlerTest, ProcessInfoReplyIsStoredOnlyWhileAwaited) {
+    makeHandler(true)("REPLY", "SEND_PROCESS_INFO", "12,34", "App_x");
+    EXPECT_EQ(outcome().stored, std::vector<std::string>{"12,34"});
+    EXPECT_FALSE(log_.contains("IPC: Cannot store process info."));
+    makeHandler(false)("REPLY", "SEND_PROCESS_INFO", "56,78", "App_x");
+    EXPECT_TRUE(log_.contains("IPC: Cannot store process info."));
+}
+
+TEST_F(CommandHandlerTest, MessagesAfterDieAreIgnoredWithoutALine) {
+    auto handler = makeHandler();
+    handler("COMMAND", "", "DIE", "");
+    handler("COMMAND", "", "RECONFIG", "Late");
+    EXPECT_FALSE(outcome().reconfigure);
+    EXPECT_FALSE(log_.contains("IPC from Late"));
+}
+
+} // namespace
+} // namespace Kalvor

@@ -1,0 +1,212 @@
+// The real supervisor in a temporary installation with demo applications: what a user sees in
+// the log, the registry markers and the processes.
+#include "Installation.h"
+
+#include <gtest/gtest.h>
+
+namespace Kalvor {
+namespace {
+
+using Kalvor::Test::Installation;
+using Test::ListedApp;
+
+constexpr int32_t kStartFailure = 0xFF; // -1 as an exit status
+
+class EndToEnd : public ::testing::Test {
+protected:
+    // Starts the supervisor with the applications and waits until it supervises.
+    ProcessInstance& startSupervising(const std::vector<ListedApp>& apps) {
+        for (const ListedApp& app : apps)
+            site_.installDemo(app.name);
+        site_.writeConfig(apps);
+        ProcessInstance& wardex = site_.startWardex();
+        EXPECT_TRUE(site_.waitForLog("Finished configuring.")) << site_.logText();
+        EXPECT_TRUE(
+            Kalvor::Test::waitFor([&] { return site_.marker(site_.instanceMarker()) == 1; }));
+        return wardex;
+    }
+    // Ends with the shutdown sequence and the instance marker back at 3.
+    void expectOrderlyStop(ProcessInstance& wardex) {
+        EXPECT_EQ(site_.waitForExit(wardex), 0) << site_.logText();
+        EXPECT_TRUE(site_.waitForLog("Shutting down the Wardex..."));
+        EXPECT_TRUE(site_.waitForLog("   Terminating IPC server."));
+        EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
+    }
+
+    Installation site_;
+};
+
+TEST_F(EndToEnd, StartsTheListedApplicationAndStopsItOnDie) {
+    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    EXPECT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    EXPECT_TRUE(site_.waitForLog("   Successfully started application."));
+    EXPECT_TRUE(site_.waitForLog("Wardex started"));
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    expectOrderlyStop(wardex);
+    EXPECT_TRUE(site_.waitUntilGone("DemoOne"));
+}
+
+TEST_F(EndToEnd, SecondSupervisorOfTheUserIsRefused) {
+    ProcessInstance& first = startSupervising({});
+    ProcessInstance& second = site_.startWardex();
+    EXPECT_EQ(site_.waitForExit(second).value_or(0) & 0xFF, kStartFailure);
+    EXPECT_TRUE(site_.waitForLog("Another Wardex is already running for this user"));
+    EXPECT_EQ(site_.marker(site_.instanceMarker()), 1);
+    EXPECT_EQ(first.status(), JobRunning);
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    expectOrderlyStop(first);
+}
+
+TEST_F(EndToEnd, KilledApplicationIsRestarted) {
+    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    const auto before = site_.askProcessInfo("DemoOne");
+    ASSERT_TRUE(before);
+    site_.killApp(*before);
+    EXPECT_TRUE(site_.waitForLog("   Successfully restarted application."));
+    EXPECT_TRUE(site_.waitForLog("The application \"DemoOne\" is not running"));
+    std::optional<Kalvor::Test::ProcessInfo> after;
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] {
+        after = site_.askProcessInfo("DemoOne");
+        return after && after->processId != before->processId;
+    }));
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    expectOrderlyStop(wardex);
+}
+
+TEST_F(EndToEnd, RunningApplicationIsCapturedNotStartedTwice) {
+    site_.installDemo("DemoOne");
+    auto manual =
+        site_.startProgram(site_.binDirectory() + "/" + Kalvor::Test::demoFileName("DemoOne"));
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    site_.writeConfig({{"DemoOne"}});
+    ProcessInstance& wardex = site_.startWardex();
+    EXPECT_TRUE(site_.waitForLog("   Captured running application.")) << site_.logText();
+    EXPECT_EQ(site_.logCount("Attempting to start application"), 0u);
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    expectOrderlyStop(wardex);
+    // The captured one was told to stop like any other.
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] { return manual->status() != JobRunning; }));
+}
+
+TEST_F(EndToEnd, ReconfigAddsANewlyListedApplication) {
+    site_.installDemo("DemoTwo");
+    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    site_.writeConfig({{"DemoOne"}, {"DemoTwo"}});
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "RECONFIG"));
+    EXPECT_TRUE(site_.waitForLog("Finished reconfiguring."));
+    EXPECT_TRUE(site_.waitUntilAnswering("DemoTwo"));
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    expectOrderlyStop(wardex);
+    EXPECT_TRUE(site_.waitUntilGone("DemoTwo"));
+}
+
+TEST_F(EndToEnd, DeactivatedApplicationIsToldToDieUntilItStops) {
+    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    site_.writeConfig({{"DemoOne", false}});
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "RECONFIG"));
+    EXPECT_TRUE(site_.waitForLog("Application \"DemoOne\" will be signaled to shut down."));
+    EXPECT_TRUE(site_.waitUntilGone("DemoOne"));
+    EXPECT_EQ(site_.logCount("Attempting to restart application"), 0u);
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    expectOrderlyStop(wardex);
+}
+
+TEST_F(EndToEnd, DeletedGlobalMarkerStopsTheSupervisor) {
+    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    site_.deleteMarker("WardexMarker");
+    EXPECT_TRUE(site_.waitForLog("Main loop: Registry marker not found. Shutting down."));
+    expectOrderlyStop(wardex);
+    EXPECT_TRUE(site_.waitUntilGone("DemoOne"));
+}
+
+TEST_F(EndToEnd, GlobalMarkerTwoStopsTheSupervisor) {
+    ProcessInstance& wardex = startSupervising({});
+    site_.setMarker("WardexMarker", 2);
+    EXPECT_TRUE(site_.waitForLog("Main loop: Registry marker has shutdown value. Shutting down."));
+    expectOrderlyStop(wardex);
+}
+
+TEST_F(EndToEnd, PoliteCloseRequestEndsInTheShutdownSequence) {
+    ProcessInstance& wardex = startSupervising({});
+    // SIGTERM on posix (the session ends), WM_CLOSE to the main thread on win32.
+    wardex.terminate(false, 0, 20000);
+    expectOrderlyStop(wardex);
+}
+
+TEST_F(EndToEnd, InstanceMarkerZeroHoldsTheChecksBack) {
+    site_.installDemo("DemoOne");
+    site_.writeConfig({{"DemoOne"}});
+    site_.setMarker(site_.instanceMarker(), 0);
+    ProcessInstance& wardex = site_.startWardex();
+    // Logged once every 40 passes, about 20 seconds.
+    EXPECT_TRUE(site_.waitForLog("but Registry marker prevented it.", std::chrono::seconds(40)));
+    EXPECT_EQ(site_.logCount("Getting application"), 0u);
+    EXPECT_EQ(site_.marker(site_.instanceMarker()), 0);
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    EXPECT_EQ(site_.waitForExit(wardex), 0);
+    EXPECT_EQ(site_.marker(site_.instanceMarker()), 0);
+}
+
+TEST_F(EndToEnd, RunProgLineWithOneBarStartsAProgram) {
+    site_.installDemo("DemoRun");
+    ProcessInstance& wardex = startSupervising({});
+    const std::string program = site_.binDirectory() + "/" + Kalvor::Test::demoFileName("DemoRun");
+    ASSERT_TRUE(site_.sendToWardex("RUN_PROG", program));
+    EXPECT_TRUE(site_.waitForLog("IPC: Cannot run this."));
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "RUN_PROG" + program + "|"));
+    EXPECT_TRUE(site_.waitUntilAnswering("DemoRun"));
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    expectOrderlyStop(wardex);
+}
+
+TEST_F(EndToEnd, MissingIdEndsStartUpNamingTheKey) {
+    site_.writeConfig({{"DemoOne", true, false}});
+    ProcessInstance& wardex = site_.startWardex();
+    EXPECT_EQ(site_.waitForExit(wardex).value_or(0) & 0xFF, kStartFailure);
+    EXPECT_NE(site_.logText().find("wardex.monitor.DemoOne.id"), std::string::npos)
+        << site_.logText();
+    EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
+}
+
+// Without a configuration the logger falls back to debug level 0, so from then on only catalog
+// entries are written.
+TEST_F(EndToEnd, MissingConfigurationDirIsReportedAndTheSupervisorRunsEmpty) {
+    site_.removeConfigurationDir();
+    ProcessInstance& wardex = site_.startWardex();
+    EXPECT_TRUE(site_.waitForLog("Could not get configuration dir from system."));
+    // Without the catalogs the start-up notice shows as its number.
+    EXPECT_TRUE(site_.waitForLog("(2.23.01)")) << site_.logText();
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    EXPECT_EQ(site_.waitForExit(wardex), 0);
+    EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
+}
+
+TEST_F(EndToEnd, BrokenConfigurationFileIsReportedWithItsLine) {
+    site_.writeRawConfig("wardex() = '' {\n  monitor() = '' {\n    Demo(Bool = 'true'\n");
+    ProcessInstance& wardex = site_.startWardex();
+    // Without the catalogs the start-up notice shows as its number.
+    EXPECT_TRUE(site_.waitForLog("(2.23.01)")) << site_.logText();
+    EXPECT_NE(site_.logText().find(site_.configFile()), std::string::npos) << site_.logText();
+    EXPECT_NE(site_.logText().find(", line 3."), std::string::npos) << site_.logText();
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    EXPECT_EQ(site_.waitForExit(wardex), 0);
+    EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
+}
+
+TEST_F(EndToEnd, ConfigurationFileFromTheCommandLine) {
+    site_.installDemo("DemoOne");
+    site_.writeConfig({{"DemoOne"}});
+    const std::string elsewhere = site_.configFile() + ".first";
+    std::rename(site_.configFile().c_str(), elsewhere.c_str());
+    ProcessInstance& wardex = site_.startWardex("-c \"" + elsewhere + "\"");
+    EXPECT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    expectOrderlyStop(wardex);
+}
+
+} // namespace
+} // namespace Kalvor

@@ -1,0 +1,189 @@
+// Stand-ins for what the supervisor's logic talks to: jobs whose status a test sets, a clock a
+// test moves, mailslot sends that are recorded (and may be answered at once), and a
+// configuration held in a map.
+#pragma once
+
+#include "CapturedLog.h"
+#include "Common/Exception.h"
+#include "JobInstance/JobInstance.h"
+#include "Logger/LoggerUnit.h"
+#include "Win32_App/KalvorWardex/AppServices.h"
+#include "Win32_App/KalvorWardex/Clock.h"
+#include "Win32_App/KalvorWardex/WardexServices.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Kalvor::Test {
+
+class FakeJob : public JobInstance {
+public:
+    void execute() override {
+        if (failToStart)
+            throw JobException(JB_UNABLE_TO_START, "no such program", KALVOR_HERE);
+        running = startsRunning;
+    }
+    void stop() override { running = false; }
+    int32_t status() override { return running ? JobRunning : JobFinished; }
+    int32_t exitCode(int32_t& out) override {
+        out = 0;
+        return 0;
+    }
+
+    bool running = false;
+    bool startsRunning = true;
+    bool failToStart = false;
+};
+
+class FakeClock : public Clock {
+public:
+    FakeClock() { current_.setSeconds(1700000000); }
+    DateTime now() const override { return current_; }
+    void advance(int32_t seconds) { current_.setSeconds(current_.seconds() + seconds); }
+
+private:
+    DateTime current_;
+};
+
+struct SentMessage {
+    std::string target, type, id, text, sender;
+};
+
+class FakeAppServices : public AppServices {
+public:
+    bool send(const std::string& target, const std::string& type, const std::string& id,
+              const std::string& text, const std::string& sender) override {
+        sent.push_back({target, type, id, text, sender});
+        if (onSend)
+            onSend(sent.back());
+        return receiverExists;
+    }
+    std::shared_ptr<JobInstance> makeProcess(const std::string& programPath) override {
+        startedPaths.push_back(programPath);
+        auto job = std::make_shared<FakeJob>();
+        job->startsRunning = nextStartRuns;
+        job->failToStart = nextStartThrows;
+        lastJob = job;
+        return job;
+    }
+    std::shared_ptr<JobInstance> attachProcess(uint32_t processId, uint32_t threadId) override {
+        attached.push_back({processId, threadId});
+        auto job = std::make_shared<FakeJob>();
+        job->running = true;
+        lastJob = job;
+        return job;
+    }
+    bool programDirectory(std::string& directory) override {
+        directory = binDirectory;
+        return hasBinDirectory;
+    }
+    std::string executableSuffix() const override { return ".exe"; }
+
+    std::size_t count(const std::string& text) const {
+        std::size_t found = 0;
+        for (const auto& message : sent)
+            found += message.text == text ? 1 : 0;
+        return found;
+    }
+
+    std::vector<SentMessage> sent;
+    std::function<void(const SentMessage&)> onSend;
+    bool receiverExists = false;
+    std::vector<std::string> startedPaths;
+    std::vector<std::pair<uint32_t, uint32_t>> attached;
+    std::shared_ptr<FakeJob> lastJob;
+    bool nextStartRuns = true;
+    bool nextStartThrows = false;
+    std::string binDirectory = "C:\\Kalvor\\bin";
+    bool hasBinDirectory = true;
+};
+
+// A configuration of typed values: each key maps to (type, value).
+class MapConfig : public ConfigSource {
+public:
+    void load(const std::string& file) override { loadedFiles.push_back(file); }
+    int32_t getSubObjects(const std::string& key, std::vector<std::string>& names) override {
+        const auto found = lists.find(key);
+        if (found == lists.end())
+            return 2;
+        names.insert(names.end(), found->second.begin(), found->second.end());
+        return 0;
+    }
+    int32_t getBool(const std::string& key, bool& value) override {
+        std::string text;
+        if (const int32_t result = lookup(key, "Bool", text))
+            return result;
+        if (text != "true" && text != "false")
+            return 4;
+        value = text == "true";
+        return 0;
+    }
+    int32_t getString(const std::string& key, std::string& value) override {
+        return lookup(key, "String", value);
+    }
+    int32_t getInteger(const std::string& key, int32_t& value) override {
+        std::string text;
+        if (const int32_t result = lookup(key, "Integer", text))
+            return result;
+        value = std::stoi(text);
+        return 0;
+    }
+    int32_t getDirName(const std::string& key, std::string& value) override {
+        return lookup(key, "DirName", value);
+    }
+
+    void set(const std::string& key, const std::string& type, const std::string& value) {
+        values[key] = {type, value};
+    }
+    void listApp(const std::string& name, bool active, const std::string& id) {
+        lists["wardex.monitor"].push_back(name);
+        set("wardex.monitor." + name + ".active", "Bool", active ? "true" : "false");
+        set("wardex.monitor." + name + ".id", "String", id);
+    }
+
+    std::map<std::string, std::pair<std::string, std::string>> values;
+    std::map<std::string, std::vector<std::string>> lists;
+    std::vector<std::string> loadedFiles;
+
+private:
+    int32_t lookup(const std::string& key, const std::string& type, std::string& value) const {
+        const auto found = values.find(key);
+        if (found == values.end())
+            return 2;
+        if (found->second.first != type)
+            return 3;
+        value = found->second.second;
+        return 0;
+    }
+};
+
+class FakeWardexServices : public WardexServices {
+public:
+    bool startLogging(const std::string& debugLogName, int32_t moduleNumber) override {
+        logName = debugLogName;
+        logger_ = std::make_shared<LoggerUnit>(log.dispatcher(), moduleNumber);
+        return true;
+    }
+    void applyLogConfiguration() override { ++logConfigurations; }
+    std::shared_ptr<LoggerUnit> logger() override { return logger_; }
+    std::shared_ptr<LogDispatcher> dispatcher() override { return log.dispatcher(); }
+    bool createConfig() override { return true; }
+    ConfigSource& config() override { return configuration; }
+    AppServices& apps() override { return applications; }
+    const Clock& clock() override { return time; }
+
+    CapturedLog log;
+    MapConfig configuration;
+    FakeAppServices applications;
+    FakeClock time;
+    std::string logName;
+    int32_t logConfigurations = 0;
+
+private:
+    std::shared_ptr<LoggerUnit> logger_;
+};
+
+} // namespace Kalvor::Test

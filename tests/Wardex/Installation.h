@@ -1,0 +1,100 @@
+// A temporary installation of the supervisor for end-to-end tests: its own registry, mailslot
+// and lock directories, configuration directory and catalogs, a program directory with demo
+// applications, and the real `wardex` binary started in it.
+//
+// Every process it knows of is ended on destruction, also when a test fails: the supervisor is
+// asked to stop and then killed, and each listed demo application that still answers is ended.
+#pragma once
+
+#include "JobInstance/ProcessInstance.h"
+#include "TestSupport.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Kalvor::Test {
+
+struct ListedApp {
+    std::string name;
+    bool active = true;
+    bool withId = true;
+};
+
+struct ProcessInfo {
+    uint32_t processId = 0;
+    uint32_t threadId = 0;
+};
+
+class Installation {
+public:
+    Installation();
+    ~Installation();
+    Installation(const Installation&) = delete;
+    Installation& operator=(const Installation&) = delete;
+
+    const std::string& userTag() const { return userTag_; }
+    std::string binDirectory() const { return root_.file("bin"); }
+    // As the supervisor forms it from "ConfigurationDir".
+    std::string configFile() const;
+    std::string instanceMarker() const { return "WardexMarker:" + userTag_; }
+
+    // Copies the demo application into the program directory under that name.
+    void installDemo(const std::string& name);
+    // Writes the configuration listing the applications (each one's id is its name).
+    void writeConfig(const std::vector<ListedApp>& apps, int32_t debugLevel = 5);
+    void writeRawConfig(const std::string& text);
+
+    // Integer values under the resource key: the markers and other settings.
+    void setMarker(const std::string& name, int32_t value);
+    // -1 when missing.
+    int32_t marker(const std::string& name) const;
+    void deleteMarker(const std::string& name);
+    void removeConfigurationDir();
+
+    // Starts `wardex` with the arguments (a command line); the job is kept by the installation.
+    ProcessInstance& startWardex(const std::string& arguments = "");
+    std::unique_ptr<ProcessInstance> startProgram(const std::string& path);
+    // The exit value once the supervisor has ended within the time-out.
+    std::optional<int32_t>
+    waitForExit(ProcessInstance& job, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+    std::string logText() const;
+    bool waitForLog(const std::string& text,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+    std::size_t logCount(const std::string& text) const;
+
+    // Sends a message line's fields to the supervisor's mailslot; false when it is not there
+    // within a few seconds.
+    bool sendToWardex(const std::string& type, const std::string& text);
+    // Asks an application for its process and thread ids, as the supervisor does.
+    std::optional<ProcessInfo>
+    askProcessInfo(const std::string& appId,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(2));
+    bool waitUntilAnswering(const std::string& appId,
+                            std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    bool waitUntilGone(const std::string& appId,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    void killApp(const ProcessInfo& info);
+
+private:
+    void stopEverything();
+
+    TempDir root_;
+    ScopedEnv registry_;
+    ScopedEnv mailslots_;
+    ScopedEnv locks_;
+    std::string userTag_;
+    std::vector<std::string> demos_;
+    std::vector<std::unique_ptr<ProcessInstance>> wardexes_;
+    std::vector<std::unique_ptr<ProcessInstance>> others_;
+};
+
+// Platform parts.
+std::string demoFileName(const std::string& name);
+void deleteRegistryValue(const std::string& key, const std::string& name);
+
+} // namespace Kalvor::Test

@@ -1,0 +1,180 @@
+// The supervisor object in-process: configuration, the single-instance lock, the markers and
+// the main loop's start and stop, with the configuration and applications faked.
+#include "Win32_App/KalvorWardex/Wardex.h"
+#include "Common/SystemInfo.h"
+#include "FakeServices.h"
+#include "Win32_App/KalvorWardex/ApplicationTable.h"
+#include "Win32_App/KalvorWardex/Markers.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+namespace Kalvor {
+namespace {
+
+using Test::FakeWardexServices;
+using Test::ScopedEnv;
+using Test::TempDir;
+
+const std::string kResources = "SOFTWARE\\Kalvor\\Resources";
+
+class WardexTest : public ::testing::Test {
+protected:
+    WardexTest()
+        : registry_("KALVOR_REGISTRY_DIR", folder_.file("registry")),
+          locks_("KALVOR_LOCK_DIR", folder_.file("locks")),
+          mailslots_("KALVOR_MAILSLOT_DIR", folder_.file("mailslots")) {
+        SystemInfo::writeResourceString("ConfigurationDir", folder_.path() + "/");
+    }
+
+    std::unique_ptr<Wardex> make(const std::string& commandLine = "dummy") {
+        auto services = std::make_unique<FakeWardexServices>();
+        fake_ = services.get();
+        fake_->configuration.set("Kalvor.directories.conf", "DirName", folder_.path() + "/");
+        return std::make_unique<Wardex>(commandLine, std::move(services), "-");
+    }
+    int32_t marker(const std::string& name) {
+        int32_t value = -1;
+        return SystemInfo::readInteger(kResources, name, value) == SI_OK ? value : -1;
+    }
+
+    TempDir folder_;
+    ScopedEnv registry_;
+    ScopedEnv locks_;
+    ScopedEnv mailslots_;
+    FakeWardexServices* fake_ = nullptr;
+};
+
+TEST(WardexNames, UserTagReplacesBlanksAndFallsBackToTheTime) {
+    EXPECT_EQ(Wardex::makeUserTag("Jo Ann Smith", 0), "Jo_Ann_Smith");
+    EXPECT_EQ(Wardex::makeUserTag("", 1234567), "1234560");
+}
+
+TEST(WardexNames, DebugLogNameCarriesTheUserTagBeforeTheExtension) {
+    EXPECT_EQ(Wardex::debugLogName("WardexDebug.log", "jo"), "WardexDebug(jo).log");
+    EXPECT_EQ(Wardex::debugLogName("logs.d/trace", "jo"), "logs.d/trace(jo)");
+}
+
+TEST(WardexNames, MarkerKeyFollowsTheProductVersion) {
+    EXPECT_EQ(Markers::keyPathFor(0), kResources);
+    EXPECT_EQ(Markers::keyPathFor(53), kResources);
+    EXPECT_EQ(Markers::keyPathFor(54), kResources + "\\Recorder");
+}
+
+TEST_F(WardexTest, EmptyCommandLineGivesNoArguments) {
+    EXPECT_TRUE(make("")->arguments().empty());
+    EXPECT_TRUE(make("dummy")->arguments().empty());
+}
+
+TEST_F(WardexTest, FirstConfigurationFromTheOptionLaterOnesFromTheConfigurationDir) {
+    auto wardex = make("dummy-c /elsewhere/first.conf");
+    ASSERT_TRUE(wardex->initialise());
+    ASSERT_TRUE(wardex->reconfigure(false));
+    const std::vector<std::string> expected{"/elsewhere/first.conf",
+                                            folder_.path() + "/wardex.conf"};
+    EXPECT_EQ(fake_->configuration.loadedFiles, expected);
+    EXPECT_EQ(fake_->logName, "WardexDebug(" + wardex->userTag() + ").log");
+    EXPECT_TRUE(fake_->log.contains("Finished configuring."));
+    EXPECT_TRUE(fake_->log.contains("Finished reconfiguring."));
+}
+
+TEST_F(WardexTest, ListedApplicationsAreAddedAndUpdatedInOrder) {
+    auto wardex = make();
+    fake_->configuration.listApp("First", true, "one");
+    fake_->configuration.listApp("Second", false, "two");
+    ASSERT_TRUE(wardex->initialise());
+    ASSERT_EQ(wardex->applications().count(), 2u);
+    fake_->configuration.set("wardex.monitor.Second.active", "Bool", "true");
+    fake_->configuration.listApp("Third", true, "three");
+    ASSERT_TRUE(wardex->reconfigure(false));
+    EXPECT_EQ(wardex->applications().count(), 3u);
+    EXPECT_TRUE(wardex->applications().find("Second")->active);
+}
+
+TEST_F(WardexTest, MissingIdFailsInitialisationNamingTheKey) {
+    auto wardex = make();
+    fake_->configuration.listApp("First", true, "one");
+    fake_->configuration.values.erase("wardex.monitor.First.id");
+    EXPECT_FALSE(wardex->initialise());
+    EXPECT_EQ(fake_->log.catalogCount(3, "wardex.monitor.First.id"), 1u);
+}
+
+TEST_F(WardexTest, FailedReconfigurationStaysRequested) {
+    auto wardex = make();
+    ASSERT_TRUE(wardex->initialise());
+    wardex->handleMessage("COMMAND", "", "RECONFIG", "");
+    fake_->configuration.listApp("Broken", true, "b");
+    fake_->configuration.values.erase("wardex.monitor.Broken.active");
+    EXPECT_FALSE(wardex->reconfigure(false));
+    EXPECT_TRUE(wardex->reconfigureRequested());
+}
+
+TEST_F(WardexTest, VersionFileSetsTheProductVersionInTenths) {
+    std::ofstream(folder_.file("version")) << "5.35\n";
+    auto wardex = make();
+    ASSERT_TRUE(wardex->initialise());
+    EXPECT_EQ(wardex->productVersionTenths(), 53);
+}
+
+TEST_F(WardexTest, SecondSupervisorOfTheUserIsRefused) {
+    auto first = make();
+    ASSERT_TRUE(first->initialise());
+    auto second = make();
+    EXPECT_FALSE(second->initialise());
+    EXPECT_EQ(fake_->log.catalogCount(2, "Wardex" + second->userTag()), 1u);
+}
+
+TEST_F(WardexTest, MainLoopSupervisesUntilDieAndLeavesTheMarkerStopped) {
+    auto wardex = make();
+    ASSERT_TRUE(wardex->initialise());
+    const std::string instance = "WardexMarker:" + wardex->userTag();
+    SystemInfo::writeValue(kResources, "WardexMarker", 1);
+    SystemInfo::writeValue(kResources, instance, 3);
+    std::atomic<bool> systemStop{false};
+    std::atomic<bool> result{false};
+    std::thread loop([&] { result = wardex->run(systemStop); });
+    const bool supervising = Kalvor::Test::waitFor([&] { return marker(instance) == 1; });
+    wardex->handleMessage("COMMAND", "", "DIE", "");
+    loop.join();
+    EXPECT_TRUE(supervising);
+    EXPECT_TRUE(result);
+    EXPECT_TRUE(fake_->log.contains("Main loop has exited."));
+    wardex.reset();
+    EXPECT_EQ(marker(instance), 3);
+}
+
+TEST_F(WardexTest, GlobalMarkerTwoStopsTheLoop) {
+    auto wardex = make();
+    ASSERT_TRUE(wardex->initialise());
+    SystemInfo::writeValue(kResources, "WardexMarker", 2);
+    std::atomic<bool> systemStop{false};
+    EXPECT_TRUE(wardex->run(systemStop));
+    EXPECT_TRUE(
+        fake_->log.contains("Main loop: Registry marker has shutdown value. Shutting down."));
+}
+
+TEST_F(WardexTest, SystemStopEndsTheLoop) {
+    auto wardex = make();
+    ASSERT_TRUE(wardex->initialise());
+    SystemInfo::writeValue(kResources, "WardexMarker", 1);
+    std::atomic<bool> systemStop{true};
+    EXPECT_TRUE(wardex->run(systemStop));
+    EXPECT_TRUE(fake_->log.contains("Main loop: received shutdown signal from system."));
+}
+
+TEST_F(WardexTest, RefusedSupervisorLeavesTheMarkerAlone) {
+    auto first = make();
+    ASSERT_TRUE(first->initialise());
+    const std::string instance = "WardexMarker:" + first->userTag();
+    SystemInfo::writeValue(kResources, instance, 1);
+    auto second = make();
+    EXPECT_FALSE(second->initialise());
+    second.reset();
+    EXPECT_EQ(marker(instance), 1);
+}
+
+} // namespace
+} // namespace Kalvor
