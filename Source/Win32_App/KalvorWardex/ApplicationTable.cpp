@@ -1,5 +1,7 @@
 #include "Win32_App/KalvorWardex/ApplicationTable.h"
 
+#include "Win32_App/KalvorWardex/WardexMessages.h"
+
 #include "Common/Exception.h"
 #include "Common/StringUtils.h"
 #include "Logger/LoggerUnit.h"
@@ -13,15 +15,10 @@
 namespace Kalvor {
 
 namespace {
+using namespace WardexMessage;
 constexpr int32_t kAnswerPolls = 50;
 constexpr uint32_t kAnswerPollMilliseconds = 100;
 
-// Catalog messages of the Wardex module.
-constexpr int32_t kMissingKey = 3;
-constexpr int32_t kCaptureFailed = 5;
-constexpr int32_t kStartFailed = 6;
-constexpr int32_t kNotRunning = 7;
-constexpr int32_t kGivenUp = 8;
 
 uint32_t decimalOf(const std::string& text) {
     return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));

@@ -1,5 +1,7 @@
 #include "Win32_App/KalvorWardex/Wardex.h"
 
+#include "Win32_App/KalvorWardex/WardexMessages.h"
+
 #include "Common/Exception.h"
 #include "Common/StringUtils.h"
 #include "Common/SystemInfo.h"
@@ -29,6 +31,7 @@
 namespace Kalvor {
 
 namespace {
+using namespace WardexMessage;
 const char* const kPlaceholder = "dummy";
 const std::string kMonitorKey = "wardex.monitor";
 constexpr int32_t kPassesPerRoutineLine = 40;
@@ -36,11 +39,6 @@ constexpr int32_t kWaitSlices = 5;
 constexpr uint32_t kWaitSliceMilliseconds = 100;
 constexpr uint32_t kShutdownPauseMilliseconds = 250;
 
-// Catalog messages of the Wardex module.
-constexpr int32_t kStarted = 1;
-constexpr int32_t kAlreadyRunning = 2;
-constexpr int32_t kMissingKey = 3;
-constexpr int32_t kNoServer = 9;
 
 std::string withTrailingSeparator(std::string directory) {
     if (directory.empty() || (directory.back() != '\\' && directory.back() != '/'))
