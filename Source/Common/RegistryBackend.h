@@ -19,8 +19,11 @@ namespace Kalvor {
 
 class RegistryKey {
 public:
-    // Empty when the key does not exist or cannot be opened.
-    static std::optional<RegistryKey> openForRead(RegistryRoot root, const std::string& subKey);
+    // Empty when the key does not exist or cannot be opened. When the registry itself could not
+    // be read (posix: a hive file that does not parse, or is not a regular file), `*fault` says
+    // why, naming the file and the line; it is left empty for a key that is simply missing.
+    static std::optional<RegistryKey> openForRead(RegistryRoot root, const std::string& subKey,
+                                                  std::string* fault = nullptr);
     // Opens the key, creating it and its parents when missing; empty when that fails.
     static std::optional<RegistryKey> createForWrite(RegistryRoot root, const std::string& subKey);
 

@@ -32,7 +32,14 @@ bool isStringType(RegistryType type) {
 }
 
 int32_t readExpanded(const std::string& subKey, const std::string& valueName, std::string& value,
-                     ExpansionChain& chain);
+                     ExpansionChain& chain, std::string& fault);
+
+// SI_MISSING, or SI_UNREADABLE when the registry could not be read at all.
+int32_t notOpened(const std::string& why, std::string* fault) {
+    if (fault != nullptr)
+        *fault = why;
+    return why.empty() ? SI_MISSING : SI_UNREADABLE;
+}
 
 void expandReferences(std::string& text, ExpansionChain& chain) {
     std::size_t from = 0;
@@ -47,7 +54,9 @@ void expandReferences(std::string& text, ExpansionChain& chain) {
         const bool inChain = std::find(chain.begin(), chain.end(),
                                        valueId(SystemInfo::kResourceKey, name)) != chain.end();
         std::string replacement;
-        if (!inChain && readExpanded(SystemInfo::kResourceKey, name, replacement, chain) == SI_OK) {
+        std::string ignored;
+        if (!inChain &&
+            readExpanded(SystemInfo::kResourceKey, name, replacement, chain, ignored) == SI_OK) {
             text.replace(open, close + 1 - open, replacement);
             from = open + replacement.size();
         } else {
@@ -57,13 +66,13 @@ void expandReferences(std::string& text, ExpansionChain& chain) {
 }
 
 int32_t readExpanded(const std::string& subKey, const std::string& valueName, std::string& value,
-                     ExpansionChain& chain) {
+                     ExpansionChain& chain, std::string& fault) {
     std::string bytes;
     {
         const std::optional<RegistryKey> key =
-            RegistryKey::openForRead(SystemInfo::currentRoot(), subKey);
+            RegistryKey::openForRead(SystemInfo::currentRoot(), subKey, &fault);
         if (!key)
-            return SI_MISSING;
+            return notOpened(fault, nullptr);
         RegistryType type = RegistryType::None;
         if (!key->query(valueName, type, bytes))
             return SI_MISSING;
@@ -82,21 +91,28 @@ int32_t readExpanded(const std::string& subKey, const std::string& valueName, st
 } // namespace
 
 int32_t SystemInfo::readString(const std::string& subKey, const std::string& valueName,
-                               std::string& value) {
+                               std::string& value, std::string* fault) {
     try {
         ExpansionChain chain;
-        return readExpanded(subKey, valueName, value, chain);
+        std::string why;
+        const int32_t result = readExpanded(subKey, valueName, value, chain, why);
+        if (fault != nullptr)
+            *fault = why;
+        return result;
     } catch (const std::bad_alloc&) {
         return SI_FAILED;
     }
 }
 
 int32_t SystemInfo::readInteger(const std::string& subKey, const std::string& valueName,
-                                int32_t& value) {
+                                int32_t& value, std::string* fault) {
+    if (fault != nullptr)
+        fault->clear();
     try {
-        const std::optional<RegistryKey> key = RegistryKey::openForRead(currentRoot(), subKey);
+        std::string why;
+        const std::optional<RegistryKey> key = RegistryKey::openForRead(currentRoot(), subKey, &why);
         if (!key)
-            return SI_MISSING;
+            return notOpened(why, fault);
         RegistryType type = RegistryType::None;
         std::string bytes;
         if (!key->query(valueName, type, bytes))

@@ -4,8 +4,10 @@
 //
 // Every operation returns a result code and never throws: SI_OK; SI_FAILED (a string read ran
 // out of memory, or a write could not create the key or store the value); SI_MISSING (the key
-// or the value is missing or unreadable; callers rely on this meaning "missing"); SI_WRONG_TYPE
-// (the value exists with another registry type).
+// or the value is missing; callers rely on this meaning "missing"); SI_WRONG_TYPE (the value
+// exists with another registry type); SI_UNREADABLE (the registry itself could not be read, e.g.
+// a posix hive file that does not parse: nothing can be said of the value, and `fault`, when
+// given, names the file and the line).
 //
 // readString accepts REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ, drops trailing zero bytes (inner
 // ones of a multi-string stay) and replaces each "${Name}" by the resource string Name, itself
@@ -21,7 +23,13 @@
 
 namespace Kalvor {
 
-enum SystemInfoResult : int32_t { SI_OK = 0, SI_FAILED = 1, SI_MISSING = 2, SI_WRONG_TYPE = 3 };
+enum SystemInfoResult : int32_t {
+    SI_OK = 0,
+    SI_FAILED = 1,
+    SI_MISSING = 2,
+    SI_WRONG_TYPE = 3,
+    SI_UNREADABLE = 4
+};
 
 class SystemInfo {
 public:
@@ -29,9 +37,9 @@ public:
     static const char* const kResourceKey;
 
     static int32_t readString(const std::string& subKey, const std::string& valueName,
-                              std::string& value);
+                              std::string& value, std::string* fault = nullptr);
     static int32_t readInteger(const std::string& subKey, const std::string& valueName,
-                               int32_t& value);
+                               int32_t& value, std::string* fault = nullptr);
 
     // Creates the sub-key (and its parents) when missing, then stores the bytes as given.
     static int32_t writeValue(const std::string& subKey, const std::string& valueName,

@@ -2,12 +2,18 @@
 #include "Common/posix/RegistryStore.h"
 #include "Common/RegistryBackend.h"
 #include "Common/SystemInfo.h"
+#include "Common/posix/UniqueFd.h"
 #include "TestSupport.h"
 #include "posix/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -141,7 +147,12 @@ TEST_F(RegistryStoreTest, AFileThatDoesNotParseIsNeitherReadNorOverwritten) {
     for (const std::string& text : corrupt) {
         writeHive(text);
         std::string read;
-        EXPECT_EQ(SystemInfo::readString(kKey, "Dir", read), SI_MISSING) << text;
+        std::string fault;
+        EXPECT_EQ(SystemInfo::readString(kKey, "Dir", read, &fault), SI_UNREADABLE) << text;
+        EXPECT_NE(fault.find("HKEY_LOCAL_MACHINE.reg does not parse (line "), std::string::npos)
+            << fault;
+        int32_t number = 0;
+        EXPECT_EQ(SystemInfo::readInteger(kKey, "Dir", number), SI_UNREADABLE) << text;
         EXPECT_EQ(SystemInfo::writeValue(kKey, "Dir", "y"), SI_FAILED) << text;
         EXPECT_EQ(SystemInfo::writeValue(kKey + "\\New", "Dir", "y"), SI_FAILED) << text;
         EXPECT_EQ(readHive(), text);
@@ -149,6 +160,29 @@ TEST_F(RegistryStoreTest, AFileThatDoesNotParseIsNeitherReadNorOverwritten) {
         EXPECT_EQ(RegistryStore::load(RegistryRoot::LocalMachine, hive).status,
                   StoreStatus::Corrupt);
     }
+}
+
+// Comment lines are valid in .reg files: they are read past and stay where they stood, with the
+// line that follows them, when the file is rewritten.
+TEST_F(RegistryStoreTest, CommentLinesAreKeptWhereTheyStandOnARewrite) {
+    writeHive("REGEDIT4\r\n\r\n; about the resources\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Resources]\r\n"
+              "  ; the folder\r\n\"Dir\"=\"x\"\r\n;\"Old\"=\"y\"\r\n\"Gone\"=dword:1\r\n"
+              "; at the end\r\n");
+    std::string text;
+    ASSERT_EQ(SystemInfo::readString(kKey, "Dir", text), SI_OK);
+    ASSERT_EQ(SystemInfo::writeValue(kKey, "Dir", "z"), SI_OK);
+    ASSERT_EQ(SystemInfo::writeValue(kKey, "Added", 1), SI_OK);
+    EXPECT_EQ(readHive(), "REGEDIT4\r\n\r\n; about the resources\r\n"
+                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Resources]\r\n"
+                          "; the folder\r\n\"Dir\"=\"z\"\r\n;\"Old\"=\"y\"\r\n"
+                          "\"Gone\"=dword:00000001\r\n\"Added\"=dword:00000001\r\n"
+                          "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"
+                          "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor]\r\n"
+                          "\r\n; at the end\r\n\r\n");
+    RegistryHive hive = loadHive();
+    EXPECT_TRUE(hive.deleteValue(kKey, "gone"));
+    EXPECT_EQ(hive.text().find(";\"Old\""), std::string::npos);
 }
 
 TEST_F(RegistryStoreTest, DefaultAndBinaryValuesSurviveARewrite) {
@@ -193,6 +227,47 @@ TEST_F(RegistryStoreTest, KeysExistThroughTheirSubKeysAndDeleteWithThem) {
     EXPECT_TRUE(hive.deleteKey("a"));
     EXPECT_FALSE(hive.keyExists("A\\B\\C"));
     EXPECT_TRUE(hive.keyExists("AB"));
+}
+
+// A FIFO must not block the load and /dev/zero must not fill the memory; a file one byte beyond
+// the limit is refused unread, while one at the limit is read (and, all zeros, does not parse).
+TEST_F(RegistryStoreTest, OnlyARegularFileWithinTheSizeLimitIsRead) {
+    const std::string path = hivePath();
+    constexpr std::uintmax_t kLimit = std::uintmax_t{64} << 20;
+    const auto sparse = [&](std::uintmax_t size) {
+        std::ofstream(path, std::ios::binary).close();
+        std::filesystem::resize_file(path, size);
+        return 0;
+    };
+    const std::string notRegular = " is not a regular file";
+    const struct {
+        std::function<int()> make;
+        StoreStatus status;
+        std::string message; // after the path
+    } cases[] = {
+        {[&] { return ::mkfifo(path.c_str(), 0600); }, StoreStatus::Failed, notRegular},
+        {[&] { return ::symlink("/dev/zero", path.c_str()); }, StoreStatus::Failed, notRegular},
+        {[&] { return ::mkdir(path.c_str(), 0700); }, StoreStatus::Failed, notRegular},
+        {[&] { return sparse(kLimit + 1); }, StoreStatus::Failed,
+         " exceeds the 64 MiB limit of a registry file"},
+        {[&] { return sparse(kLimit); }, StoreStatus::Corrupt, " does not parse"},
+    };
+    for (const auto& kind : cases) {
+        std::filesystem::remove(path);
+        ASSERT_EQ(kind.make(), 0) << kind.message;
+        RegistryHive hive(RegistryRoot::LocalMachine);
+        std::future<StoreResult> loading = std::async(std::launch::async, [&] {
+            return RegistryStore::load(RegistryRoot::LocalMachine, hive);
+        });
+        // Opening and closing the other end releases a blocked open: a failure, not a hang.
+        if (loading.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+            ADD_FAILURE() << "the load blocked";
+            UniqueFd partner(::open(path.c_str(), O_RDWR | O_NONBLOCK));
+        }
+        const StoreResult result = loading.get();
+        EXPECT_EQ(result.status, kind.status) << result.message;
+        EXPECT_EQ(result.message.rfind(path + kind.message, 0), 0u) << result.message;
+    }
 }
 
 // ThreadSanitizer slows each rewrite of a 4,000-value file some 25 times and has nothing to

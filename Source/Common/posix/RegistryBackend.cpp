@@ -19,9 +19,13 @@ RegistryKey::RegistryKey(RegistryKey&&) noexcept = default;
 RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
 RegistryKey::~RegistryKey() = default;
 
-std::optional<RegistryKey> RegistryKey::openForRead(RegistryRoot root, const std::string& subKey) {
+std::optional<RegistryKey> RegistryKey::openForRead(RegistryRoot root, const std::string& subKey,
+                                                    std::string* fault) {
     auto native = std::make_unique<Native>(root, RegistryHive::normalizePath(subKey));
-    if (!RegistryStore::load(root, native->hive).ok() || !native->hive.keyExists(native->path))
+    const StoreResult loaded = RegistryStore::load(root, native->hive);
+    if (fault != nullptr)
+        *fault = loaded.ok() ? std::string() : loaded.message;
+    if (!loaded.ok() || !native->hive.keyExists(native->path))
         return std::nullopt;
     return RegistryKey(std::move(native));
 }

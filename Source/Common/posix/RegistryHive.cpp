@@ -309,10 +309,12 @@ std::string RegistryHive::normalizePath(const std::string& path) {
 bool RegistryHive::parse(std::string_view text, std::string& error) {
     sections_.clear();
     byPath_.clear();
+    trailingComments_.clear();
     if (parseLines(text, error))
         return true;
     sections_.clear();
     byPath_.clear();
+    trailingComments_.clear();
     return false;
 }
 
@@ -324,17 +326,23 @@ bool RegistryHive::parseLines(std::string_view text, std::string& error) {
         return false;
     }
     Section* section = nullptr;
+    std::string comments; // waiting for the line they stand before
     while (reader.next(line)) {
         const std::string_view content = trimmed(line);
         std::string why;
         if (content.empty())
             continue;
-        if (content.front() == '[') {
+        if (content.front() == ';') {
+            comments.append(content.data(), content.size());
+            comments += kCrLf;
+        } else if (content.front() == '[') {
             std::string path;
             if (parseSectionLine(content, root_, path)) {
                 section = findSection(path);
                 if (section == nullptr)
                     section = &addSection(path);
+                section->comments += comments;
+                comments.clear();
             } else {
                 why = std::string("a section must name a key of ") + rootKeyName(root_);
             }
@@ -343,26 +351,37 @@ bool RegistryHive::parseLines(std::string_view text, std::string& error) {
         } else {
             RegistryValue value;
             bool changed = false;
-            if (parseValueLine(content, reader, value, why))
+            if (parseValueLine(content, reader, value, why)) {
+                if (!comments.empty())
+                    section->valueComments[foldCase(value.name)] += comments;
+                comments.clear();
                 putValue(*section, std::move(value), changed);
+            }
         }
         if (!why.empty()) {
             error = "line " + std::to_string(reader.number()) + ": " + why;
             return false;
         }
     }
+    trailingComments_ = std::move(comments);
     return true;
 }
 
 std::string RegistryHive::sectionText(const Section& section) const {
-    std::string out = "[";
+    std::string out = section.comments + "[";
     out += rootKeyName(root_);
     if (!section.path.empty())
         out += "\\" + section.path;
     out += "]";
     out += kCrLf;
-    for (const RegistryValue& value : section.values)
+    for (const RegistryValue& value : section.values) {
+        if (!section.valueComments.empty()) {
+            const auto comments = section.valueComments.find(foldCase(value.name));
+            if (comments != section.valueComments.end())
+                out += comments->second;
+        }
         appendValueLine(out, value);
+    }
     return out;
 }
 
@@ -377,6 +396,8 @@ std::string RegistryHive::exportText(const std::string& path) const {
         if (isAtOrBelow(foldCase(section.path), key))
             out += kCrLf + sectionText(section);
     }
+    if (key.empty() && !trailingComments_.empty())
+        out += kCrLf + trailingComments_;
     out += kCrLf;
     return out;
 }
@@ -393,7 +414,7 @@ const RegistryHive::Section* RegistryHive::findSection(const std::string& path) 
 
 RegistryHive::Section& RegistryHive::addSection(const std::string& path) {
     byPath_[foldCase(path)] = sections_.size();
-    sections_.push_back(Section{path, {}, {}});
+    sections_.push_back(Section{path, {}, {}, {}, {}});
     return sections_.back();
 }
 
@@ -494,6 +515,7 @@ bool RegistryHive::deleteValue(const std::string& path, const std::string& name)
     if (found == section->byName.end())
         return false;
     section->values.erase(section->values.begin() + static_cast<std::ptrdiff_t>(found->second));
+    section->valueComments.erase(found->first);
     section->byName.clear();
     for (std::size_t i = 0; i < section->values.size(); ++i)
         section->byName[foldCase(section->values[i].name)] = i;

@@ -4,8 +4,10 @@
 // root; under each, value lines "Name"=... or @=... (the default value) with the data as
 // "text" (REG_SZ; \\ and \" escaped), dword:0000002a, hex:.. (REG_BINARY) or hex(N):.. (type N,
 // in hex) with comma-separated bytes; a hex line ending in "\" goes on in the next line. Blank
-// lines are ignored; any other line makes the text not parse. Written with CRLF line ends and
-// every value on one line; LF alone is read too.
+// lines are ignored; a line whose first non-blank byte is ";" is a comment, kept with the
+// section or value line that follows it (or at the end) and written back there; any other line
+// makes the text not parse. Written with CRLF line ends and every value on one line; LF alone is
+// read too.
 //
 // Key paths are relative to the root ("" is the root), components separated by "\"; empty
 // components are dropped. Key and value names compare case-insensitively (ASCII) and keep the
@@ -70,6 +72,10 @@ private:
         std::string path;
         std::vector<RegistryValue> values;
         std::unordered_map<std::string, std::size_t> byName; // lower-case name -> index
+        // Comment lines, each with its CRLF: those before the section line, and those before a
+        // value line (by lower-case value name).
+        std::string comments;
+        std::unordered_map<std::string, std::string> valueComments;
     };
 
     Section* findSection(const std::string& path);
@@ -83,6 +89,7 @@ private:
     RegistryRoot root_;
     std::vector<Section> sections_;
     std::unordered_map<std::string, std::size_t> byPath_; // lower-case path -> index
+    std::string trailingComments_;                        // after the last section or value
 };
 
 } // namespace Kalvor

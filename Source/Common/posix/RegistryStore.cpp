@@ -36,10 +36,19 @@ bool makeDirectories(const std::string& directory) {
     }
 }
 
+// Far above any hive; a larger file is refused rather than read into memory.
+constexpr std::size_t kMaxHiveBytes = std::size_t{64} << 20;
+
+StoreResult tooLarge(const std::string& path) {
+    return {StoreStatus::Failed, path + " exceeds the " + std::to_string(kMaxHiveBytes >> 20) +
+                                     " MiB limit of a registry file"};
+}
+
 StoreResult readWhole(const std::string& path, std::string& text, bool& missing) {
     text.clear();
     missing = false;
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: a FIFO in the file's place must not block the open; a regular file ignores it.
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file) {
         if (errno == ENOENT) {
             missing = true;
@@ -47,14 +56,23 @@ StoreResult readWhole(const std::string& path, std::string& text, bool& missing)
         }
         return failure("cannot open", path);
     }
-    // Sized from fstat, read in place; the loop still copes with a file that grows meanwhile.
     struct stat info = {};
-    std::size_t size = ::fstat(file.get(), &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
-    text.resize(size + 1);
+    if (::fstat(file.get(), &info) != 0)
+        return failure("cannot read", path);
+    if (!S_ISREG(info.st_mode))
+        return {StoreStatus::Failed, path + " is not a regular file"};
+    // One byte past the limit tells a file that is too large, one that grew meanwhile included.
+    const std::size_t limit = kMaxHiveBytes + 1;
+    if (static_cast<uint64_t>(info.st_size) >= limit)
+        return tooLarge(path);
+    // Sized from fstat, read in place; the loop still copes with a file that grows meanwhile.
+    text.resize(static_cast<std::size_t>(info.st_size) + 1);
     std::size_t done = 0;
     for (;;) {
+        if (done == limit)
+            return tooLarge(path);
         if (done == text.size())
-            text.resize(2 * text.size());
+            text.resize(text.size() < limit / 2 ? 2 * text.size() : limit);
         const ssize_t count = ::read(file.get(), &text[done], text.size() - done);
         if (count == 0) {
             text.resize(done);

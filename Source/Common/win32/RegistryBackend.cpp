@@ -39,7 +39,12 @@ RegistryKey::RegistryKey(RegistryKey&&) noexcept = default;
 RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
 RegistryKey::~RegistryKey() = default;
 
-std::optional<RegistryKey> RegistryKey::openForRead(RegistryRoot root, const std::string& subKey) {
+// The system's registry does not go corrupt under a reader: every failure to open counts as
+// missing, and `fault` stays empty.
+std::optional<RegistryKey> RegistryKey::openForRead(RegistryRoot root, const std::string& subKey,
+                                                    std::string* fault) {
+    if (fault != nullptr)
+        fault->clear();
     HKEY key = nullptr;
     if (::RegOpenKeyExA(predefinedKey(root), subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return std::nullopt;

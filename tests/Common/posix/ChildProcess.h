@@ -18,10 +18,10 @@ namespace Kalvor::Test {
 
 class ChildProcess {
 public:
-    // With `outputPath`, the child's standard output goes to that file. Inherits the
-    // environment, so KALVOR_REGISTRY_DIR reaches it.
+    // With `outputPath` (`errorPath`), the child's standard output (error) goes to that file.
+    // Inherits the environment, so KALVOR_REGISTRY_DIR reaches it.
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::string& outputPath = "") {
+                 const std::string& outputPath = "", const std::string& errorPath = "") {
         std::vector<std::string> texts{program};
         texts.insert(texts.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
@@ -32,6 +32,9 @@ public:
         ::posix_spawn_file_actions_init(&actions);
         if (!outputPath.empty())
             ::posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(),
+                                               O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (!errorPath.empty())
+            ::posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(),
                                                O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
             pid_ = -1;
@@ -51,6 +54,7 @@ public:
     ChildProcess& operator=(ChildProcess&&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // The exit value once the child has ended (128 + signal when killed); nullopt while it runs.
     std::optional<int> poll() {
         if (pid_ > 0 && !status_)
