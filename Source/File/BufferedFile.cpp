@@ -13,7 +13,8 @@ BufferedFile::~BufferedFile() {
 
 BufferedFile::BufferedFile(BufferedFile&& other) noexcept
     : file_(std::exchange(other.file_, nullptr)), mode_(std::exchange(other.mode_, kNoMode)),
-      error_(other.error_), systemError_(other.systemError_), direction_(other.direction_) {}
+      error_(other.error_), systemError_(other.systemError_), direction_(other.direction_),
+      position_(other.position_) {}
 
 BufferedFile& BufferedFile::operator=(BufferedFile&& other) noexcept {
     if (this != &other) {
@@ -23,6 +24,7 @@ BufferedFile& BufferedFile::operator=(BufferedFile&& other) noexcept {
         error_ = other.error_;
         systemError_ = other.systemError_;
         direction_ = other.direction_;
+        position_ = other.position_;
     }
     return *this;
 }
@@ -46,6 +48,7 @@ bool BufferedFile::openWith(const std::string& path, int32_t mode, bool exclusiv
     mode_ = mode;
     error_ = kNoError;
     direction_ = Direction::None;
+    position_ = appends() ? kUnknownPosition : 0;
     return true;
 }
 
@@ -74,6 +77,11 @@ bool BufferedFile::canRead() const {
            mode_ == kReadAppend;
 }
 
+// Every write goes to the end, wherever the position was.
+bool BufferedFile::appends() const {
+    return mode_ == kAppend || mode_ == kReadAppend;
+}
+
 bool BufferedFile::canWrite() const {
     return mode_ != kNoMode && mode_ != kRead;
 }
@@ -92,9 +100,13 @@ bool BufferedFile::write(const std::string& data) {
         return fail(kNotOpen);
     if (!turnTo(Direction::Writing))
         return false;
-    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), file_) != data.size())
-        return fail(kWriteFailed);
-    return true;
+    const bool written =
+        data.empty() || std::fwrite(data.data(), 1, data.size(), file_) == data.size();
+    if (!written || appends())
+        position_ = kUnknownPosition;
+    else if (position_ != kUnknownPosition)
+        position_ += static_cast<int64_t>(data.size());
+    return written || fail(kWriteFailed);
 }
 
 std::size_t BufferedFile::read(char* buffer, std::size_t size) {
@@ -105,19 +117,22 @@ std::size_t BufferedFile::read(char* buffer, std::size_t size) {
     if (!turnTo(Direction::Reading))
         return 0;
     const std::size_t got = std::fread(buffer, 1, size, file_);
+    if (position_ != kUnknownPosition)
+        position_ += static_cast<int64_t>(got);
     if (got < size && std::ferror(file_))
         fail(kReadFailed);
     return got;
 }
 
-bool BufferedFile::readLine(std::string& line) {
+bool BufferedFile::readLine(std::string& line, int64_t limit) {
     line.clear();
     if (!isOpen())
         return fail(kNotOpen);
-    if (!turnTo(Direction::Reading))
+    if (!turnTo(Direction::Reading) || tell() < 0)
         return false;
     bool readAny = false;
-    for (int byte = std::getc(file_); byte != EOF; byte = std::getc(file_)) {
+    for (int byte; position_ <= limit && (byte = std::getc(file_)) != EOF;) {
+        ++position_;
         readAny = true;
         if (byte == '\n') {
             if (!line.empty() && line.back() == '\r')
@@ -138,15 +153,19 @@ bool BufferedFile::atEnd() const {
 bool BufferedFile::seek(int64_t offset) {
     if (!isOpen())
         return fail(kNotOpen);
-    if (offset < 0 || !StreamBackend::seek(file_, offset, SEEK_SET))
+    if (offset < 0 || !StreamBackend::seek(file_, offset, SEEK_SET)) {
+        position_ = kUnknownPosition;
         return fail(kPositionFailed);
+    }
     direction_ = Direction::None;
+    position_ = offset;
     return true;
 }
 
 bool BufferedFile::seekToEnd() {
     if (!isOpen())
         return fail(kNotOpen);
+    position_ = kUnknownPosition;
     if (!StreamBackend::seek(file_, 0, SEEK_END))
         return fail(kPositionFailed);
     direction_ = Direction::None;
@@ -158,10 +177,14 @@ int64_t BufferedFile::tell() {
         fail(kNotOpen);
         return -1;
     }
-    const int64_t position = StreamBackend::tell(file_);
-    if (position < 0)
-        fail(kPositionFailed);
-    return position;
+    if (position_ == kUnknownPosition) {
+        position_ = StreamBackend::tell(file_);
+        if (position_ < 0) {
+            position_ = kUnknownPosition;
+            fail(kPositionFailed);
+        }
+    }
+    return position_;
 }
 
 int64_t BufferedFile::size() {

@@ -4,7 +4,8 @@
 // Modes, numbered as callers and error texts know them: 1 read; 2 write (emptied); 3 write
 // appending; 4 read and write (created when missing, contents kept); 5 read and write, emptied;
 // 6 read and write appending. createNew() opens for writing only a file that does not exist
-// yet, atomically across processes. Switching between reading and writing is handled here.
+// yet, atomically across processes. Both open only a regular file, and never block on one.
+// Switching between reading and writing is handled here.
 // A failure is a false (or short) result; error() then says which step failed and
 // systemError() holds the system's number for it.
 #pragma once
@@ -65,13 +66,15 @@ public:
     // Up to `size` bytes; fewer at the end of the file or on failure (then error() is set).
     std::size_t read(char* buffer, std::size_t size);
     // The next line without its "\n" or "\r\n"; false at the end of the file with nothing
-    // read, or on failure.
-    bool readLine(std::string& line);
+    // read, or on failure. Reading stops once the position passes `limit`, the line then cut
+    // short: tell() > limit shows it.
+    bool readLine(std::string& line, int64_t limit = INT64_MAX);
     bool atEnd() const;
 
     bool seek(int64_t offset);
     bool seekToEnd();
-    // -1 on failure.
+    // -1 on failure. Counted as the stream reads and writes: no system call, except after
+    // seekToEnd() or an appending write.
     int64_t tell();
     int64_t size();
 
@@ -82,8 +85,10 @@ public:
 
 private:
     enum class Direction { None, Reading, Writing };
+    static constexpr int64_t kUnknownPosition = -1;
 
     bool openWith(const std::string& path, int32_t mode, bool exclusive);
+    bool appends() const;
     bool fail(Error error);
     bool turnTo(Direction direction);
     void release();
@@ -93,6 +98,8 @@ private:
     int32_t error_ = kNoError;
     int32_t systemError_ = 0;
     Direction direction_ = Direction::None;
+    // Unknown after seeking to the end and after appending writes; tell() asks the system then.
+    int64_t position_ = kUnknownPosition;
 };
 
 } // namespace Kalvor

@@ -2,6 +2,8 @@
 
 #include "Common/Exception.h"
 
+#include <algorithm>
+
 namespace Kalvor {
 
 std::string FilePlain::read(std::size_t count) {
@@ -20,10 +22,15 @@ std::string FilePlain::readAll() {
     requireReadable();
     if (!stream().seek(0))
         throw FileException(FL_POSITION, streamErrorDetail(), KALVOR_HERE);
+    // One byte past the limit is enough to tell a file that is too large.
+    const std::size_t limit = static_cast<std::size_t>(kMaxReadBytes) + 1;
     std::string text;
     char buffer[65536];
-    while (const std::size_t got = stream().read(buffer, sizeof buffer))
+    while (const std::size_t got =
+               stream().read(buffer, std::min(sizeof buffer, limit - text.size())))
         text.append(buffer, got);
+    if (text.size() == limit)
+        throwTooLarge();
     if (!stream().atEnd())
         throw FileException(FL_READ, streamErrorDetail(), KALVOR_HERE);
     return text;
@@ -31,7 +38,10 @@ std::string FilePlain::readAll() {
 
 bool FilePlain::readLine(std::string& line) {
     requireReadable();
-    if (stream().readLine(line))
+    const bool got = stream().readLine(line, kMaxReadBytes);
+    if (stream().tell() > kMaxReadBytes)
+        throwTooLarge();
+    if (got)
         return true;
     if (!stream().atEnd())
         throw FileException(FL_READ, streamErrorDetail(), KALVOR_HERE);
@@ -42,6 +52,13 @@ void FilePlain::write(const std::string& text) {
     requireWritable();
     if (!stream().write(text))
         throw FileException(FL_WRITE, streamErrorDetail(), KALVOR_HERE);
+}
+
+void FilePlain::throwTooLarge() const {
+    throw FileException(FL_READ,
+                        path() + "-->File exceeds the " + std::to_string(kMaxReadBytes >> 20) +
+                            " MiB read limit.",
+                        KALVOR_HERE);
 }
 
 } // namespace Kalvor

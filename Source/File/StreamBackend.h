@@ -8,7 +8,10 @@
 namespace Kalvor::StreamBackend {
 
 // `mode` is a BufferedFile mode (1 to 6); with `exclusive` (mode 2 only) the file must not
-// exist. Never inherited by child processes. nullptr on failure, the system error left set.
+// exist. Never inherited by child processes. Only a regular file is opened, and without
+// blocking: a directory, FIFO or device fails the open (EISDIR or EINVAL; win32
+// ERROR_NOT_SUPPORTED), so that no read can hang or run on without end. nullptr on failure,
+// the system error left set.
 std::FILE* open(const std::string& path, int32_t mode, bool exclusive);
 
 // `origin` is SEEK_SET, SEEK_CUR or SEEK_END.

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace Kalvor {
 namespace {
 
@@ -187,6 +189,32 @@ TEST_F(FilePlainTest, ReadsLinesChunksAndTheWholeFile) {
     EXPECT_EQ(file.readAll(), "one\r\ntwo\n\nlast");
     file.close();
     EXPECT_EQ(file.position(), 0);
+}
+
+// Both sides of the limit; the file is sparse where the system allows, so little is written.
+TEST_F(FilePlainTest, AFileBeyondTheReadLimitIsRefusedByReadAllAndReadLine) {
+    constexpr auto kLimit = static_cast<std::size_t>(FilePlain::kMaxReadBytes);
+    writeBytes(path, "");
+    std::filesystem::resize_file(path, kLimit);
+    FilePlain file(path);
+    file.open(kRead);
+    EXPECT_EQ(file.readAll().size(), kLimit);
+    file.seek(0);
+    std::string line;
+    EXPECT_TRUE(file.readLine(line));
+    EXPECT_EQ(line.size(), kLimit);
+    EXPECT_FALSE(file.readLine(line));
+    file.close();
+
+    std::filesystem::resize_file(path, kLimit + 1);
+    file.open(kRead);
+    const FileException fromReadAll = captureFileError([&] { file.readAll(); });
+    file.seek(0);
+    const FileException fromReadLine = captureFileError([&] { file.readLine(line); });
+    for (const FileException& error : {fromReadAll, fromReadLine}) {
+        EXPECT_EQ(error.code(), FL_READ);
+        EXPECT_EQ(error.detail(), path + "-->File exceeds the 64 MiB read limit.");
+    }
 }
 
 TEST_F(FilePlainTest, ReadWriteModesSwitchDirectionAndTruncateOrAppendAsAsked) {

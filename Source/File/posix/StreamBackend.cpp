@@ -1,8 +1,11 @@
 #include "File/StreamBackend.h"
 
+#include "Common/posix/UniqueFd.h"
 #include "File/posix/NativePath.h"
 
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -30,13 +33,22 @@ const Opening kOpenings[] = {
 
 std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
     const Opening& opening = kOpenings[mode];
-    const int flags = opening.flags | O_CLOEXEC | (exclusive ? O_CREAT | O_EXCL : 0);
-    const int fd = ::open(nativePath(path).c_str(), flags, 0666);
-    if (fd < 0)
+    // O_NONBLOCK keeps a FIFO without partner from blocking the open; a regular file ignores it.
+    const int flags = opening.flags | O_CLOEXEC | O_NONBLOCK | (exclusive ? O_CREAT | O_EXCL : 0);
+    UniqueFd fd(::open(nativePath(path).c_str(), flags, 0666));
+    if (!fd)
         return nullptr;
-    std::FILE* file = ::fdopen(fd, opening.letters);
-    if (!file)
-        ::close(fd);
+    struct stat info = {};
+    if (::fstat(fd.get(), &info) != 0)
+        return nullptr;
+    if (!S_ISREG(info.st_mode)) {
+        fd.reset();
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd.get(), opening.letters);
+    if (file)
+        fd.release();
     return file;
 }
 

@@ -1,5 +1,7 @@
 #include "File/StreamBackend.h"
 
+#include "Common/win32/Windows.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -24,6 +26,15 @@ const Opening kOpenings[] = {
     {_O_RDWR | _O_CREAT | _O_APPEND, "a+b"},
 };
 
+// A pipe, console or device reads without end or blocks: only disk files that are not
+// directories are taken.
+bool isRegularFile(int fd) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    return ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 } // namespace
 
 std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
@@ -33,6 +44,11 @@ std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
     const int fd = ::_open(path.c_str(), flags, _S_IREAD | _S_IWRITE);
     if (fd < 0)
         return nullptr;
+    if (!isRegularFile(fd)) {
+        ::_close(fd);
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
     std::FILE* file = ::_fdopen(fd, opening.letters);
     if (!file)
         ::_close(fd);
