@@ -64,7 +64,8 @@ int32_t expandReferences(const ConfNode& root, const LoggerUnit& logger, const s
                          LogParams().add(reference).add(key));
             return CONF_ENDLESS_EXPANSION;
         }
-        if (node->type() == "DirName")
+        // An empty directory stays empty: with a separator it would name the root.
+        if (node->type() == "DirName" && !replacement.empty())
             FileUtils::ensureTrailingSeparator(replacement);
         const std::size_t replaced = close + 1 - start;
         if (++substitutions > kMaxReferences ||

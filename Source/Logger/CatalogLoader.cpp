@@ -43,8 +43,10 @@ CatalogLoadReport loadCatalogs(MessageCatalog& catalog, const std::string& baseD
                                const std::string& selection) {
     CatalogLoadReport report;
     try {
+        // An empty base is the current directory, not the root.
         std::string directory = baseDirectory;
-        FileUtils::ensureTrailingSeparator(directory);
+        if (!directory.empty())
+            FileUtils::ensureTrailingSeparator(directory);
         directory += kCatalogFolder;
         FileUtils::ensureTrailingSeparator(directory);
         for (const FileOps::DirectoryEntry& entry :

@@ -196,8 +196,8 @@ TEST_F(ConfLookupTest, ReferencesAreExpanded) {
     EXPECT_EQ(stringOf("refNested"), "<  Mixed Case  >!");
     // The referenced node's type is not compared with the one asked for.
     EXPECT_EQ(stringOf("refInteger"), "   -42");
-    // A DirName reference gains its separator even when empty; String gets no path rule.
-    EXPECT_EQ(stringOf("refDirEmpty"), platformPath("\\x"));
+    // An empty DirName reference stays empty: with a separator it would name the root.
+    EXPECT_EQ(stringOf("refDirEmpty"), "x");
     // The search starts again from the front: "$" and "{s}" make a new reference.
     EXPECT_EQ(stringOf("joined"), "  Mixed Case  ");
     EXPECT_EQ(stringOf("twice"), "  Mixed Case  |  Mixed Case  ");

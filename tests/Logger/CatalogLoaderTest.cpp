@@ -84,6 +84,17 @@ TEST_F(CatalogLoaderTest, MissingFolderLoadsNothingAndSucceeds) {
     EXPECT_EQ(catalog.size(), 0u);
 }
 
+// An empty base is the current directory, never the root's "/LogMessages".
+TEST_F(CatalogLoaderTest, EmptyBaseDirectoryIsTheCurrentOne) {
+    catalogFile("wardex.mess", "1: here\n");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(sandbox.folder());
+    const CatalogLoadReport report = loadCatalogs(catalog, "", "all");
+    std::filesystem::current_path(before);
+    EXPECT_EQ(report.accepted, Strings{"wardex"});
+    EXPECT_EQ(catalog.find(23, 1), "here");
+}
+
 // The catalogs the build ships, copied beside the test program.
 std::string shippedCatalogBase() {
     const std::string self = Kalvor::Test::currentExecutablePath();
