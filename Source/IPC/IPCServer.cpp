@@ -12,6 +12,10 @@
 #include "Time/Timer.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <vector>
 
 namespace Kalvor {
@@ -31,6 +35,23 @@ struct IPCServer::Shared {
     std::atomic<uint8_t> stopFlag{0};
     std::atomic<uint32_t> threadId{0};
     std::atomic<bool> listening{false};
+
+    enum class Readiness { Starting, Ready, Failed };
+    std::mutex readyMutex;
+    std::condition_variable readyChanged;
+    Readiness readiness = Readiness::Starting;
+    std::string failure;
+
+    void announce(Readiness now, const std::string& why = "") {
+        {
+            std::lock_guard<std::mutex> guard(readyMutex);
+            if (readiness != Readiness::Starting)
+                return;
+            readiness = now;
+            failure = why;
+        }
+        readyChanged.notify_all();
+    }
 };
 
 namespace {
@@ -50,8 +71,26 @@ void handleLines(IPCServer::Shared& shared, const std::vector<std::string>& line
             log.debug(4, "IPC: The message was not adressed to Kalvor. Ignoring it.");
             continue;
         }
-        shared.handler(message.type, message.id, message.text, message.sender);
+        // One bad message must not end the listening: the supervisor would go deaf.
+        try {
+            shared.handler(message.type, message.id, message.text, message.sender);
+        } catch (Exception& failure) {
+            failure.addLocation(KALVOR_HERE);
+            log.debug(1, "IPC: The handler failed on a message: " + failure.report());
+        } catch (const std::exception& failure) {
+            log.debug(1, std::string("IPC: The handler failed on a message: ") + failure.what());
+        } catch (...) {
+            log.debug(1, "IPC: The handler failed on a message with an unknown error.");
+        }
     }
+}
+
+// The reason a mailslot could not be made, for the owner's log line and exit message.
+std::string creationFailure(const std::string& name, const Exception& failure) {
+    std::string why = "cannot create the mailslot \"" + name + "\": " + failure.describe();
+    if (!failure.detail().empty())
+        why += " System error " + failure.detail() + ".";
+    return why;
 }
 
 void listen(IPCServer::Shared& shared) {
@@ -59,6 +98,7 @@ void listen(IPCServer::Shared& shared) {
     log.debug(2, "IPC: Creating MailSlot \"" + shared.name + "\".");
     MailSlot slot(MailSlot::kReceiver, shared.name);
     log.debug(2, "IPC: MailSlot created \"" + shared.name + "\".");
+    shared.announce(IPCServer::Shared::Readiness::Ready);
 
     Timer debugTimer;
     setDebugDeadline(debugTimer);
@@ -81,11 +121,15 @@ void listen(IPCServer::Shared& shared) {
         }
         try {
             slot.receive(lines);
+            if (!lines.empty())
+                handleLines(shared, lines);
         } catch (const Exception&) {
-            lines.clear();
+            // A failed receive loses nothing that a later one cannot still take.
+        } catch (const std::exception& failure) {
+            log.debug(1, std::string("IPC: Receiving failed: ") + failure.what());
+        } catch (...) {
+            log.debug(1, "IPC: Receiving failed with an unknown error.");
         }
-        if (!lines.empty())
-            handleLines(shared, lines);
         lines.clear();
         if (debugTimer.expired()) {
             log.debug(5, "IPC: Server \"%s\": Now sleeping for a while.",
@@ -104,12 +148,21 @@ uint32_t listenerRoutine(void* parameter) {
     shared.logger->debug(2, "IPC: Initializing listener for \"" + shared.name + "\".");
     try {
         listen(shared);
-    } catch (IPCException& failure) {
+    } catch (Exception& failure) {
         failure.addLocation(KALVOR_HERE);
         shared.logger->debug(1, failure.report());
+        shared.announce(IPCServer::Shared::Readiness::Failed,
+                        creationFailure(shared.name, failure));
+        shared.listening.store(false);
+        return static_cast<uint32_t>(-1);
+    } catch (...) {
+        const std::string why = "the listener failed before its mailslot was made";
+        shared.logger->debug(1, "IPC: " + why);
+        shared.announce(IPCServer::Shared::Readiness::Failed, why);
         shared.listening.store(false);
         return static_cast<uint32_t>(-1);
     }
+    shared.announce(IPCServer::Shared::Readiness::Failed, "the listener ended at once");
     shared.logger->debug(1, "IPC: Exitited IPC listener.");
     shared.stopFlag.store(0);
     shared.listening.store(false);
@@ -160,6 +213,20 @@ void IPCServer::stop() {
     else
         shared_->logger->debug(1, "IPC: Stopping server \"%s\" timed out.",
                                LogParams() << shared_->name);
+}
+
+bool IPCServer::waitUntilReady(std::string& failure) {
+    std::unique_lock<std::mutex> lock(shared_->readyMutex);
+    using Readiness = Shared::Readiness;
+    if (!shared_->readyChanged.wait_for(lock, std::chrono::seconds(kStopWaitSeconds), [&] {
+            return shared_->readiness != Readiness::Starting;
+        })) {
+        failure = "the IPC listener did not create its mailslot within " +
+                  std::to_string(kStopWaitSeconds) + " seconds";
+        return false;
+    }
+    failure = shared_->failure;
+    return shared_->readiness == Readiness::Ready;
 }
 
 const std::string& IPCServer::name() const {

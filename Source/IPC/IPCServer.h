@@ -2,11 +2,11 @@
 // every message addressed to "Kalvor" to one handler.
 //
 // The listener creates the mailslot itself, polls it once a second and calls the handler on its
-// own thread, one message at a time in arrival order; the handler must not throw. It leaves its
-// loop when stop() asks or when WM_DESTROY reaches its thread's queue. stop() waits up to ten
-// seconds for the listener to acknowledge and only logs when it does not. A mailslot that cannot
-// be created ends the listener at once; the owner learns of it from the log (and from stop()'s
-// time-out).
+// own thread, one message at a time in arrival order. Whatever a handler or a receive throws is
+// logged and the listener goes on. It leaves its loop when stop() asks or when WM_DESTROY reaches
+// its thread's queue. stop() waits up to ten seconds for the listener to acknowledge and only
+// logs when it does not. waitUntilReady() tells the owner whether the mailslot exists: a mailslot
+// that cannot be created ends the listener at once, with the reason.
 //
 // The stop flag and the handler belong to one server, so two servers in a process stay apart.
 #pragma once
@@ -36,6 +36,9 @@ public:
     IPCServer& operator=(const IPCServer&) = delete;
 
     void stop();
+    // Waits until the listener has created its mailslot (true) or has failed to (false, with the
+    // reason), at most ten seconds.
+    bool waitUntilReady(std::string& failure);
 
     const std::string& name() const;
     // The listener thread's id, for posting it window messages; 0 before it runs.

@@ -2,6 +2,7 @@
 // listener stops.
 #include "IPC/IPCServer.h"
 #include "CapturedLog.h"
+#include "Common/Exception.h"
 #include "IPC/IPCClient.h"
 #include "JobInstance/ThreadMessages.h"
 #include "TestSupport.h"
@@ -10,6 +11,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -145,16 +148,46 @@ TEST_F(IPCServerTest, DestroyMessageEndsTheLoopAndStopAfterwardsTimesOut) {
     EXPECT_TRUE(log_.contains("IPC: Stopping server \"" + kName + "\" timed out."));
 }
 
-TEST_F(IPCServerTest, MailslotThatCannotBeCreatedEndsTheListener) {
+TEST_F(IPCServerTest, TakenMailslotFailsTheListener) {
     auto first = startServer();
+    std::string failure = "untouched";
+    EXPECT_TRUE(first->waitUntilReady(failure));
+    EXPECT_EQ(failure, "");
     CapturedLog secondLog;
     IPCServer second(
         kName, secondLog.dispatcher(),
         [](const std::string&, const std::string&, const std::string&, const std::string&) {});
-    ASSERT_TRUE(Kalvor::Test::waitFor(
-        [&] { return secondLog.contains("IPC: Creating MailSlot") && !second.listening(); }));
+    EXPECT_FALSE(second.waitUntilReady(failure));
+    EXPECT_NE(failure.find("cannot create the mailslot \"" + kName + "\""), std::string::npos)
+        << failure;
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] { return !second.listening(); }));
     EXPECT_FALSE(secondLog.contains("IPC: MailSlot created"));
     first->stop();
+}
+
+// Whatever a handler throws, the listener logs it and goes on with the next message.
+TEST_F(IPCServerTest, AThrowingHandlerDoesNotEndTheListener) {
+    std::atomic<int> handled{0};
+    IPCServer server(kName, log_.dispatcher(),
+                     [&](const std::string&, const std::string&, const std::string& text,
+                         const std::string&) {
+                         ++handled;
+                         if (text == "library")
+                             throw IPCException(IC_CANNOT_SEND, "from the handler", KALVOR_HERE);
+                         if (text == "standard")
+                             throw std::runtime_error("standard failure");
+                         if (text == "memory")
+                             throw std::bad_alloc();
+                     });
+    std::string failure;
+    ASSERT_TRUE(server.waitUntilReady(failure));
+    for (const char* text : {"library", "standard", "memory", "last"})
+        sendLine("Kalvor" + kEsc + "COMMAND" + kEsc + kEsc + text + kEsc);
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] { return handled.load() == 4; }));
+    EXPECT_TRUE(server.listening());
+    EXPECT_EQ(log_.count("IPC: The handler failed on a message"), 3u);
+    EXPECT_TRUE(log_.contains("standard failure"));
+    server.stop();
 }
 
 } // namespace
