@@ -15,6 +15,7 @@
 #include "Time/Timer.h"
 
 #include <climits>
+#include <cstdio>
 #include <sstream>
 
 namespace Kalvor {
@@ -200,13 +201,33 @@ void LogFileWriter::openIfClosed() {
     } else {
         LogRotation::setInitRotationPending(false);
     }
-    file_->open(kOpenFlags);
+    try {
+        file_->open(kOpenFlags);
+    } catch (const Exception& failure) {
+        reportOpenFailure(failure);
+        throw;
+    }
+    openFailureReported_ = false;
     if (state_ != State::Rotating)
         append("\r\nOpened log file " + quoted(file_->path()) + ". Time: " + timeText(now) +
                "\r\n");
     computeNextRotation();
     if (!existed)
         SystemInfo::writeResourceString(openedName, openedTime_.text());
+}
+
+// Lines that cannot reach their file reach nobody: the process says so once on its standard
+// error (the journal, under a service manager), and again only after the file was open again.
+void LogFileWriter::reportOpenFailure(const Exception& failure) {
+    if (openFailureReported_)
+        return;
+    openFailureReported_ = true;
+    std::string reason = failure.describe();
+    if (!failure.detail().empty())
+        reason += " " + failure.detail();
+    std::fprintf(stderr, "Cannot open the log file \"%s\" (%s); its lines are lost until it can be opened.\n",
+                 file_->path().c_str(), reason.c_str());
+    std::fflush(stderr);
 }
 
 void LogFileWriter::append(const std::string& bytes) {

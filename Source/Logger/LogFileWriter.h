@@ -15,7 +15,8 @@
 // rotate it themselves.
 //
 // Any thread may use a writer; its own lines (opened, closing, rotation events) are written
-// while it holds the lock. Nothing here throws: failures are false results.
+// while it holds the lock. Nothing here throws: failures are false results. A file that cannot
+// be opened is named once on standard error, and again only after it was open in between.
 #pragma once
 
 #include "Time/DateTime.h"
@@ -27,6 +28,7 @@
 
 namespace Kalvor {
 
+class Exception;
 class FilePlain;
 class Monopoly;
 
@@ -63,6 +65,7 @@ private:
     void giveBackLock();
     void followSettings();
     void openIfClosed();
+    void reportOpenFailure(const Exception& failure);
     void append(const std::string& bytes);
     void appendLine(const std::string& text);
     void closeFile(const std::string& reason, bool announce);
@@ -78,6 +81,7 @@ private:
     DateTime nextRotation_;
     bool nextRotationKnown_ = false;
     double sizeFactor_ = 1.0;
+    bool openFailureReported_ = false;
     // The settings the next rotation time was computed from.
     int32_t periodSeen_ = 0;
     int32_t sizeLimitSeen_ = 0;
