@@ -175,6 +175,30 @@ TEST_F(ApplicationTableTest, StartThatThrowsIsCountedAsFailed) {
     EXPECT_EQ(log_.catalogCount(6, "no such program"), 1u);
 }
 
+TEST_F(ApplicationTableTest, AFailedCheckOfOneApplicationLeavesTheOthersChecked) {
+    SupervisedApp& broken = listed("Broken", true);
+    SupervisedApp& other = listed("Other", true);
+    check();
+    jobOf(broken).statusThrows = true;
+    jobOf(other).running = false;
+    check();
+    EXPECT_EQ(services_.startedPaths.size(), 3u); // both started, then Other restarted
+    EXPECT_EQ(other.restartCount, 1);
+    EXPECT_TRUE(log_.contains("Main loop: Checking application \"Broken\" failed"));
+    EXPECT_TRUE(log_.contains("status refused"));
+    EXPECT_EQ(table_.count(), 2u);
+}
+
+TEST_F(ApplicationTableTest, ARefusedCaptureGivesItsRealReason) {
+    listed("Demo", true);
+    answerProcessInfo("4321,4322");
+    services_.attachRefused = true;
+    check();
+    EXPECT_EQ(log_.catalogCount(5, "OUT OF MEMORY"), 0u);
+    EXPECT_EQ(log_.catalogCount(5, "process gone"), 1u);
+    EXPECT_EQ(table_.count(), 0u);
+}
+
 TEST_F(ApplicationTableTest, ShutdownSignalsOnlyApplicationsWithAJob) {
     listed("Demo", true);
     check();

@@ -188,9 +188,12 @@ TEST_F(EndToEnd, MissingConfigurationDirIsReportedAndTheSupervisorRunsEmpty) {
 TEST_F(EndToEnd, BrokenConfigurationFileIsReportedWithItsLine) {
     site_.writeRawConfig("wardex() = '' {\n  monitor() = '' {\n    Demo(Bool = 'true'\n");
     ProcessInstance& wardex = site_.startWardex();
-    // Without the catalogs the start-up notice shows as its number.
     EXPECT_TRUE(site_.waitForLog("(2.23.01)")) << site_.logText();
-    EXPECT_NE(site_.logText().find(site_.configFile()), std::string::npos) << site_.logText();
+    // The catalogs of the configuration directory are read first: the error has its text.
+    EXPECT_TRUE(site_.waitForLog("The configuration file \"" + site_.configFile() +
+                                 "\" has a syntax error"))
+        << site_.logText();
+    EXPECT_EQ(site_.logText().find("(Message not found.)"), std::string::npos) << site_.logText();
     EXPECT_NE(site_.logText().find(", line 3."), std::string::npos) << site_.logText();
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
     EXPECT_EQ(site_.waitForExit(wardex), 0);
@@ -206,6 +209,14 @@ TEST_F(EndToEnd, ConfigurationFileFromTheCommandLine) {
     EXPECT_TRUE(site_.waitUntilAnswering("DemoOne"));
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
     expectOrderlyStop(wardex);
+}
+
+// On win32 a GUI program: with no console to attach to it prints nothing, and still ends with 0.
+TEST(WardexHelp, ExitsWithZero) {
+    Kalvor::Test::Installation site;
+    ProcessInstance help(Kalvor::Test::helperProgramPath("wardex"), "--help");
+    help.execute();
+    EXPECT_EQ(site.waitForExit(help), 0);
 }
 
 } // namespace

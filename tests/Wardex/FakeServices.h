@@ -27,7 +27,11 @@ public:
         running = startsRunning;
     }
     void stop() override { running = false; }
-    int32_t status() override { return running ? JobRunning : JobFinished; }
+    int32_t status() override {
+        if (statusThrows)
+            throw JobException(JB_UNKNOWN_ERROR, "status refused", KALVOR_HERE);
+        return running ? JobRunning : JobFinished;
+    }
     int32_t exitCode(int32_t& out) override {
         out = 0;
         return 0;
@@ -36,6 +40,7 @@ public:
     bool running = false;
     bool startsRunning = true;
     bool failToStart = false;
+    bool statusThrows = false;
 };
 
 class FakeClock : public Clock {
@@ -71,6 +76,8 @@ public:
     }
     std::shared_ptr<JobInstance> attachProcess(uint32_t processId, uint32_t threadId) override {
         attached.push_back({processId, threadId});
+        if (attachRefused)
+            throw JobException(JB_UNABLE_TO_START, "process gone", KALVOR_HERE);
         auto job = std::make_shared<FakeJob>();
         job->running = true;
         lastJob = job;
@@ -97,6 +104,7 @@ public:
     std::shared_ptr<FakeJob> lastJob;
     bool nextStartRuns = true;
     bool nextStartThrows = false;
+    bool attachRefused = false;
     std::string binDirectory = "C:\\Kalvor\\bin";
     bool hasBinDirectory = true;
 };
@@ -104,7 +112,11 @@ public:
 // A configuration of typed values: each key maps to (type, value).
 class MapConfig : public ConfigSource {
 public:
-    void load(const std::string& file) override { loadedFiles.push_back(file); }
+    void load(const std::string& file) override {
+        loadedFiles.push_back(file);
+        if (onLoad)
+            onLoad();
+    }
     int32_t getSubObjects(const std::string& key, std::vector<std::string>& names) override {
         const auto found = lists.find(key);
         if (found == lists.end())
@@ -147,6 +159,7 @@ public:
     std::map<std::string, std::pair<std::string, std::string>> values;
     std::map<std::string, std::vector<std::string>> lists;
     std::vector<std::string> loadedFiles;
+    std::function<void()> onLoad;
 
 private:
     int32_t lookup(const std::string& key, const std::string& type, std::string& value) const {

@@ -37,6 +37,8 @@ public:
     Installation& operator=(const Installation&) = delete;
 
     const std::string& userTag() const { return userTag_; }
+    // A file or folder of the installation, by its path relative to the installation's root.
+    std::string path(const std::string& relative) const { return root_.file(relative); }
     std::string binDirectory() const { return root_.file("bin"); }
     // As the supervisor forms it from "ConfigurationDir".
     std::string configFile() const;

@@ -3,12 +3,14 @@
 #include "Win32_App/KalvorWardex/Wardex.h"
 #include "Common/SystemInfo.h"
 #include "FakeServices.h"
+#include "IPC/MailSlot.h"
 #include "Win32_App/KalvorWardex/ApplicationTable.h"
 #include "Win32_App/KalvorWardex/Markers.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <fstream>
 #include <thread>
 
@@ -113,10 +115,47 @@ TEST_F(WardexTest, FailedReconfigurationStaysRequested) {
 }
 
 TEST_F(WardexTest, VersionFileSetsTheProductVersionInTenths) {
-    std::ofstream(folder_.file("version")) << "5.35\n";
+    // Texts whose tenths do not fit a number are clamped or, when not numbers at all, ignored.
+    const std::pair<const char*, int32_t> cases[] = {
+        {"5.35\n", 53}, {"1e10", INT32_MAX}, {"-1e10", INT32_MIN}, {"inf", 0}, {"nan", 0}};
+    for (const auto& [text, tenths] : cases) {
+        std::ofstream(folder_.file("version"), std::ios::trunc) << text;
+        auto wardex = make();
+        ASSERT_TRUE(wardex->initialise()) << text;
+        EXPECT_EQ(wardex->productVersionTenths(), tenths) << text;
+    }
+}
+
+// A request that arrives while the files are being read must lead to one more reading.
+TEST_F(WardexTest, ReconfigureRequestDuringAReadIsKept) {
     auto wardex = make();
     ASSERT_TRUE(wardex->initialise());
-    EXPECT_EQ(wardex->productVersionTenths(), 53);
+    fake_->configuration.onLoad = [&] { wardex->handleMessage("COMMAND", "", "RECONFIG", ""); };
+    ASSERT_TRUE(wardex->reconfigure(false));
+    EXPECT_TRUE(wardex->reconfigureRequested());
+}
+
+TEST_F(WardexTest, ConfigurationDirectoryThatIsNotThereFailsStartNamingIt) {
+    const std::string missing = folder_.file("nowhere") + "/";
+    SystemInfo::writeResourceString("ConfigurationDir", missing);
+    auto wardex = make();
+    EXPECT_FALSE(wardex->initialise());
+    EXPECT_NE(wardex->failure().find(missing), std::string::npos) << wardex->failure();
+    EXPECT_TRUE(fake_->configuration.loadedFiles.empty());
+}
+
+// Another process holding the supervisor's mailslot name would leave it deaf to DIE and to the
+// answers of running applications: it stops instead.
+TEST_F(WardexTest, MailslotThatCannotBeCreatedStopsTheSupervisor) {
+    auto wardex = make();
+    ASSERT_TRUE(wardex->initialise());
+    SystemInfo::writeValue(kResources, "WardexMarker", 1);
+    MailSlot squatter(MailSlot::kReceiver, "Wardex_" + wardex->userTag());
+    std::atomic<bool> systemStop{false};
+    EXPECT_FALSE(wardex->run(systemStop));
+    EXPECT_EQ(fake_->log.catalogCount(9, "Wardex_" + wardex->userTag()), 1u);
+    EXPECT_NE(wardex->failure().find("Wardex_" + wardex->userTag()), std::string::npos);
+    EXPECT_FALSE(fake_->log.contains("Main loop: Running as normal."));
 }
 
 TEST_F(WardexTest, SecondSupervisorOfTheUserIsRefused) {
@@ -125,6 +164,7 @@ TEST_F(WardexTest, SecondSupervisorOfTheUserIsRefused) {
     auto second = make();
     EXPECT_FALSE(second->initialise());
     EXPECT_EQ(fake_->log.catalogCount(2, "Wardex" + second->userTag()), 1u);
+    EXPECT_NE(second->failure().find("already running"), std::string::npos);
 }
 
 TEST_F(WardexTest, MainLoopSupervisesUntilDieAndLeavesTheMarkerStopped) {

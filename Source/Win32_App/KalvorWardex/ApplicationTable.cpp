@@ -49,8 +49,23 @@ SupervisedApp& ApplicationTable::findOrAdd(const std::string& name) {
 }
 
 void ApplicationTable::check(const DateTime& now, bool statusPass) {
-    for (auto position = apps_.begin(); position != apps_.end();)
-        position = checkOne(position, now, statusPass);
+    for (auto position = apps_.begin(); position != apps_.end();) {
+        // What goes wrong with one application must not keep the others from being checked;
+        // this one is checked again at the next pass.
+        const std::string& name = (*position)->name;
+        try {
+            position = checkOne(position, now, statusPass);
+            continue;
+        } catch (Exception& failure) {
+            failure.addLocation(KALVOR_HERE);
+            logger_->debug(1, "Main loop: Checking application \"%s\" failed: %s",
+                           LogParams() << name << failure.report());
+        } catch (const std::exception& failure) {
+            logger_->debug(1, "Main loop: Checking application \"%s\" failed: %s",
+                           LogParams() << name << failure.what());
+        }
+        position = std::next(position);
+    }
 }
 
 ApplicationTable::Records::iterator
@@ -167,16 +182,21 @@ bool ApplicationTable::captureApplication(SupervisedApp& app) {
     const uint32_t processId = decimalOf(processText);
     const uint32_t threadId = decimalOf(threadText);
     if (processId != 0 && threadId != 0) {
+        // The reason given is the real one: most often the process has gone or is refused.
+        std::string reason = "OUT OF MEMORY";
         try {
             app.job = services_.attachProcess(processId, threadId);
         } catch (const std::bad_alloc&) {
             app.job.reset();
         } catch (const JobException& failure) {
             logger_->debug(3, failure.report());
+            reason = failure.describe();
+            if (!failure.detail().empty())
+                reason += " " + failure.detail();
             app.job.reset();
         }
         if (!app.job) {
-            logger_->error(kCaptureFailed, LogParams() << app.name << "OUT OF MEMORY");
+            logger_->error(kCaptureFailed, LogParams() << app.name << reason);
             return false;
         }
         logger_->debug(3, "   Captured running application.");

@@ -3,10 +3,15 @@
 //
 // Instance marker values: 1 supervising, 3 stopped, missing is created as 1 by the main loop,
 // anything else holds the checks back. The global marker missing or 2 means shut down.
+//
+// A registry that cannot be read (a hive file that does not parse) says nothing about either
+// marker, so the main loop's reads keep the value each marker had when last read; the fault is
+// logged once when it appears or changes, and once more when it is gone.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Kalvor {
@@ -24,9 +29,10 @@ public:
 
     Markers(std::shared_ptr<LoggerUnit> logger, std::string keyPath, const std::string& userTag);
 
-    // Registry result codes: 0 found, 2 missing, others failures.
-    int32_t readGlobal(int32_t& value) const;
-    int32_t readInstance(int32_t& value) const;
+    // Registry result codes: 0 found, 2 missing, others failures. While the registry cannot
+    // be read, SI_OK with the value last read, or SI_UNREADABLE when none was read before.
+    int32_t readGlobal(int32_t& value);
+    int32_t readInstance(int32_t& value);
     int32_t writeInstance(int32_t value) const;
     void changeMarker(int32_t oldValue, int32_t newValue) const;
 
@@ -34,9 +40,16 @@ public:
     const std::string& instanceName() const { return instanceName_; }
 
 private:
+    int32_t readKeepingLast(const std::string& name, std::optional<int32_t>& last,
+                            int32_t& value);
+    void noteFault(const std::string& fault);
+
     std::shared_ptr<LoggerUnit> logger_;
     std::string keyPath_;
     std::string instanceName_;
+    std::optional<int32_t> lastGlobal_;
+    std::optional<int32_t> lastInstance_;
+    std::string fault_; // the registry fault last logged; empty while it reads well
 };
 
 } // namespace Kalvor

@@ -1,4 +1,5 @@
-// The text `wardex --help` prints.
+// What `wardex` prints for the operator: its --help text, and the one line it leaves on
+// standard error when it ends with -1 or 1.
 #pragma once
 
 #include "Win32_App/KalvorWardex/ArgumentList.h"
@@ -25,6 +26,12 @@ inline bool asksForHelp(const std::string& commandLine, const std::string& marke
         if (argument.option == "help" || argument.option == "h" || argument.option == "?")
             return true;
     return false;
+}
+
+// "wardex: could not start: <why>" for -1, "wardex: stopped: <why>" for 1.
+inline std::string exitMessage(int exitValue, const std::string& failure) {
+    return std::string("wardex: ") + (exitValue == 1 ? "stopped: " : "could not start: ") +
+           (failure.empty() ? "see its log file" : failure);
 }
 
 } // namespace Kalvor

@@ -25,7 +25,10 @@
 #include "Win32_App/KalvorWardex/Markers.h"
 #include "Win32_App/KalvorWardex/WardexServices.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <new>
 
 namespace Kalvor {
@@ -79,12 +82,12 @@ bool Wardex::initialise() {
 
     moduleNumber_ = LogCommons::moduleNumber(kModuleName);
     if (moduleNumber_ == LogCommons::kUnknownNumber)
-        return false;
+        return fail("the logger has no module named Wardex");
     if (!services_->startLogging(logName, moduleNumber_))
-        return false;
+        return fail("logging could not be started");
     logger_ = services_->logger();
     if (!logger_ || !services_->createConfig())
-        return false;
+        return fail("the configuration reader could not be made");
     table_ = std::make_unique<ApplicationTable>(logger_, services_->apps(), services_->clock(),
                                                 userTag_);
     handler_ = std::make_unique<CommandHandler>(
@@ -92,6 +95,7 @@ bool Wardex::initialise() {
                      shutdownRequested_, reconfigureRequested_,
                      [this](const std::string& info) { return table_->storeProcessInfo(info); },
                      &startDetachedProgram});
+    loadEarlyCatalogs();
     if (!reconfigure(true))
         return false;
     loadLogMessages();
@@ -101,11 +105,26 @@ bool Wardex::initialise() {
         instanceLock_ = std::make_unique<Monopoly>(lockName);
         if (!instanceLock_->acquire()) {
             logger_->error(kAlreadyRunning, LogParams() << lockName);
-            return false;
+            return fail("another Wardex is already running for this user (it holds the lock \"" +
+                        lockName + "\")");
         }
     }
     logger_->debug(1, "Finished configuring.");
     return true;
+}
+
+bool Wardex::fail(const std::string& why) {
+    failure_ = why;
+    return false;
+}
+
+// The catalogs of the configuration directory, before the configuration is read: the lines
+// logged while reading it (a missing or broken file above all) then have their texts.
+void Wardex::loadEarlyCatalogs() {
+    std::string directory;
+    if (SystemInfo::readResourceString("ConfigurationDir", directory) == SI_OK &&
+        !directory.empty())
+        loadCatalogsFrom(withTrailingSeparator(directory), false);
 }
 
 std::string Wardex::configurationDirectory() {
@@ -120,12 +139,22 @@ std::string Wardex::configurationDirectory() {
 bool Wardex::reconfigure(bool initial) {
     if (!initial)
         logger_->debug(1, "Reconfiguring...");
+    // Cleared before reading, so that a request arriving while the files are read leads to one
+    // more reading rather than being lost.
+    reconfigureRequested_.exchange(false);
     const std::string directory = configurationDirectory();
     std::string file;
     if (!arguments_.empty() && arguments_.front().option == "c") {
         file = arguments_.front().value;
         arguments_.erase(arguments_.begin());
     } else {
+        // A configuration directory that is named but not there is a set-up fault the
+        // operator must hear of, not a supervisor that quietly watches nothing.
+        if (initial && !directory.empty() && !FileOps::exists(directory)) {
+            logger_->debug(1, "The configuration directory \"%s\" does not exist.",
+                           LogParams() << directory);
+            return fail("the configuration directory \"" + directory + "\" does not exist");
+        }
         file = directory + "wardex.conf";
     }
     ConfigSource& config = services_->config();
@@ -136,25 +165,26 @@ bool Wardex::reconfigure(bool initial) {
     if (config.getInteger("wardex.log.debug-level", level) == 0)
         LogState::setDebugLevel(level);
 
+    const auto missing = [&](const std::string& key) {
+        logger_->error(kMissingKey, LogParams() << key);
+        // Read again at the next pass: the files may be mended by then.
+        reconfigureRequested_.store(true);
+        return fail("the configuration has no usable value for the key \"" + key + "\"");
+    };
     std::vector<std::string> names;
     config.getSubObjects(kMonitorKey, names);
     for (const std::string& name : names) {
         SupervisedApp& app = table_->findOrAdd(name);
         const std::string activeKey = kMonitorKey + "." + name + ".active";
-        if (config.getBool(activeKey, app.active) != 0) {
-            logger_->error(kMissingKey, LogParams() << activeKey);
-            return false;
-        }
+        if (config.getBool(activeKey, app.active) != 0)
+            return missing(activeKey);
         const std::string idKey = kMonitorKey + "." + name + ".id";
-        if (config.getString(idKey, app.id) != 0) {
-            logger_->error(kMissingKey, LogParams() << idKey);
-            return false;
-        }
+        if (config.getString(idKey, app.id) != 0)
+            return missing(idKey);
     }
     readVersionFile(directory);
     if (!initial)
         logger_->debug(1, "Finished reconfiguring.");
-    reconfigureRequested_.store(false);
     return true;
 }
 
@@ -164,14 +194,25 @@ void Wardex::readVersionFile(const std::string& directory) {
         logger_->debug(1, "Could not find version file at \"%s\"", LogParams() << path);
         return;
     }
+    double version = 0.0;
     try {
         FilePlain file(path);
         file.open(FileBase::kRead | FileBase::kNoLock);
-        const std::string text = file.readAll();
-        productVersionTenths_ = static_cast<int32_t>(std::atof(text.c_str()) * 10.0);
-    } catch (const Exception&) {
+        version = std::atof(file.readAll().c_str());
+    } catch (const Exception& failure) {
         logger_->debug(1, "Failed to read version file \"%s\"", LogParams() << path);
+        logger_->debug(1, failure.report());
+        return;
     }
+    // "nan", "inf" or "1e10" would make the conversion to tenths undefined.
+    if (!std::isfinite(version)) {
+        logger_->debug(1, "The version file \"%s\" holds no usable number; it is ignored.",
+                       LogParams() << path);
+        return;
+    }
+    const double tenths = std::clamp(version * 10.0, double(std::numeric_limits<int32_t>::min()),
+                                     double(std::numeric_limits<int32_t>::max()));
+    productVersionTenths_ = static_cast<int32_t>(tenths);
 }
 
 void Wardex::loadLogMessages() {
@@ -181,18 +222,31 @@ void Wardex::loadLogMessages() {
         logger_->error(kMissingKey, LogParams() << "Kalvor.directories.conf");
         return;
     }
+    loadCatalogsFrom(directory, true);
+}
+
+// Added to the catalogs loaded before, which stay where this load has nothing of its own.
+void Wardex::loadCatalogsFrom(const std::string& directory, bool report) {
     const std::string modules = LogCommons::moduleKey(moduleNumber_) + ",configuration,wardex";
     auto catalog = std::make_shared<MessageCatalog>();
     if (const auto current = LogState::catalog())
         catalog->merge(*current);
-    const CatalogLoadReport report = loadCatalogs(*catalog, directory, modules);
+    const CatalogLoadReport loaded = loadCatalogs(*catalog, directory, modules);
     LogState::registerCatalog(catalog);
-    for (std::size_t index = 0; index < report.accepted.size(); ++index)
+    for (std::size_t index = 0; index < loaded.rejectionReasons.size(); ++index) {
+        if (!loaded.rejectionReasons[index].empty())
+            logger_->debug(1, "Catalog \"%s\" could not be read: %s",
+                           LogParams() << loaded.rejected[index]
+                                       << loaded.rejectionReasons[index]);
+    }
+    if (!report)
+        return;
+    for (std::size_t index = 0; index < loaded.accepted.size(); ++index)
         logger_->debug(2, "Loaded %i messages for module \"%s\".",
-                       LogParams() << report.counts[index] << report.accepted[index]);
-    if (report.accepted.empty())
+                       LogParams() << loaded.counts[index] << loaded.accepted[index]);
+    if (loaded.accepted.empty())
         logger_->debug(1, "No log messages were loaded.");
-    for (const std::string& module : report.rejected)
+    for (const std::string& module : loaded.rejected)
         logger_->debug(1, "Messages for module \"%s\" were rejected.", LogParams() << module);
 }
 
@@ -220,12 +274,20 @@ bool Wardex::run(std::atomic<bool>& systemStop) {
                    const std::string& sender) { handleMessage(type, id, text, sender); });
     } catch (const std::bad_alloc&) {
         logger_->fatal(kNoServer, LogParams() << "MEMORY");
-        return false;
+        return fail("its IPC server could not be created (MEMORY)");
     } catch (const Exception&) {
         logger_->fatal(kNoServer, LogParams() << "THREAD");
-        return false;
+        return fail("its IPC server could not be created (THREAD)");
     }
-    sleepMilliseconds(100);
+    // Without its mailslot the supervisor could neither be stopped by DIE nor hear the answers
+    // of running applications, and would start them a second time.
+    std::string deaf;
+    if (!server_->waitUntilReady(deaf)) {
+        // Its listener has already ended: nothing is left for the shutdown sequence to stop.
+        server_.reset();
+        logger_->fatal(kNoServer, LogParams() << deaf);
+        return fail("its IPC server could not be created (" + deaf + ")");
+    }
     logger_->notice(kStarted);
 
     const Clock& clock = services_->clock();

@@ -51,6 +51,8 @@ public:
     bool shutdownRequested() const { return shutdownRequested_.load(); }
     bool reconfigureRequested() const { return reconfigureRequested_.load(); }
 
+    // Why initialise() or run() returned false, in one line for the operator; empty otherwise.
+    const std::string& failure() const { return failure_; }
     const std::string& userTag() const { return userTag_; }
     const std::vector<Argument>& arguments() const { return arguments_; }
     int32_t productVersionTenths() const { return productVersionTenths_; }
@@ -62,6 +64,9 @@ public:
 private:
     void onePassOfChecks(bool statusPass);
     bool takeWindowMessage();
+    bool fail(const std::string& why);
+    void loadEarlyCatalogs();
+    void loadCatalogsFrom(const std::string& directory, bool report);
     void readVersionFile(const std::string& directory);
     std::string configurationDirectory();
     void shutDown();
@@ -77,6 +82,7 @@ private:
     std::unique_ptr<Monopoly> instanceLock_;
     int32_t moduleNumber_ = 0;
     int32_t productVersionTenths_ = 0;
+    std::string failure_;
 
     std::atomic<bool> shutdownRequested_{false};
     std::atomic<bool> reconfigureRequested_{false};

@@ -39,12 +39,5 @@ INSTANTIATE_TEST_SUITE_P(
                       SignalCase{SIGHUP, "Main loop: received shutdown signal from system."},
                       SignalCase{SIGINT, "Main loop: Got Windows message to shut down."}));
 
-TEST(WardexHelp, PrintsTheUsage) {
-    Kalvor::Test::Installation site;
-    ProcessInstance help(Kalvor::Test::helperProgramPath("wardex"), "--help");
-    help.execute();
-    EXPECT_EQ(site.waitForExit(help), 0);
-}
-
 } // namespace
 } // namespace Kalvor

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     Kalvor::SessionSignals signals;
     std::atomic<bool> systemStop{false};
     int exitValue = 0;
+    std::string failure;
     {
         Kalvor::Wardex wardex("dummy" + commandLine, Kalvor::makeSystemServices(),
                               Kalvor::optionMarkers());
@@ -33,6 +34,10 @@ int main(int argc, char** argv) {
             exitValue = -1;
         else
             exitValue = wardex.run(systemStop) ? 0 : 1;
+        failure = wardex.failure();
     }
+    // After the shutdown sequence, so that this is the last thing the operator sees.
+    if (exitValue != 0)
+        std::fprintf(stderr, "%s\n", Kalvor::exitMessage(exitValue, failure).c_str());
     return exitValue;
 }

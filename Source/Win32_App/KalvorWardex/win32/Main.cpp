@@ -1,8 +1,10 @@
 // The supervisor's entry on win32: a hidden window so that the system can tell it of the end of
 // the session, then the supervisor on this thread.
 //
-// Built as a console program: under Wine and CTest its exit value and --help text are then
-// seen directly; a GUI build would only differ in having no console to print to.
+// A windowless GUI program: started at log-on it shows no console, and no console can be closed
+// under it without its shutdown sequence. What it prints for the operator (--help, the reason it
+// ended with -1 or 1) goes to the standard handles it was given, or else to the console of the
+// program that started it; with neither it is not printed.
 #include "Common/win32/Windows.h"
 #include "Win32_App/KalvorWardex/Platform.h"
 #include "Win32_App/KalvorWardex/Usage.h"
@@ -54,16 +56,28 @@ void createHiddenWindow(HINSTANCE instance, HINSTANCE previous) {
                     CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
 }
 
+// A GUI program's standard streams are only usable when its starter passed it handles.
+void printForOperator(std::FILE* stream, DWORD which, const std::string& text) {
+    const HANDLE given = ::GetStdHandle(which);
+    if (given == nullptr || given == INVALID_HANDLE_VALUE) {
+        if (!::AttachConsole(ATTACH_PARENT_PROCESS) || !std::freopen("CONOUT$", "w", stream))
+            return;
+    }
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int) {
     const std::string line = commandLine ? commandLine : "";
     if (Kalvor::asksForHelp(line, Kalvor::optionMarkers())) {
-        std::fputs(Kalvor::kUsage, stdout);
+        printForOperator(stdout, STD_OUTPUT_HANDLE, Kalvor::kUsage);
         return 0;
     }
     createHiddenWindow(instance, previous);
     int exitValue = 0;
+    std::string failure;
     {
         Kalvor::Wardex wardex("dummy" + line, Kalvor::makeSystemServices(),
                               Kalvor::optionMarkers());
@@ -71,6 +85,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
             exitValue = -1;
         else
             exitValue = wardex.run(systemStop) ? 0 : 1;
+        failure = wardex.failure();
     }
+    if (exitValue != 0)
+        printForOperator(stderr, STD_ERROR_HANDLE, Kalvor::exitMessage(exitValue, failure) + "\n");
     return exitValue;
 }
