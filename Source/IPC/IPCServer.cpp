@@ -30,7 +30,8 @@ constexpr int32_t kDestroyWaitPolls = 60;
 struct IPCServer::Shared {
     std::shared_ptr<LoggerUnit> logger;
     std::string name;
-    MessageHandler handler;
+    IdentifiedHandler handler;
+    MailSlot::Writers writers = MailSlot::Writers::kEveryone;
     // 1: asked to stop; the listener puts it back to 0 as it leaves its loop.
     std::atomic<uint8_t> stopFlag{0};
     std::atomic<uint32_t> threadId{0};
@@ -60,20 +61,20 @@ void setDebugDeadline(Timer& timer) {
     timer.setDeadline(DateTime().plus(TimeSpan(0, 0, 1, 0)));
 }
 
-void handleLines(IPCServer::Shared& shared, const std::vector<std::string>& lines) {
+void handleLines(IPCServer::Shared& shared, const std::vector<Datagram>& lines) {
     const LoggerUnit& log = *shared.logger;
     log.debug(4, "IPC: Server \"%s\": Received %i message(s)...",
               LogParams() << shared.name << static_cast<int32_t>(lines.size()));
-    for (const std::string& line : lines) {
-        log.debug(5, "IPC: Received message line \"%s\".", LogParams() << line);
+    for (const Datagram& line : lines) {
+        log.debug(5, "IPC: Received message line \"%s\".", LogParams() << line.text);
         IPCMessage message;
-        if (!parseMessageLine(line, message)) {
+        if (!parseMessageLine(line.text, message)) {
             log.debug(4, "IPC: The message was not adressed to Kalvor. Ignoring it.");
             continue;
         }
         // One bad message must not end the listening: the supervisor would go deaf.
         try {
-            shared.handler(message.type, message.id, message.text, message.sender);
+            shared.handler(message.type, message.id, message.text, message.sender, line.sender);
         } catch (Exception& failure) {
             failure.addLocation(KALVOR_HERE);
             log.debug(1, "IPC: The handler failed on a message: " + failure.report());
@@ -96,14 +97,14 @@ std::string creationFailure(const std::string& name, const Exception& failure) {
 void listen(IPCServer::Shared& shared) {
     const LoggerUnit& log = *shared.logger;
     log.debug(2, "IPC: Creating MailSlot \"" + shared.name + "\".");
-    MailSlot slot(MailSlot::kReceiver, shared.name);
+    MailSlot slot(MailSlot::kReceiver, shared.name, shared.writers);
     log.debug(2, "IPC: MailSlot created \"" + shared.name + "\".");
     shared.announce(IPCServer::Shared::Readiness::Ready);
 
     Timer debugTimer;
     setDebugDeadline(debugTimer);
     int32_t passes = 0;
-    std::vector<std::string> lines;
+    std::vector<Datagram> lines;
     while (shared.stopFlag.load() == 0) {
         if (debugTimer.expired()) {
             log.debug(5,
@@ -173,10 +174,20 @@ uint32_t listenerRoutine(void* parameter) {
 
 IPCServer::IPCServer(const std::string& name, std::shared_ptr<LogDispatcher> dispatcher,
                      MessageHandler handler)
+    : IPCServer(name, std::move(dispatcher),
+                [handler = std::move(handler)](
+                    const std::string& type, const std::string& id, const std::string& text,
+                    const std::string& sender,
+                    const std::optional<SenderIdentity>&) { handler(type, id, text, sender); },
+                MailSlot::Writers::kEveryone) {}
+
+IPCServer::IPCServer(const std::string& name, std::shared_ptr<LogDispatcher> dispatcher,
+                     IdentifiedHandler handler, MailSlot::Writers writers)
     : shared_(std::make_unique<Shared>()) {
     shared_->logger = std::make_shared<LoggerUnit>(std::move(dispatcher), LogCommons::kIpcModule);
     shared_->name = name;
     shared_->handler = std::move(handler);
+    shared_->writers = writers;
     try {
         listener_ = std::make_unique<ThreadInstance>(&listenerRoutine, shared_.get());
         listener_->execute();

@@ -11,9 +11,13 @@
 // The stop flag and the handler belong to one server, so two servers in a process stay apart.
 #pragma once
 
+#include "IPC/Datagram.h"
+#include "IPC/MailSlot.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Kalvor {
@@ -27,10 +31,17 @@ public:
     // Arguments: type, id, text, sender.
     using MessageHandler = std::function<void(const std::string&, const std::string&,
                                               const std::string&, const std::string&)>;
+    // The same, and who sent the datagram where the platform says (Datagram.h).
+    using IdentifiedHandler =
+        std::function<void(const std::string&, const std::string&, const std::string&,
+                           const std::string&, const std::optional<SenderIdentity>&)>;
 
     // Starts the listener; throws JobException when the thread cannot be started.
     IPCServer(const std::string& name, std::shared_ptr<LogDispatcher> dispatcher,
               MessageHandler handler);
+    // `writers` chooses who may write to the mailslot (MailSlot.h).
+    IPCServer(const std::string& name, std::shared_ptr<LogDispatcher> dispatcher,
+              IdentifiedHandler handler, MailSlot::Writers writers);
     ~IPCServer();
     IPCServer(const IPCServer&) = delete;
     IPCServer& operator=(const IPCServer&) = delete;

@@ -41,7 +41,8 @@ std::string datagramText(const char* bytes, std::size_t size) {
     return std::string(bytes, zero ? static_cast<const char*>(zero) - bytes : size);
 }
 
-MailSlot::MailSlot(int32_t mode, const std::string& name) : IPCChannel(mode), name_(name) {
+MailSlot::MailSlot(int32_t mode, const std::string& name, Writers writers)
+    : IPCChannel(mode), name_(name) {
     if (mode != kReceiver && mode != kLocalSender && mode != kBroadcastSender)
         throw IPCException(IC_CANNOT_CREATE_COMM, "Unknown mode " + intToString(mode), KALVOR_HERE);
     try {
@@ -51,7 +52,7 @@ MailSlot::MailSlot(int32_t mode, const std::string& name) : IPCChannel(mode), na
     }
     endpoint_ = MailSlotEndpoint::make(mode, name_);
     if (mode == kReceiver)
-        endpoint_->createReceiver();
+        endpoint_->createReceiver(writers);
 }
 
 MailSlot::~MailSlot() = default;
@@ -83,9 +84,24 @@ bool MailSlot::send(const std::string& text) {
 }
 
 void MailSlot::receive(std::vector<std::string>& texts) {
+    std::vector<Datagram> datagrams;
+    const auto handOn = [&] {
+        for (Datagram& datagram : datagrams)
+            texts.push_back(std::move(datagram.text));
+    };
+    try {
+        receive(datagrams);
+    } catch (const Exception&) {
+        handOn(); // what was taken before the failure is not lost
+        throw;
+    }
+    handOn();
+}
+
+void MailSlot::receive(std::vector<Datagram>& datagrams) {
     if (mode() != kReceiver)
         throw IPCException(IC_NOT_RECEIVER, "", KALVOR_HERE);
-    endpoint_->receiveInto(texts);
+    endpoint_->receiveInto(datagrams);
 }
 
 } // namespace Kalvor

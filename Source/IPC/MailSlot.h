@@ -18,9 +18,16 @@
 // then wait up to half a second and fail with IC_CANNOT_SEND, so an overflowing receiver shows
 // as failed sends rather than as silent loss. A send to a name without a live receiver fails
 // with the text of ENOENT. Broadcast reaches the local machine only. The largest message is
-// what one datagram can hold: twice net.core.wmem_max bytes, at most 8 MiB.
+// what one datagram can hold: twice net.core.wmem_max bytes, at most 8 MiB. Every received
+// datagram carries its sender's user and process ids, as the kernel reports them.
+//
+// win32: a receiver made with kOwnAccount lets only its own account, SYSTEM and the
+// Administrators write; kEveryone (the default) lets every account write, as a null access list
+// does. Received datagrams carry no sender (Datagram.h). posix ignores the choice: there the
+// receiver checks each datagram's sender itself.
 #pragma once
 
+#include "IPC/Datagram.h"
 #include "IPC/IPCChannel.h"
 
 #include <cstdint>
@@ -39,8 +46,10 @@ public:
     static constexpr int32_t kLocalSender = 1;
     static constexpr int32_t kBroadcastSender = 2;
 
+    enum class Writers { kEveryone, kOwnAccount };
+
     // `name` is the bare slot name, without a "\\.\mailslot\" prefix.
-    MailSlot(int32_t mode, const std::string& name);
+    MailSlot(int32_t mode, const std::string& name, Writers writers = Writers::kEveryone);
     ~MailSlot() override;
 
     // Returns the writer lock's release result. IC_NOT_SENDER on a receiver; IC_CANNOT_SEND
@@ -49,6 +58,8 @@ public:
     bool send(const std::string& text) override;
     // IC_NOT_RECEIVER on a sender; on IC_CANNOT_RECEIVE the texts already appended stay.
     void receive(std::vector<std::string>& texts) override;
+    // The same, with each datagram's sender where the platform reports it.
+    void receive(std::vector<Datagram>& datagrams);
 
     const std::string& name() const { return name_; }
 

@@ -3,6 +3,9 @@
 // writer lock and the reopen rule. Private to the library.
 #pragma once
 
+#include "IPC/Datagram.h"
+#include "IPC/MailSlot.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,15 +21,15 @@ public:
     virtual ~MailSlotEndpoint() = default;
 
     // Throws IPCException IC_CANNOT_CREATE_COMM (or IC_MEM).
-    virtual void createReceiver() = 0;
+    virtual void createReceiver(MailSlot::Writers writers) = 0;
     // Throws IPCException IC_CANNOT_SEND with the system's text for the error.
     virtual void openSender() = 0;
     virtual bool isSenderOpen() const = 0;
     virtual void closeSender() = 0;
     // Writes one datagram; returns 0 or the system error number.
     virtual int32_t write(const char* bytes, std::size_t size) = 0;
-    // Throws IPCException IC_CANNOT_RECEIVE (or IC_MEM); texts appended before stay.
-    virtual void receiveInto(std::vector<std::string>& texts) = 0;
+    // Throws IPCException IC_CANNOT_RECEIVE (or IC_MEM); datagrams appended before stay.
+    virtual void receiveInto(std::vector<Datagram>& datagrams) = 0;
 };
 
 // Whether a write error means the network cannot be reached (the " - No network" detail).

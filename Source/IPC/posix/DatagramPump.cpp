@@ -5,19 +5,49 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace Kalvor::MailSlotPosix {
 
 namespace {
 // Datagrams read per hold of the lock, so that take() never waits long for the thread.
 constexpr std::size_t kBatchSize = 256;
-// What one queued text costs beyond its bytes.
-constexpr std::size_t kEntryOverhead = sizeof(std::string);
+// What one queued datagram costs beyond its bytes.
+constexpr std::size_t kEntryOverhead = sizeof(Datagram);
+
+// The credentials the kernel attached. Without them, or with the control data cut short (a
+// sender's own control messages could do that), the datagram is from nobody this process knows.
+// Descriptors a sender passed along are closed: nothing here takes them.
+std::optional<SenderIdentity> senderOf(msghdr& message) {
+    std::optional<SenderIdentity> sender;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET)
+            continue;
+        if (header->cmsg_type == SCM_CREDENTIALS && header->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+            ucred credentials{};
+            std::memcpy(&credentials, CMSG_DATA(header), sizeof credentials);
+            sender = SenderIdentity{static_cast<uint32_t>(credentials.uid),
+                                    static_cast<uint32_t>(credentials.pid)};
+        } else if (header->cmsg_type == SCM_RIGHTS) {
+            const std::size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (std::size_t i = 0; i < count; ++i) {
+                int descriptor = -1;
+                std::memcpy(&descriptor, CMSG_DATA(header) + i * sizeof(int), sizeof descriptor);
+                ::close(descriptor);
+            }
+        }
+    }
+    if (!sender || (message.msg_flags & MSG_CTRUNC))
+        return SenderIdentity{kUnknownSender, 0};
+    return sender;
+}
 
 // No unprivileged sender can make a datagram larger than its send buffer, which the kernel
 // caps at twice net.core.wmem_max.
@@ -39,7 +69,7 @@ DatagramPump::~DatagramPump() {
     thread_.join();
 }
 
-bool DatagramPump::take(std::vector<std::string>& texts) {
+bool DatagramPump::take(std::vector<Datagram>& texts) {
     bool wasFull = false;
     bool failed = false;
     {
@@ -55,7 +85,7 @@ bool DatagramPump::take(std::vector<std::string>& texts) {
     return !failed;
 }
 
-void DatagramPump::moveQueueLocked(std::vector<std::string>& texts) {
+void DatagramPump::moveQueueLocked(std::vector<Datagram>& texts) {
     texts.insert(texts.end(), std::make_move_iterator(queue_.begin()),
                  std::make_move_iterator(queue_.end()));
     queue_.clear();
@@ -92,8 +122,14 @@ std::size_t DatagramPump::drainLocked(std::size_t limit) {
     while (count < limit && !full_ && !failed_) {
         // One call per datagram; the buffer holds the largest one, and MSG_TRUNC tells of any
         // larger one, which only a sender with a forced send buffer could have made.
-        const ssize_t got =
-            ::recv(socket_.get(), buffer_.get(), bufferSize_, MSG_DONTWAIT | MSG_TRUNC);
+        iovec bytes{buffer_.get(), bufferSize_};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+        msghdr message{};
+        message.msg_iov = &bytes;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(socket_.get(), &message, MSG_DONTWAIT | MSG_TRUNC);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -105,8 +141,9 @@ std::size_t DatagramPump::drainLocked(std::size_t limit) {
             buffer_.reset(new char[bufferSize_]);
             continue;
         }
-        queue_.push_back(datagramText(buffer_.get(), static_cast<std::size_t>(got)));
-        queuedBytes_ += queue_.back().size() + kEntryOverhead;
+        queue_.push_back(Datagram{datagramText(buffer_.get(), static_cast<std::size_t>(got)),
+                                  senderOf(message)});
+        queuedBytes_ += queue_.back().text.size() + kEntryOverhead;
         full_ = queuedBytes_ > byteLimit_;
         ++count;
     }

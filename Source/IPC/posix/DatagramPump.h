@@ -1,4 +1,5 @@
-// Drains a bound datagram socket on a thread of its own into a queue of texts.
+// Drains a bound datagram socket on a thread of its own into a queue of datagrams, each with its
+// sender's user and process ids as the kernel reports them (the socket must have SO_PASSCRED).
 //
 // A Windows mailslot buffers whatever is written to it; the kernel queues only a handful of
 // datagrams per Unix socket. The pump keeps that queue empty so senders never wait on a receiver
@@ -10,6 +11,7 @@
 #pragma once
 
 #include "Common/posix/UniqueFd.h"
+#include "IPC/Datagram.h"
 
 #include <atomic>
 #include <cstddef>
@@ -31,16 +33,16 @@ public:
     DatagramPump(const DatagramPump&) = delete;
     DatagramPump& operator=(const DatagramPump&) = delete;
 
-    // Moves every waiting text to the end of `texts`. False once reading the socket has failed;
-    // the texts read before the failure are moved all the same.
-    bool take(std::vector<std::string>& texts);
+    // Moves every waiting datagram to the end of `datagrams`. False once reading the socket has
+    // failed; the datagrams read before the failure are moved all the same.
+    bool take(std::vector<Datagram>& datagrams);
 
 private:
     void run();
     // With mutex_ held: reads up to `limit` datagrams into the queue, fewer when the socket is
     // empty, the queue full or reading failed; returns how many.
     std::size_t drainLocked(std::size_t limit);
-    void moveQueueLocked(std::vector<std::string>& texts);
+    void moveQueueLocked(std::vector<Datagram>& datagrams);
     void wakeThread();
 
     const UniqueFd socket_;
@@ -50,7 +52,7 @@ private:
     // Guards the queue and every read of the socket, so that texts are queued in the order in
     // which they were read.
     std::mutex mutex_;
-    std::vector<std::string> queue_;
+    std::vector<Datagram> queue_;
     std::size_t bufferSize_;
     std::unique_ptr<char[]> buffer_; // uninitialised: pages are only touched by large datagrams
     std::size_t queuedBytes_ = 0;

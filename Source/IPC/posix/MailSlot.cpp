@@ -68,7 +68,8 @@ public:
         ::unlink(path_.c_str());
     }
 
-    void createReceiver() override {
+    // Every account may write: each datagram's sender is told by the kernel instead.
+    void createReceiver(MailSlot::Writers) override {
         if (const int error = ensureSharedDirectory(directory_))
             cannotCreate(error, __LINE__);
         SocketAddress address;
@@ -82,6 +83,10 @@ public:
         if (!socket || !wake)
             cannotCreate(errno, __LINE__);
         setBufferSize(socket.get(), SO_RCVBUF);
+        // Before the bind, so that no datagram can arrive without its sender.
+        const int on = 1;
+        if (::setsockopt(socket.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0)
+            cannotCreate(errno, __LINE__);
         if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address.address),
                    address.length) != 0)
             cannotCreate(errno, __LINE__);
@@ -140,8 +145,8 @@ public:
         }
     }
 
-    void receiveInto(std::vector<std::string>& texts) override {
-        if (!pump_->take(texts))
+    void receiveInto(std::vector<Datagram>& datagrams) override {
+        if (!pump_->take(datagrams))
             throw IPCException(IC_CANNOT_RECEIVE, "", KALVOR_HERE);
     }
 

@@ -6,6 +6,7 @@
 #include "Common/SystemError.h"
 #include "Common/win32/Windows.h"
 #include "IPC/MailSlot.h"
+#include "IPC/win32/MailSlotSecurity.h"
 
 #include <algorithm>
 #include <new>
@@ -49,38 +50,14 @@ private:
     HANDLE handle_;
 };
 
-// An inheritable handle whose descriptor has a present but null access list, so that every
-// account may use the slot. The descriptor is sized by the system's own structure (it is
-// larger than 20 bytes on 64-bit Windows).
-class OpenToEveryone {
-public:
-    OpenToEveryone() {
-        if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
-            !::SetSecurityDescriptorDacl(&descriptor_, TRUE, nullptr, FALSE))
-            throw IPCException(IC_CANNOT_CREATE_COMM,
-                               "Error code " + intToString(lastSystemError()), KALVOR_HERE);
-        attributes_.nLength = sizeof attributes_;
-        attributes_.lpSecurityDescriptor = &descriptor_;
-        attributes_.bInheritHandle = TRUE;
-    }
-    OpenToEveryone(const OpenToEveryone&) = delete;
-    OpenToEveryone& operator=(const OpenToEveryone&) = delete;
-
-    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
-
-private:
-    SECURITY_DESCRIPTOR descriptor_{};
-    SECURITY_ATTRIBUTES attributes_{};
-};
-
 class Win32MailSlot final : public MailSlotEndpoint {
 public:
     Win32MailSlot(int32_t mode, const std::string& name)
         : name_(name),
           senderPrefix_(mode == MailSlot::kBroadcastSender ? kBroadcastPrefix : kLocalPrefix) {}
 
-    void createReceiver() override {
-        OpenToEveryone security;
+    void createReceiver(MailSlot::Writers writers) override {
+        MailSlotSecurity security(writers);
         UniqueHandle slot(::CreateMailslotA((kLocalPrefix + name_).c_str(), 0,
                                             MAILSLOT_WAIT_FOREVER, security.attributes()));
         if (!slot)
@@ -89,7 +66,7 @@ public:
     }
 
     void openSender() override {
-        OpenToEveryone security;
+        MailSlotSecurity security(MailSlot::Writers::kEveryone);
         UniqueHandle client(::CreateFileA((senderPrefix_ + name_).c_str(), GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, security.attributes(),
                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -109,7 +86,7 @@ public:
         return written == size ? 0 : ERROR_WRITE_FAULT;
     }
 
-    void receiveInto(std::vector<std::string>& texts) override {
+    void receiveInto(std::vector<Datagram>& datagrams) override {
         for (;;) {
             DWORD next = 0;
             if (!::GetMailslotInfo(handle_.get(), nullptr, &next, nullptr, nullptr))
@@ -130,7 +107,7 @@ public:
             if (!::ReadFile(handle_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()),
                             &read, nullptr))
                 throw IPCException(IC_CANNOT_RECEIVE, "", KALVOR_HERE);
-            texts.push_back(datagramText(buffer_.data(), read));
+            datagrams.push_back(Datagram{datagramText(buffer_.data(), read), std::nullopt});
         }
     }
 

@@ -5,6 +5,7 @@
 #include "Common/Exception.h"
 #include "Common/SystemError.h"
 #include "IPCTestSupport.h"
+#include "SpawnedProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -181,6 +182,37 @@ TEST_F(MailSlotPosixTest, AnOverfullReceiverShowsAsFailedSendsNotAsLoss) {
     for (int i = 0; i < sent; ++i)
         ASSERT_EQ(texts[i], std::to_string(i) + block);
     EXPECT_NO_THROW(sender.send("room again"));
+}
+
+// The kernel names every datagram's sender: this process, and (as root, which CI is) a sender
+// running under another account number, which needs no account.
+TEST_F(MailSlotPosixTest, EveryDatagramCarriesItsSendersAccountAndProcess) {
+    MailSlot receiver(MailSlot::kReceiver, "Told");
+    MailSlot(MailSlot::kLocalSender, "Told").send("mine");
+    std::vector<Datagram> received;
+    ASSERT_TRUE(Kalvor::Test::waitFor([&] {
+        receiver.receive(received);
+        return !received.empty();
+    }));
+    ASSERT_TRUE(received[0].sender);
+    EXPECT_EQ(received[0].text, "mine");
+    EXPECT_EQ(received[0].sender->userId, ::geteuid());
+    EXPECT_EQ(received[0].sender->processId, static_cast<uint32_t>(::getpid()));
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to send as another account";
+    ::chmod(sandbox.path().c_str(), 0755);
+    Kalvor::Test::SpawnedProgram stranger(
+        "/usr/bin/setpriv", {"--reuid=4711", "--regid=4711", "--clear-groups",
+                             Kalvor::Test::helperProgramPath("kalvor-ipc"), "send", "Told",
+                             "COMMAND", "", "DIE"});
+    EXPECT_EQ(stranger.waitForExit(std::chrono::seconds(10)), 0);
+    received.clear();
+    ASSERT_TRUE(Kalvor::Test::waitFor([&] {
+        receiver.receive(received);
+        return !received.empty();
+    }));
+    ASSERT_TRUE(received[0].sender);
+    EXPECT_EQ(received[0].sender->userId, 4711u);
 }
 
 } // namespace
