@@ -1,5 +1,6 @@
 // What the posix process layer does where Windows has no counterpart: reaping, signal deaths,
 // 8-bit exit statuses and attached processes whose status belongs to someone else.
+#include "JobInstance/ProcessIdentity.h"
 #include "JobInstance/ProcessInstance.h"
 
 #include "JobTestSupport.h"
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -127,6 +129,24 @@ TEST(PosixProcess, AttachingToAnotherUsersProcessIsRefused) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root may open every process";
     EXPECT_EQ(captureJobError([] { ProcessInstance job(1, 1); }).code(), JB_PROCESS);
+}
+
+// Runs as root (CI does), with an account number that needs no account.
+TEST(PosixProcess, AProcessOfAnotherAccountIsNotTakenForAnApplication) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a process as another account";
+    TempDir folder;
+    ::chmod(folder.path().c_str(), 0777);
+    const std::string ready = folder.file("stranger.ready");
+    ProcessInstance stranger("setpriv", "--reuid=4711 --regid=4711 --clear-groups " +
+                                            Kalvor::Test::quoted(Kalvor::Test::jobHelperPath()) + " run " +
+                                            Kalvor::Test::quoted(ready));
+    stranger.setStopWhenDestroyed(true);
+    stranger.execute();
+    ASSERT_TRUE(waitFor([&] { return Kalvor::Test::fileExists(ready); }));
+    const std::string mismatch =
+        processMismatch(stranger.processId(), stranger.processId(), Kalvor::Test::jobHelperPath());
+    EXPECT_NE(mismatch.find("runs under account 4711"), std::string::npos) << mismatch;
 }
 
 } // namespace
