@@ -33,6 +33,8 @@ TEST(DemoOptions, TheIdIsTheProgramFileNameUnlessGiven) {
         {{}, "Plain", "Plain"},
         {{}, "/opt/bin/.exe", ".exe"},
         {{"--id", "Other"}, "/opt/kalvor/bin/DemoSteady", "Other"},
+        // As the interpreter of a script: the script names the application.
+        {{"/opt/kalvor/bin/DemoScript"}, "/usr/bin/kalvor-demo", "DemoScript"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(parse(c.arguments, c.program).id, c.id) << c.program;

@@ -7,10 +7,11 @@
 namespace Kalvor {
 
 const char* const kDemoUsage =
-    "Usage: kalvor-demo [--id ID] [--crash-after SECONDS] [--ignore-die]\n"
+    "Usage: kalvor-demo [--id ID] [--crash-after SECONDS] [--ignore-die] [SCRIPT]\n"
     "  A well-behaved suite application for trying out the supervisor: it listens on the\n"
     "  mailslot ID_USERTAG, answers SEND_PROCESS_INFO with its \"pid,tid\" and exits on DIE.\n"
-    "  --id ID               the application id (default: the program's file name)\n"
+    "  --id ID               the application id (default: the program's file name, or\n"
+    "                        SCRIPT's when it runs as the interpreter of a script file)\n"
     "  --crash-after SECONDS exit with code 3 after that time, as if it had crashed\n"
     "  --ignore-die          stay up when told to DIE\n"
     "  Without the options: KALVOR_DEMO_CRASH_AFTER_<ID> or KALVOR_DEMO_CRASH_AFTER, and\n"
@@ -68,6 +69,7 @@ DemoOptions parseDemoOptions(const std::vector<std::string>& arguments,
     DemoOptions options;
     std::optional<double> crashAfter;
     std::optional<bool> ignoreDie;
+    std::string script;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& word = arguments[i];
         if (word == "--help" || word == "-h") {
@@ -84,12 +86,15 @@ DemoOptions parseDemoOptions(const std::vector<std::string>& arguments,
                 options.id = value;
             else
                 crashAfter = crashSeconds(word, value);
+        } else if (script.empty() && !word.empty() && word[0] != '-') {
+            script = word;
         } else {
             throw DemoUsageError{"unexpected argument \"" + word + "\""};
         }
     }
+    // Run as a script's interpreter, the demo is the application the script's name says.
     if (options.id.empty())
-        options.id = programBaseName(programPath);
+        options.id = programBaseName(script.empty() ? programPath : script);
     if (options.id.empty())
         throw DemoUsageError{"no application id: give --id ID"};
 

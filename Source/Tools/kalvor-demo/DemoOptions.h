@@ -1,10 +1,11 @@
 // What a demo application is told to be: its application id and how it misbehaves, from its
 // command line and its environment.
 //
-//   kalvor-demo [--id ID] [--crash-after SECONDS] [--ignore-die]
+//   kalvor-demo [--id ID] [--crash-after SECONDS] [--ignore-die] [SCRIPT]
 //
 // The supervisor starts an application by file name with no arguments, so the id defaults to
-// the program's file name without directory and ".exe", and the behaviour can also come from
+// the program's file name without directory and ".exe" (or, when the demo is the interpreter
+// named by a script's first line, the script's), and the behaviour can also come from
 // the environment that every application of one supervisor shares:
 //   KALVOR_DEMO_CRASH_AFTER_<ID>, else KALVOR_DEMO_CRASH_AFTER   seconds (decimals allowed)
 //   KALVOR_DEMO_IGNORE_DIE_<ID>,  else KALVOR_DEMO_IGNORE_DIE    1/true/yes or 0/false/no/""
