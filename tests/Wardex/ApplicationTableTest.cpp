@@ -28,7 +28,7 @@ protected:
         services_.receiverExists = true;
         services_.onSend = [this, info](const Kalvor::Test::SentMessage& message) {
             if (message.id == "SEND_PROCESS_INFO")
-                table_.storeProcessInfo(info);
+                table_.storeProcessInfo(info, message.target, std::nullopt);
         };
     }
 
@@ -69,13 +69,13 @@ TEST_F(ApplicationTableTest, AnswerWithZeroIdIsDroppedAndLaterAnswersFindNoRecor
     EXPECT_EQ(table_.count(), 0u);
     EXPECT_TRUE(services_.attached.empty());
     EXPECT_EQ(log_.catalogCount(5, "Demo"), 1u);
-    EXPECT_FALSE(table_.storeProcessInfo("1,2"));
+    EXPECT_FALSE(table_.storeProcessInfo("1,2", "DemoId_tester", std::nullopt));
 }
 
 TEST_F(ApplicationTableTest, QueryThatCannotBeSentLeavesNoRecordAwaiting) {
     SupervisedApp& app = listed("Demo", true);
     EXPECT_FALSE(table_.isApplicationRunning(app));
-    EXPECT_FALSE(table_.storeProcessInfo("1,2"));
+    EXPECT_FALSE(table_.storeProcessInfo("1,2", "DemoId_tester", std::nullopt));
 }
 
 TEST_F(ApplicationTableTest, InactiveApplicationNotRunningIsDropped) {
@@ -189,14 +189,48 @@ TEST_F(ApplicationTableTest, AFailedCheckOfOneApplicationLeavesTheOthersChecked)
     EXPECT_EQ(table_.count(), 2u);
 }
 
-TEST_F(ApplicationTableTest, ARefusedCaptureGivesItsRealReason) {
+TEST_F(ApplicationTableTest, ARefusedCaptureGivesItsRealReasonAndStartsTheApplication) {
     listed("Demo", true);
     answerProcessInfo("4321,4322");
     services_.attachRefused = true;
     check();
     EXPECT_EQ(log_.catalogCount(5, "OUT OF MEMORY"), 0u);
     EXPECT_EQ(log_.catalogCount(5, "process gone"), 1u);
-    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(services_.startedPaths.size(), 1u);
+    EXPECT_EQ(table_.count(), 1u);
+}
+
+// Only the application asked may answer, and only for its own process.
+TEST_F(ApplicationTableTest, AnAnswerCountsOnlyFromTheApplicationAskedAndItsOwnProcess) {
+    SupervisedApp& app = listed("Demo", true);
+    services_.receiverExists = true;
+    std::vector<bool> stored;
+    services_.onSend = [&](const Kalvor::Test::SentMessage& message) {
+        if (message.id != "SEND_PROCESS_INFO")
+            return;
+        stored.push_back(table_.storeProcessInfo("7,8", "OtherId_tester", std::nullopt));
+        stored.push_back(table_.storeProcessInfo("7,8", message.target, SenderIdentity{0, 9}));
+        stored.push_back(table_.storeProcessInfo("7,8", message.target, SenderIdentity{0, 7}));
+    };
+    check();
+    EXPECT_EQ(stored, (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(services_.attached, (std::vector<std::pair<uint32_t, uint32_t>>{{7, 8}}));
+    EXPECT_TRUE(app.job);
+}
+
+// An answer naming a process that is not the application's counts as no answer: the
+// application is started, not dropped, and the reason is logged.
+TEST_F(ApplicationTableTest, AnAnswerForAnotherProgramLeadsToAStart) {
+    SupervisedApp& app = listed("Demo", true);
+    answerProcessInfo("4321,4322");
+    services_.mismatchingProcess = 4321;
+    check();
+    EXPECT_EQ(services_.checkedPaths, std::vector<std::string>{"C:\\Kalvor\\bin\\Demo.exe"});
+    EXPECT_EQ(log_.catalogCount(5, "not the application"), 1u);
+    EXPECT_EQ(services_.startedPaths, std::vector<std::string>{"C:\\Kalvor\\bin\\Demo.exe"});
+    ASSERT_TRUE(app.job);
+    EXPECT_EQ(jobOf(app).status(), JobRunning);
+    EXPECT_EQ(table_.count(), 1u);
 }
 
 TEST_F(ApplicationTableTest, ShutdownSignalsOnlyApplicationsWithAJob) {

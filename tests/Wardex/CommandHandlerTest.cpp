@@ -26,7 +26,8 @@ protected:
     CommandHandler makeHandler(bool pending = true) {
         return CommandHandler(std::make_shared<LoggerUnit>(log_.dispatcher(), 23),
                               {shutdown_, reconfigure_,
-                               [this, pending](const std::string& text) {
+                               [this, pending](const std::string& text, const std::string&,
+                                               const std::optional<SenderIdentity>&) {
                                    if (pending)
                                        outcome_.stored.push_back(text);
                                    return pending;
@@ -122,6 +123,44 @@ TEST_F(CommandHandlerTest, ProcessInfoReplyIsStoredOnlyWhileAwaited) {
     EXPECT_FALSE(log_.contains("IPC: Cannot store process info."));
     makeHandler(false)("REPLY", "SEND_PROCESS_INFO", "56,78", "App_x");
     EXPECT_TRUE(log_.contains("IPC: Cannot store process info."));
+}
+
+// Another account may not steer the supervisor: its DIE, RECONFIG, RUN_PROG (both forms) and
+// REPLY are dropped, with one line a second at most however many arrive.
+TEST_F(CommandHandlerTest, AnotherAccountCannotSteerIt) {
+    const SenderIdentity stranger{kUnknownSender - 1, 4242};
+    if (isOwnAccountOrAdministrator(stranger))
+        GTEST_SKIP() << "this platform's mailslots keep other accounts out themselves";
+    auto handler = makeHandler();
+    for (int round = 0; round < 50; ++round) {
+        handler("COMMAND", "", "DIE", "X", stranger);
+        handler("COMMAND", "", "RECONFIG", "X", stranger);
+        handler("COMMAND", "", "RUN_PROGprog|", "X", stranger);
+        handler("RUN_PROG", "", "prog|", "X", stranger);
+        handler("REPLY", "SEND_PROCESS_INFO", "4242,1", "App_x", stranger);
+    }
+    const Outcome result = outcome();
+    EXPECT_FALSE(result.shutdown);
+    EXPECT_FALSE(result.reconfigure);
+    EXPECT_TRUE(result.runs.empty());
+    EXPECT_TRUE(result.stored.empty());
+    EXPECT_EQ(log_.count("IPC: Dropped"), 1u);
+    EXPECT_TRUE(log_.contains("IPC: Dropped COMMAND DIE from account " +
+                              std::to_string(stranger.userId)));
+    EXPECT_FALSE(log_.contains("IPC from X"));
+    // A status check is still answered with its line.
+    handler("COMMAND", "", "STATUS_CHECK", "X", stranger);
+    EXPECT_TRUE(log_.contains("IPC: Was checked by X."));
+}
+
+TEST_F(CommandHandlerTest, ItsOwnAccountAndTheAdministratorStillSteerIt) {
+    makeHandler()("COMMAND", "", "RECONFIG", "X", std::nullopt);
+    EXPECT_TRUE(outcome().reconfigure);
+    makeHandler()("RUN_PROG", "", "prog|", "X", SenderIdentity{0, 1});
+    EXPECT_EQ(outcome().runs.size(), 1u);
+    makeHandler()("COMMAND", "", "DIE", "X", SenderIdentity{0, 1});
+    EXPECT_TRUE(outcome().shutdown);
+    EXPECT_FALSE(log_.contains("IPC: Dropped"));
 }
 
 TEST_F(CommandHandlerTest, MessagesAfterDieAreIgnoredWithoutALine) {

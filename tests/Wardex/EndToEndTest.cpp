@@ -2,7 +2,17 @@
 // the log, the registry markers and the processes.
 #include "Installation.h"
 
+#include "File/ProcessId.h"
+#include "IPC/IPCClient.h"
+#include "IPC/IPCMessage.h"
+#include "IPC/MailSlot.h"
+#include "JobInstance/ThreadMessages.h"
+#include "Time/Timer.h"
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace Kalvor {
 namespace {
@@ -207,6 +217,40 @@ TEST_F(EndToEnd, ConfigurationFileFromTheCommandLine) {
     std::rename(site_.configFile().c_str(), elsewhere.c_str());
     ProcessInstance& wardex = site_.startWardex("-c \"" + elsewhere + "\"");
     EXPECT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    expectOrderlyStop(wardex);
+}
+
+// Something else holds the application's mailslot and answers for it with its own process: the
+// answer is checked against the application's program and refused, and the application is
+// started rather than taken to be running.
+TEST_F(EndToEnd, AnImpostorAnsweringForAnApplicationDoesNotKeepItFromStarting) {
+    MailSlot impostor(MailSlot::kReceiver, "DemoOne_" + site_.userTag());
+    std::atomic<bool> stop{false};
+    std::thread answering([&] {
+        while (!stop) {
+            std::vector<std::string> lines;
+            impostor.receive(lines);
+            for (const std::string& line : lines) {
+                IPCMessage message;
+                if (parseMessageLine(line, message) && message.id == "SEND_PROCESS_INFO")
+                    IPCClient(message.sender)
+                        .send("REPLY", "SEND_PROCESS_INFO",
+                              std::to_string(currentProcessId()) + "," +
+                                  std::to_string(currentThreadId()),
+                              "DemoOne_" + site_.userTag());
+            }
+            sleepMilliseconds(10);
+        }
+    });
+    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    EXPECT_TRUE(site_.waitForLog("Could not take over the running application \"DemoOne\""))
+        << site_.logText();
+    EXPECT_TRUE(site_.waitForLog("Attempting to start application \"DemoOne\"..."));
+    EXPECT_TRUE(site_.waitForLog("   Successfully started application."));
+    EXPECT_EQ(site_.logCount("   Captured running application."), 0u);
+    stop = true;
+    answering.join();
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
     expectOrderlyStop(wardex);
 }

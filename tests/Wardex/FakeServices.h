@@ -83,6 +83,10 @@ public:
         lastJob = job;
         return job;
     }
+    std::string processMismatch(uint32_t processId, uint32_t, const std::string& path) override {
+        checkedPaths.push_back(path);
+        return mismatchingProcess == processId ? "not the application" : "";
+    }
     bool programDirectory(std::string& directory) override {
         directory = binDirectory;
         return hasBinDirectory;
@@ -105,6 +109,8 @@ public:
     bool nextStartRuns = true;
     bool nextStartThrows = false;
     bool attachRefused = false;
+    uint32_t mismatchingProcess = 0;
+    std::vector<std::string> checkedPaths;
     std::string binDirectory = "C:\\Kalvor\\bin";
     bool hasBinDirectory = true;
 };

@@ -37,6 +37,9 @@ public:
     Installation& operator=(const Installation&) = delete;
 
     const std::string& userTag() const { return userTag_; }
+    // From now on the helpers below address the supervisor of that user tag (its log, its
+    // markers, its applications' mailslots), e.g. one run under another account.
+    void actAs(const std::string& userTag) { userTag_ = userTag; }
     // A file or folder of the installation, by its path relative to the installation's root.
     std::string path(const std::string& relative) const { return root_.file(relative); }
     std::string binDirectory() const { return root_.file("bin"); }

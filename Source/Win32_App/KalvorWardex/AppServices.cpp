@@ -1,6 +1,7 @@
 #include "Win32_App/KalvorWardex/AppServices.h"
 
 #include "IPC/IPCClient.h"
+#include "JobInstance/ProcessIdentity.h"
 #include "JobInstance/ProcessInstance.h"
 #include "Win32_App/KalvorWardex/Platform.h"
 
@@ -23,6 +24,10 @@ public:
     }
     std::shared_ptr<JobInstance> attachProcess(uint32_t processId, uint32_t threadId) override {
         return std::make_shared<ProcessInstance>(processId, threadId);
+    }
+    std::string processMismatch(uint32_t processId, uint32_t threadId,
+                                const std::string& programPath) override {
+        return Kalvor::processMismatch(processId, threadId, programPath);
     }
     bool programDirectory(std::string& directory) override { return programDirectory_(directory); }
     std::string executableSuffix() const override { return Kalvor::executableSuffix(); }

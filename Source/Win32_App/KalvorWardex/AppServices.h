@@ -23,6 +23,10 @@ public:
     virtual std::shared_ptr<JobInstance> makeProcess(const std::string& programPath) = 0;
     // A job attached to a running process; throws JobException when it cannot be opened.
     virtual std::shared_ptr<JobInstance> attachProcess(uint32_t processId, uint32_t threadId) = 0;
+    // Empty when the process runs under this account, runs `programPath` and owns the thread;
+    // else what failed (ProcessIdentity.h).
+    virtual std::string processMismatch(uint32_t processId, uint32_t threadId,
+                                        const std::string& programPath) = 0;
     // "Kalvor.directories.bin"; false when the key is missing or unusable.
     virtual bool programDirectory(std::string& directory) = 0;
     // The platform's executable suffix (".exe" or "").

@@ -115,9 +115,14 @@ void ApplicationTable::signalAllToShutDown() {
     }
 }
 
-bool ApplicationTable::storeProcessInfo(const std::string& text) {
+bool ApplicationTable::storeProcessInfo(const std::string& text, const std::string& sender,
+                                        const std::optional<SenderIdentity>& from) {
     std::lock_guard<std::mutex> guard(infoMutex_);
-    if (!pendingInfoRecord_)
+    // A late answer to an earlier question, or one from anybody but the application asked,
+    // must not land in the record now waiting.
+    if (!pendingInfoRecord_ || sender != mailslotOf(*pendingInfoRecord_))
+        return false;
+    if (from && decimalOf(text) != from->processId)
         return false;
     pendingInfoRecord_->processInfo = text;
     return true;
@@ -139,7 +144,10 @@ bool ApplicationTable::getApplication(SupervisedApp& app) {
     logger_->debug(2, "Getting application \"%s\"...", LogParams() << app.name);
     if (isApplicationRunning(app)) {
         logger_->debug(3, "   Application is running.");
-        return captureApplication(app);
+        // An answer whose process is not the application's counts as no answer.
+        const Capture captured = capture(app);
+        if (captured != Capture::Refused)
+            return captured == Capture::Taken;
     }
     logger_->debug(3, "   Application is not running.");
     if (app.active) {
@@ -175,36 +183,60 @@ bool ApplicationTable::isApplicationRunning(SupervisedApp& app) {
 }
 
 bool ApplicationTable::captureApplication(SupervisedApp& app) {
+    return capture(app) == Capture::Taken;
+}
+
+ApplicationTable::Capture ApplicationTable::capture(SupervisedApp& app) {
     logger_->debug(3, "Trying to capture running application \"%s\"...", LogParams() << app.name);
     setPending(nullptr);
     std::string threadText = takenProcessInfo(app);
     const std::string processText = cutField(threadText, ',');
     const uint32_t processId = decimalOf(processText);
     const uint32_t threadId = decimalOf(threadText);
-    if (processId != 0 && threadId != 0) {
-        // The reason given is the real one: most often the process has gone or is refused.
-        std::string reason = "OUT OF MEMORY";
-        try {
-            app.job = services_.attachProcess(processId, threadId);
-        } catch (const std::bad_alloc&) {
-            app.job.reset();
-        } catch (const JobException& failure) {
-            logger_->debug(3, failure.report());
-            reason = failure.describe();
-            if (!failure.detail().empty())
-                reason += " " + failure.detail();
-            app.job.reset();
-        }
-        if (!app.job) {
-            logger_->error(kCaptureFailed, LogParams() << app.name << reason);
-            return false;
-        }
-        logger_->debug(3, "   Captured running application.");
-        return true;
+    if (processId == 0 || threadId == 0) {
+        logger_->debug(3, "   Failed to capture application.");
+        logger_->error(kCaptureFailed, LogParams() << app.name << "UNUSABLE PROCESS INFO");
+        return Capture::Unusable;
     }
-    logger_->debug(3, "   Failed to capture application.");
-    logger_->error(kCaptureFailed, LogParams() << app.name << "UNUSABLE PROCESS INFO");
-    return false;
+    // The job is made first: it holds the process, so that the checks below cannot be about
+    // another one that took its number.
+    std::string refused;
+    try {
+        app.job = services_.attachProcess(processId, threadId);
+    } catch (const std::bad_alloc&) {
+        app.job.reset();
+        logger_->error(kCaptureFailed, LogParams() << app.name << "OUT OF MEMORY");
+        return Capture::Unusable;
+    } catch (const JobException& failure) {
+        logger_->debug(3, failure.report());
+        refused = failure.describe();
+        if (!failure.detail().empty())
+            refused += " " + failure.detail();
+    }
+    std::string path;
+    if (refused.empty() && !programPath(app, path))
+        refused = "no program directory to check it against";
+    if (refused.empty())
+        refused = services_.processMismatch(processId, threadId, path);
+    if (refused.empty() && app.job->status() != JobRunning)
+        refused = "process " + processText + " ended while it was checked";
+    if (!refused.empty()) {
+        app.job.reset();
+        logger_->error(kCaptureFailed, LogParams() << app.name << refused);
+        return Capture::Refused;
+    }
+    logger_->debug(3, "   Captured running application.");
+    return Capture::Taken;
+}
+
+bool ApplicationTable::programPath(const SupervisedApp& app, std::string& path) {
+    std::string directory;
+    if (!services_.programDirectory(directory))
+        return false;
+    if (directory.empty() || (directory.back() != '\\' && directory.back() != '/'))
+        directory += '\\';
+    path = directory + app.name + services_.executableSuffix();
+    return true;
 }
 
 bool ApplicationTable::startApplication(SupervisedApp& app, bool restart) {
@@ -212,14 +244,11 @@ bool ApplicationTable::startApplication(SupervisedApp& app, bool restart) {
                    restart ? "Attempting to restart application \"%s\"..."
                            : "Attempting to start application \"%s\"...",
                    LogParams() << app.name);
-    std::string directory;
-    if (!services_.programDirectory(directory)) {
+    std::string path;
+    if (!programPath(app, path)) {
         logger_->error(kMissingKey, LogParams() << "Kalvor.directories.bin");
         return false;
     }
-    if (directory.empty() || (directory.back() != '\\' && directory.back() != '/'))
-        directory += '\\';
-    const std::string path = directory + app.name + services_.executableSuffix();
     try {
         try {
             app.job = services_.makeProcess(path);

@@ -3,11 +3,17 @@
 // tell them to shut down.
 //
 // Runs on the main thread, except storeProcessInfo(), which the IPC listener calls with an
-// application's answer. Only the record whose answer is awaited can take one; the wait ends
+// application's answer. Only the record whose answer is awaited can take one, and only from the
+// application asked: the answer's sender must be that application's mailslot and, where the
+// platform names the sending process, that process must be the one answered. The wait ends
 // (answered or not) with no record awaiting, and a destroyed record is never awaited, so a late
 // answer is dropped rather than written into a freed record.
+//
+// An answer is adopted only when the process it names passes the identity check
+// (ProcessIdentity.h); one that fails counts as no answer, and the application is started.
 #pragma once
 
+#include "IPC/Datagram.h"
 #include "Time/TimeSpan.h"
 #include "Win32_App/KalvorWardex/SupervisedApp.h"
 
@@ -15,6 +21,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace Kalvor {
@@ -48,8 +55,9 @@ public:
     // Shutdown: every record loses its active flag and is told to stop when it has a job.
     void signalAllToShutDown();
 
-    // The IPC listener's hand-over of an answer; false when no answer is awaited.
-    bool storeProcessInfo(const std::string& text);
+    // The IPC listener's hand-over of an answer; false when none is awaited from that sender.
+    bool storeProcessInfo(const std::string& text, const std::string& sender,
+                          const std::optional<SenderIdentity>& from);
 
     bool getApplication(SupervisedApp& app);
     bool startApplication(SupervisedApp& app, bool restart);
@@ -62,6 +70,9 @@ public:
 
 private:
     using Records = std::list<std::unique_ptr<SupervisedApp>>;
+    enum class Capture { Taken, Unusable, Refused };
+    Capture capture(SupervisedApp& app);
+    bool programPath(const SupervisedApp& app, std::string& path);
     // Returns the position after the record, which is erased when it is given up on or lost.
     Records::iterator checkOne(Records::iterator position, const DateTime& now, bool statusPass);
     Records::iterator drop(Records::iterator position);

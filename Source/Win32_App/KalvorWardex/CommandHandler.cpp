@@ -11,21 +11,45 @@ namespace Kalvor {
 
 namespace {
 const std::string kRunProg = "RUN_PROG";
+constexpr auto kDropLinePause = std::chrono::seconds(1);
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.size() > prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The name of what a message would make the supervisor do; empty when it steers nothing.
+std::string steeringCommand(const std::string& type, const std::string& text) {
+    if (type == "REPLY" || type == kRunProg)
+        return type;
+    if (type != "COMMAND")
+        return "";
+    if (text == "DIE" || text == "RECONFIG")
+        return "COMMAND " + text;
+    return startsWith(text, kRunProg) ? "COMMAND " + kRunProg : "";
+}
 } // namespace
 
 CommandHandler::CommandHandler(std::shared_ptr<LoggerUnit> logger, Targets targets)
     : logger_(std::move(logger)), targets_(std::move(targets)) {}
 
 void CommandHandler::operator()(const std::string& type, const std::string& id,
-                                const std::string& text, const std::string& sender) {
+                                const std::string& text, const std::string& sender,
+                                const std::optional<SenderIdentity>& from) {
     if (targets_.shutdownRequested.load())
         return;
+    if (!isOwnAccountOrAdministrator(from)) {
+        const std::string steering = steeringCommand(type, text);
+        if (!steering.empty()) {
+            noteDropped(steering, *from);
+            return;
+        }
+    }
     logger_->debug(2, "IPC from %s: Received message \"%s\".", LogParams() << sender << type);
     if (type == "COMMAND") {
         command(text, sender);
     } else if (type == "REPLY") {
         logger_->debug(2, "IPC: Received reply \"%s\" with id \"%s\".", LogParams() << text << id);
-        if (id == "SEND_PROCESS_INFO" && !targets_.storeProcessInfo(text))
+        if (id == "SEND_PROCESS_INFO" && !targets_.storeProcessInfo(text, sender, from))
             logger_->debug(2, "IPC: Cannot store process info.");
     } else if (type == kRunProg) {
         logger_->debug(2, "IPC: Received run command: \"%s\".", LogParams() << text);
@@ -44,13 +68,24 @@ void CommandHandler::command(const std::string& text, const std::string& sender)
         targets_.reconfigureRequested.store(true);
     } else if (text == "STATUS_CHECK") {
         logger_->debug(3, "IPC: Was checked by %s.", LogParams() << sender);
-    } else if (text.size() > kRunProg.size() && text.compare(0, kRunProg.size(), kRunProg) == 0) {
+    } else if (startsWith(text, kRunProg)) {
         const std::string line = text.substr(kRunProg.size());
         logger_->debug(2, "IPC: Received run command: \"%s\".", LogParams() << line);
         runProgramLine(line);
     } else {
         logger_->debug(1, "IPC: Received an unknown command.");
     }
+}
+
+void CommandHandler::noteDropped(const std::string& what, const SenderIdentity& from) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextDropLine_)
+        return;
+    nextDropLine_ = now + kDropLinePause;
+    logger_->debug(1,
+                   "IPC: Dropped %s from account %i: only this account and the administrator "
+                   "may steer Wardex.",
+                   LogParams() << what << static_cast<int64_t>(from.userId));
 }
 
 void CommandHandler::runProgramLine(const std::string& line) {

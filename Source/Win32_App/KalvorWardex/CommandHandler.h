@@ -3,11 +3,20 @@
 // It only sets the stop and reconfigure flags, hands a process-information answer to the
 // application table, or starts a program named by a "RUN_PROG" line; it never waits for the
 // main thread and never throws. Once a stop is requested every message is ignored.
+//
+// DIE, RECONFIG, RUN_PROG (as a command and as a message type) and REPLY steer the supervisor:
+// they are taken only from its own account or the administrator (Datagram.h). From any other
+// account they are dropped, with one log line a second at most, so that a flood cannot grow the
+// log.
 #pragma once
 
+#include "IPC/Datagram.h"
+
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Kalvor {
@@ -19,8 +28,11 @@ public:
     struct Targets {
         std::atomic<bool>& shutdownRequested;
         std::atomic<bool>& reconfigureRequested;
-        // False when no answer is awaited.
-        std::function<bool(const std::string&)> storeProcessInfo;
+        // Arguments: the answer, its sender field and the sending process. False when no
+        // answer is awaited from that sender.
+        std::function<bool(const std::string&, const std::string&,
+                           const std::optional<SenderIdentity>&)>
+            storeProcessInfo;
         // Starts a program that runs on by itself; may throw JobException.
         std::function<void(const std::string& path, const std::string& arguments)> runProgram;
     };
@@ -28,14 +40,17 @@ public:
     CommandHandler(std::shared_ptr<LoggerUnit> logger, Targets targets);
 
     void operator()(const std::string& type, const std::string& id, const std::string& text,
-                    const std::string& sender);
+                    const std::string& sender,
+                    const std::optional<SenderIdentity>& from = std::nullopt);
 
 private:
     void command(const std::string& text, const std::string& sender);
     void runProgramLine(const std::string& line);
+    void noteDropped(const std::string& what, const SenderIdentity& from);
 
     std::shared_ptr<LoggerUnit> logger_;
     Targets targets_;
+    std::chrono::steady_clock::time_point nextDropLine_{};
 };
 
 // Starts the program with ProcessInstance and lets it go unsupervised.

@@ -93,7 +93,10 @@ bool Wardex::initialise() {
     handler_ = std::make_unique<CommandHandler>(
         logger_, CommandHandler::Targets{
                      shutdownRequested_, reconfigureRequested_,
-                     [this](const std::string& info) { return table_->storeProcessInfo(info); },
+                     [this](const std::string& info, const std::string& sender,
+                            const std::optional<SenderIdentity>& from) {
+                         return table_->storeProcessInfo(info, sender, from);
+                     },
                      &startDetachedProgram});
     loadEarlyCatalogs();
     if (!reconfigure(true))
@@ -251,9 +254,9 @@ void Wardex::loadCatalogsFrom(const std::string& directory, bool report) {
 }
 
 void Wardex::handleMessage(const std::string& type, const std::string& id, const std::string& text,
-                           const std::string& sender) {
+                           const std::string& sender, const std::optional<SenderIdentity>& from) {
     if (handler_)
-        (*handler_)(type, id, text, sender);
+        (*handler_)(type, id, text, sender, from);
 }
 
 bool Wardex::takeWindowMessage() {
@@ -268,10 +271,15 @@ bool Wardex::run(std::atomic<bool>& systemStop) {
         std::make_unique<Markers>(logger_, Markers::keyPathFor(productVersionTenths_), userTag_);
     markers_->changeMarker(Markers::kStopped, Markers::kSupervising);
     try {
+        // Only this account (and the administrator) may steer the supervisor: on win32 the
+        // mailslot's access list keeps the others out, on posix the handler checks each sender.
         server_ = std::make_shared<IPCServer>(
             "Wardex_" + userTag_, services_->dispatcher(),
             [this](const std::string& type, const std::string& id, const std::string& text,
-                   const std::string& sender) { handleMessage(type, id, text, sender); });
+                   const std::string& sender, const std::optional<SenderIdentity>& from) {
+                handleMessage(type, id, text, sender, from);
+            },
+            MailSlot::Writers::kOwnAccount);
     } catch (const std::bad_alloc&) {
         logger_->fatal(kNoServer, LogParams() << "MEMORY");
         return fail("its IPC server could not be created (MEMORY)");

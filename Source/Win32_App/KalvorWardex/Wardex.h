@@ -7,11 +7,13 @@
 // flags are set from the IPC listener thread and read by the main loop at fixed points.
 #pragma once
 
+#include "IPC/Datagram.h"
 #include "Win32_App/KalvorWardex/ArgumentList.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,9 +45,11 @@ public:
     // start of every pass.
     bool run(std::atomic<bool>& systemStop);
 
-    // The IPC command handler's entry, on the listener thread.
+    // The IPC command handler's entry, on the listener thread; `from` is the sending process
+    // where the platform tells it.
     void handleMessage(const std::string& type, const std::string& id, const std::string& text,
-                       const std::string& sender);
+                       const std::string& sender,
+                       const std::optional<SenderIdentity>& from = std::nullopt);
 
     void requestShutdown() { shutdownRequested_.store(true); }
     bool shutdownRequested() const { return shutdownRequested_.load(); }
