@@ -6,6 +6,7 @@
 #include "JobTestSupport.h"
 
 #include <cerrno>
+#include <fstream>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -129,6 +130,30 @@ TEST(PosixProcess, AttachingToAnotherUsersProcessIsRefused) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root may open every process";
     EXPECT_EQ(captureJobError([] { ProcessInstance job(1, 1); }).code(), JB_PROCESS);
+}
+
+// A captured process is held by its pidfd: once it has ended, a new process that was given its
+// number is not taken for it. Root can choose the next number (ns_last_pid) to make that happen.
+TEST(PosixProcess, ACapturedProcessIsNotConfusedWithOneThatReusedItsNumber) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to choose the next process number";
+    TempDir folder;
+    auto first = startReadyHelper(folder, "run");
+    const uint32_t pid = first->processId();
+    ProcessInstance captured(pid, pid);
+    ASSERT_EQ(captured.status(), JobRunning);
+    first.reset(); // ended and reaped
+    std::unique_ptr<ProcessInstance> successor;
+    for (int attempt = 0; attempt < 20 && !successor; ++attempt) {
+        std::ofstream("/proc/sys/kernel/ns_last_pid") << pid - 1;
+        auto candidate = startReadyHelper(folder, "run");
+        if (candidate->processId() == pid)
+            successor = std::move(candidate);
+    }
+    if (!successor)
+        GTEST_SKIP() << "process number " << pid << " was not given out again";
+    EXPECT_NE(captured.status(), JobRunning);
+    EXPECT_EQ(successor->status(), JobRunning);
 }
 
 // Runs as root (CI does), with an account number that needs no account.
