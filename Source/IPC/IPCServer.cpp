@@ -89,8 +89,11 @@ void handleLines(IPCServer::Shared& shared, const std::vector<Datagram>& lines) 
 // The reason a mailslot could not be made, for the owner's log line and exit message.
 std::string creationFailure(const std::string& name, const Exception& failure) {
     std::string why = "cannot create the mailslot \"" + name + "\": " + failure.describe();
-    if (!failure.detail().empty())
-        why += " System error " + failure.detail() + ".";
+    const std::string detail = failure.detail();
+    if (detail.find_first_not_of("0123456789") == std::string::npos && !detail.empty())
+        why += " System error " + detail + ".";
+    else if (!detail.empty())
+        why += " " + detail;
     return why;
 }
 

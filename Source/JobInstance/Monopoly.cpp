@@ -61,7 +61,7 @@ bool Monopoly::acquireNamed() {
         return true;
     if (name_.empty() || mutex_)
         return false;
-    mutex_ = NamedMutex::create(name_);
+    mutex_ = NamedMutex::create(name_, failure_);
     held_ = mutex_ != nullptr;
     return held_;
 }

@@ -8,10 +8,15 @@
 // lock goes with its holder, also when the holder dies. Holders are refused in other processes
 // and in the same one alike.
 //
-// win32: CreateMutexA with initial ownership, refused on ERROR_ALREADY_EXISTS. posix: an
-// exclusive flock on <lock dir>/NAME, the lock dir being $KALVOR_LOCK_DIR, else
-// /tmp/kalvor-locks (created writable by every account). Lock files stay in place after release:
-// removing one while another process opens it would let two holders in.
+// win32: CreateMutexA with initial ownership, refused on ERROR_ALREADY_EXISTS; a name without
+// "Global\" is one of the caller's session. posix: an exclusive flock on <lock dir>/<uid>/NAME,
+// the lock dir being $KALVOR_LOCK_DIR, else /tmp/kalvor-locks (sticky, every account's), and
+// <uid> this account's own folder (0700), so that names are per account as they are per
+// session on Windows and no other account can hold, make or replace this account's locks.
+// Where another account has taken that folder's name, $XDG_RUNTIME_DIR/kalvor-locks stands in;
+// without one, acquire() fails and failure() names the folder and its owner. Lock files are
+// opened without following links and stay in place after release: removing one while another
+// process opens it would let two holders in.
 #pragma once
 
 #include <atomic>
@@ -43,6 +48,9 @@ public:
     // True when given up or not held; false when it cannot be (the lock then stays held).
     bool release();
     bool isHeld() const { return held_; }
+    // Why the last acquire() of a named mutex failed when it was not simply held elsewhere;
+    // empty otherwise.
+    const std::string& failure() const { return failure_; }
 
     const std::string& name() const { return name_; }
     bool isNamed() const { return named_; }
@@ -52,6 +60,7 @@ private:
     bool releaseNamed();
 
     std::string name_;
+    std::string failure_;
     bool named_ = false;
     std::atomic<bool> held_{false};
     std::unique_ptr<NamedMutex> mutex_;

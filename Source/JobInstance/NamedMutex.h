@@ -9,8 +9,9 @@ namespace Kalvor {
 
 class NamedMutex {
 public:
-    // Creates and takes the mutex; nullptr when it exists already or cannot be made.
-    static std::unique_ptr<NamedMutex> create(const std::string& name);
+    // Creates and takes the mutex; nullptr when it exists already or cannot be made, and then
+    // `failure` says why when it is not simply held by someone else.
+    static std::unique_ptr<NamedMutex> create(const std::string& name, std::string& failure);
     // Closes it; a mutex that release() could not give up is closed all the same.
     ~NamedMutex();
     NamedMutex(const NamedMutex&) = delete;

@@ -6,6 +6,7 @@
 #include "Common/StringUtils.h"
 #include "Common/SystemError.h"
 #include "IPC/MailSlot.h"
+#include "Common/posix/SafeFiles.h"
 #include "IPC/posix/DatagramPump.h"
 #include "IPC/posix/SocketPath.h"
 #include "Common/posix/UniqueFd.h"
@@ -70,8 +71,10 @@ public:
 
     // Every account may write: each datagram's sender is told by the kernel instead.
     void createReceiver(MailSlot::Writers) override {
-        if (const int error = ensureSharedDirectory(directory_))
-            cannotCreate(error, __LINE__);
+        // Machine-wide, as the sockets are the protocol's addresses; taken only when safe.
+        const SafePathResult shared = ensureSharedStickyDir(directory_);
+        if (!shared.ok())
+            throw IPCException(IC_CANNOT_CREATE_COMM, shared.why, KALVOR_HERE);
         SocketAddress address;
         if (!makeSocketAddress(path_, address))
             cannotCreate(ENAMETOOLONG, __LINE__);
@@ -90,10 +93,7 @@ public:
         if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address.address),
                    address.length) != 0)
             cannotCreate(errno, __LINE__);
-        // Open to every account, as the null access list makes a Windows mailslot.
-        if (::chmod(path_.c_str(), 0777) != 0) {
-            // Left with the umask's rights: this account's own senders still reach it.
-        }
+        openToEveryAccount();
         try {
             pump_ =
                 std::make_unique<DatagramPump>(std::move(socket), std::move(wake), kQueueByteLimit);
@@ -108,6 +108,10 @@ public:
         SocketAddress address;
         if (!makeSocketAddress(path_, address))
             throw IPCException(IC_CANNOT_SEND, systemErrorText(ENAMETOOLONG), KALVOR_HERE);
+        // connect() would follow a link planted in the shared folder to any socket.
+        struct stat status {};
+        if (::lstat(path_.c_str(), &status) == 0 && !S_ISSOCK(status.st_mode))
+            throw IPCException(IC_CANNOT_SEND, path_ + " is not a mailslot socket", KALVOR_HERE);
         UniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (!socket)
             throw IPCException(IC_CANNOT_SEND, systemErrorText(errno), KALVOR_HERE);
@@ -151,18 +155,31 @@ public:
     }
 
 private:
-    // Held for the receiver's life; a second receiver of the name is refused here.
+    // Held for the receiver's life; a second receiver of the name is refused here. A link or
+    // anything but a regular file in its place is refused, never followed.
     UniqueFd lockName() {
-        const std::string lockPath = path_ + ".lock";
-        UniqueFd lock(::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
+        SafePathResult opened;
+        UniqueFd lock = openNoFollow(path_ + ".lock", O_RDONLY, 0644, opened);
         if (!lock)
-            cannotCreate(errno, __LINE__);
-        if (::fchmod(lock.get(), 0666) != 0) {
-            // Another account's file: it keeps the rights it has.
-        }
+            throw IPCException(IC_CANNOT_CREATE_COMM, opened.why, KALVOR_HERE);
         if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0)
             cannotCreate(errno == EWOULDBLOCK ? EADDRINUSE : errno, __LINE__);
         return lock;
+    }
+
+    // Every account may write, as the null access list lets it on Windows; the umask would
+    // narrow that. The rights are set on the socket file just bound, held without following a
+    // link, never through its path, which another account could have changed meanwhile.
+    void openToEveryAccount() {
+        UniqueFd bound(::open(path_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat status {};
+        if (!bound || ::fstat(bound.get(), &status) != 0 || !S_ISSOCK(status.st_mode) ||
+            status.st_uid != ::geteuid())
+            return; // left with the umask's rights: this account's own senders still reach it
+        const std::string held = "/proc/self/fd/" + std::to_string(bound.get());
+        if (::chmod(held.c_str(), 0777) != 0) {
+            // As above.
+        }
     }
 
     // With the name lock held, a socket file at the path belongs to a receiver that has died,

@@ -13,10 +13,6 @@ std::string mailSlotDirectory();
 // The socket file of `name` inside `directory`, with every "/" and "\" of the name made "_".
 std::string socketPath(const std::string& directory, const std::string& name);
 
-// Creates the directory and any missing parents, those it makes open to every account (with
-// the sticky bit, so that no account removes another's files). 0, or the errno of the failure.
-int ensureSharedDirectory(const std::string& directory);
-
 struct SocketAddress {
     sockaddr_un address{};
     socklen_t length = 0;

@@ -1,5 +1,6 @@
 #include "JobInstance/NamedMutex.h"
 
+#include "Common/posix/SafeFiles.h"
 #include "Common/posix/UniqueFd.h"
 
 #include <cstdlib>
@@ -10,21 +11,38 @@
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace Kalvor {
 
 namespace {
 
-std::string lockDirectory() {
-    const char* directory = std::getenv("KALVOR_LOCK_DIR");
-    return directory != nullptr && *directory != '\0' ? directory : "/tmp/kalvor-locks";
-}
-
-// Every account may create its locks there; the sticky bit keeps one from removing another's.
-void makeLockDirectory(const std::string& directory) {
-    if (::mkdir(directory.c_str(), 0777) == 0 && ::chmod(directory.c_str(), 01777) != 0) {
-        // Left with the umask's rights: locks of this account still work.
+// The machine-wide base, and this account's folder in it: a name without "Global\\" names an
+// object of the caller's session on Windows, of the caller's account here. Where another
+// account has taken this account's folder name first, a private folder under XDG_RUNTIME_DIR
+// stands in; without one the lock is refused, naming the folder and its owner.
+std::string lockDirectory(std::string& why) {
+    const char* configured = std::getenv("KALVOR_LOCK_DIR");
+    const std::string base =
+        configured != nullptr && *configured != '\0' ? configured : "/tmp/kalvor-locks";
+    SafePathResult result = ensureSharedStickyDir(base);
+    const std::string own = base + "/" + std::to_string(::geteuid());
+    if (result.ok())
+        result = ensureAccountDir(own);
+    if (result.ok())
+        return own;
+    why = result.why;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime != '/')
+        return "";
+    const std::string fallback = std::string(runtime) + "/kalvor-locks";
+    result = ensureAccountDir(fallback);
+    if (!result.ok()) {
+        why += "; " + result.why;
+        return "";
     }
+    why.clear();
+    return fallback;
 }
 
 // The lock files of this process: which it holds, and a descriptor for each name it has used.
@@ -33,17 +51,22 @@ void makeLockDirectory(const std::string& directory) {
 // lock taken for every log line costs two system calls instead of six.
 class LockFiles {
 public:
-    // A descriptor for the lock file, or an empty one when it cannot be opened; nullopt
-    // when this process holds the lock already.
-    std::optional<int> take(const std::string& directory, const std::string& path) {
+    // A descriptor for the lock file, or an empty one (with `why`) when it cannot be opened;
+    // nullopt when this process holds the lock already.
+    std::optional<int> take(const std::string& path, std::string& why) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!held_.insert(path).second)
             return std::nullopt;
         UniqueFd& file = open_[path];
         if (file && isUnlinked(file.get()))
             file.reset(); // removed by someone: lock the file that is there now
-        if (!file)
-            file = openLockFile(directory, path);
+        if (!file) {
+            SafePathResult result;
+            // Close-on-exec (as every openNoFollow): a started program must not inherit the
+            // lock and keep it after we end.
+            file = openNoFollow(path, O_RDONLY, 0600, result);
+            why = result.why;
+        }
         return file.get();
     }
     void giveBack(const std::string& path) {
@@ -55,16 +78,6 @@ private:
     static bool isUnlinked(int fd) {
         struct stat status {};
         return ::fstat(fd, &status) != 0 || status.st_nlink == 0;
-    }
-
-    static UniqueFd openLockFile(const std::string& directory, const std::string& path) {
-        makeLockDirectory(directory);
-        // Close-on-exec: a started program must not inherit the lock and keep it after we end.
-        UniqueFd file(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666));
-        if (file && ::fchmod(file.get(), 0666) != 0) {
-            // Another account's file: it keeps the rights it has.
-        }
-        return file;
     }
 
     std::mutex mutex_;
@@ -100,10 +113,13 @@ NamedMutex::NamedMutex(std::unique_ptr<State> state) : state_(std::move(state)) 
 
 NamedMutex::~NamedMutex() = default;
 
-std::unique_ptr<NamedMutex> NamedMutex::create(const std::string& name) {
-    const std::string directory = lockDirectory();
+std::unique_ptr<NamedMutex> NamedMutex::create(const std::string& name, std::string& failure) {
+    failure.clear();
+    const std::string directory = lockDirectory(failure);
+    if (directory.empty())
+        return nullptr;
     const std::string path = directory + "/" + name;
-    const std::optional<int> file = lockFiles().take(directory, path);
+    const std::optional<int> file = lockFiles().take(path, failure);
     if (!file)
         return nullptr;
     if (*file < 0 || ::flock(*file, LOCK_EX | LOCK_NB) != 0) {

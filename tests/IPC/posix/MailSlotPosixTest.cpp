@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -182,6 +183,49 @@ TEST_F(MailSlotPosixTest, AnOverfullReceiverShowsAsFailedSendsNotAsLoss) {
     for (int i = 0; i < sent; ++i)
         ASSERT_EQ(texts[i], std::to_string(i) + block);
     EXPECT_NO_THROW(sender.send("room again"));
+}
+
+// Links another account planted in the shared folder are refused, never followed: the file
+// they point at keeps its rights and its content. The socket is open to every account whatever
+// the umask.
+TEST_F(MailSlotPosixTest, PlantedLinksAreNotFollowedAndTheSocketIsOpenWhateverTheUmask) {
+    ASSERT_EQ(::mkdir((sandbox.path() + "/slots").c_str(), 0755), 0);
+    const std::string victim = sandbox.path() + "/victim";
+    std::ofstream(victim) << "secret";
+    ::chmod(victim.c_str(), 0600);
+    ASSERT_EQ(::symlink(victim.c_str(), slotFile("Taken.lock").c_str()), 0);
+    EXPECT_EQ(creationFailure("Taken").code(), IC_CANNOT_CREATE_COMM);
+    ASSERT_EQ(::symlink(victim.c_str(), slotFile("Lure").c_str()), 0);
+    EXPECT_THROW(MailSlot(MailSlot::kLocalSender, "Lure").send("x"), IPCException);
+    EXPECT_EQ(fileMode(victim) & 07777, 0600u);
+    std::ifstream content(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(content), {}), "secret");
+
+    const mode_t before = ::umask(077);
+    MailSlot receiver(MailSlot::kReceiver, "Open");
+    ::umask(before);
+    EXPECT_EQ(fileMode(slotFile("Open")) & 0777, 0777u);
+}
+
+// The writer lock is per account: another account holding its own cannot delay this one's
+// sends. As root (CI is), with an account number that needs no account.
+TEST_F(MailSlotPosixTest, AnotherAccountHoldingTheWriterLockDelaysNoSend) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another account";
+    ::chmod(sandbox.path().c_str(), 0777);
+    MailSlot receiver(MailSlot::kReceiver, "Quick");
+    // The machine-wide base is root's, as an installation makes it.
+    MailSlot(MailSlot::kLocalSender, "Quick").send("first");
+    const std::string ready = sandbox.path() + "/stranger.ready";
+    Kalvor::Test::SpawnedProgram stranger(
+        "/usr/bin/setpriv", {"--reuid=4712", "--regid=4712", "--clear-groups",
+                             Kalvor::Test::helperProgramPath("kalvor-job-helper"), "lock",
+                             "Kalvor_MailSlot", ready});
+    ASSERT_TRUE(Kalvor::Test::waitFor([&] { return std::ifstream(ready).good(); }));
+    EXPECT_NO_THROW(MailSlot(MailSlot::kLocalSender, "Quick").send("not held up"));
+    std::vector<std::string> texts;
+    receiver.receive(texts);
+    EXPECT_EQ(texts, (std::vector<std::string>{"first", "not held up"}));
 }
 
 // The kernel names every datagram's sender: this process, and (as root, which CI is) a sender

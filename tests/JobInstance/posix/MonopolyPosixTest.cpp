@@ -3,7 +3,9 @@
 #include "JobTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace Kalvor {
 namespace {
@@ -12,18 +14,87 @@ using Test::fileExists;
 using Test::ScopedEnv;
 using Test::TempDir;
 
-TEST(PosixMonopoly, TheLockDirectoryIsMadeWritableByEveryAccount) {
-    TempDir folder;
-    const std::string directory = folder.file("locks");
-    ScopedEnv lockDirectory("KALVOR_LOCK_DIR", directory);
-    Monopoly lock("Wardex_user");
-    ASSERT_TRUE(lock.acquire());
+mode_t modeOf(const std::string& path) {
     struct stat info {};
-    ASSERT_EQ(::stat(directory.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 01777u);
-    EXPECT_TRUE(fileExists(directory + "/Wardex_user"));
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// The base is every account's (sticky), the locks are in this account's own folder.
+TEST(PosixMonopoly, LocksLiveInAFolderOfTheAccountInsideASharedStickyBase) {
+    TempDir folder;
+    const std::string base = folder.file("locks");
+    ScopedEnv lockDirectory("KALVOR_LOCK_DIR", base);
+    Monopoly lock("Wardex_user");
+    ASSERT_TRUE(lock.acquire()) << lock.failure();
+    const std::string own = base + "/" + std::to_string(::geteuid());
+    EXPECT_EQ(modeOf(base), 01777u);
+    EXPECT_EQ(modeOf(own), 0700u);
+    EXPECT_TRUE(fileExists(own + "/Wardex_user"));
     EXPECT_TRUE(lock.release());
-    EXPECT_TRUE(fileExists(directory + "/Wardex_user")) << "lock files stay";
+    EXPECT_TRUE(fileExists(own + "/Wardex_user")) << "lock files stay";
+}
+
+// What another account may have left where this account's lock folder belongs is never used
+// nor followed: a private folder under XDG_RUNTIME_DIR stands in, and without one the lock is
+// refused with the reason.
+TEST(PosixMonopoly, AnAccountFolderThatIsNotOwnIsNeitherUsedNorFollowed) {
+    TempDir folder;
+    const std::string base = folder.file("locks");
+    ScopedEnv lockDirectory("KALVOR_LOCK_DIR", base);
+    ScopedEnv noRuntime("XDG_RUNTIME_DIR", std::nullopt);
+    ASSERT_EQ(::mkdir(base.c_str(), 01777), 0);
+    ::chmod(base.c_str(), 01777);
+    const std::string victim = folder.file("victim");
+    ASSERT_EQ(::mkdir(victim.c_str(), 0755), 0);
+    const std::string own = base + "/" + std::to_string(::geteuid());
+    ASSERT_EQ(::symlink(victim.c_str(), own.c_str()), 0);
+
+    Monopoly refused("Wardex_user");
+    EXPECT_FALSE(refused.acquire());
+    EXPECT_NE(refused.failure().find(own), std::string::npos) << refused.failure();
+    EXPECT_FALSE(fileExists(victim + "/Wardex_user"));
+    EXPECT_EQ(modeOf(victim), 0755u);
+
+    ScopedEnv runtime("XDG_RUNTIME_DIR", folder.file("runtime"));
+    Monopoly lock("Wardex_user");
+    EXPECT_TRUE(lock.acquire()) << lock.failure();
+    EXPECT_TRUE(fileExists(folder.file("runtime") + "/kalvor-locks/Wardex_user"));
+    EXPECT_FALSE(fileExists(victim + "/Wardex_user"));
+}
+
+// Run as root (CI is), with account numbers that need no account.
+TEST(PosixMonopoly, AnotherAccountCanNeitherHoldNorPreMakeThisAccountsLock) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as other accounts";
+    TempDir folder;
+    const std::string base = folder.file("locks");
+    ScopedEnv lockDirectory("KALVOR_LOCK_DIR", base);
+    // The stranger made this account's folder first, with a lock file nobody may open.
+    ASSERT_EQ(::mkdir(base.c_str(), 01777), 0);
+    ::chmod(base.c_str(), 01777);
+    const std::string premade = base + "/0";
+    ASSERT_EQ(::mkdir(premade.c_str(), 0777), 0);
+    const int blocked = ::open((premade + "/Wardex_user").c_str(), O_CREAT | O_WRONLY, 0);
+    ASSERT_GE(blocked, 0);
+    ::close(blocked);
+    ::chown((premade + "/Wardex_user").c_str(), 4712, 4712);
+    ::chown(premade.c_str(), 4712, 4712);
+    ScopedEnv runtime("XDG_RUNTIME_DIR", folder.file("runtime"));
+    Monopoly mine("Wardex_user");
+    ASSERT_TRUE(mine.acquire()) << mine.failure();
+    ASSERT_TRUE(mine.release());
+    // The stranger takes "the same" name: in its own folder, beside this account's.
+    const std::string ready = folder.file("stranger.ready");
+    ::chmod(folder.path().c_str(), 0777);
+    ProcessInstance stranger("setpriv", "--reuid=4712 --regid=4712 --clear-groups " +
+                                            Kalvor::Test::quoted(Kalvor::Test::jobHelperPath()) +
+                                            " lock Wardex_user " + Kalvor::Test::quoted(ready));
+    stranger.setStopWhenDestroyed(true);
+    stranger.execute();
+    ASSERT_TRUE(Kalvor::Test::waitFor([&] { return fileExists(ready); }));
+    EXPECT_EQ(Kalvor::Test::readFile(ready), "held");
+    EXPECT_TRUE(fileExists(base + "/4712/Wardex_user"));
+    EXPECT_TRUE(mine.acquire()) << mine.failure();
 }
 
 } // namespace
