@@ -1,9 +1,15 @@
 // The platform half of SystemInfo: one open registry key. Internal to Common and its tests.
 //
 // win32: an HKEY from RegOpenKeyExA (KEY_READ) or RegCreateKeyExA (KEY_WRITE), closed with the
-// object. posix: a key of the root's hive file in the registry store; a key opened for reading
-// holds the file as it was when opened, and one opened for writing is created, with its
-// parents, by the first set(), which is where a file that cannot be written is found out.
+// object. posix: a key of the root's hive in the registry store; a key opened for reading holds
+// the hive as it was when opened, and one opened for writing is created, with its parents, by
+// the first set(), which is where a file that cannot be written is found out.
+//
+// posix, as Windows' VirtualStore does for a program that is not elevated: an account other
+// than root and the owner of the registry folder writes to a store of its own, and reads that
+// store over the machine values (RegistryView::Merged). RegistryView::MachineOnly reads the
+// machine values alone, for a value whose meaning is set for every account (root's) and must
+// not be shadowed by one account. win32 has one view and ignores it.
 //
 // Running out of memory throws std::bad_alloc; every other failure is a false or empty result.
 #pragma once
@@ -17,13 +23,17 @@
 
 namespace Kalvor {
 
+enum class RegistryView { Merged, MachineOnly };
+
 class RegistryKey {
 public:
     // Empty when the key does not exist or cannot be opened. When the registry itself could not
-    // be read (posix: a hive file that does not parse, or is not a regular file), `*fault` says
-    // why, naming the file and the line; it is left empty for a key that is simply missing.
+    // be read (posix: a hive file, the machine's or the account's, that does not parse or is not
+    // a regular file), `*fault` says why, naming the file and the line; it is left empty for a
+    // key that is simply missing.
     static std::optional<RegistryKey> openForRead(RegistryRoot root, const std::string& subKey,
-                                                  std::string* fault = nullptr);
+                                                  std::string* fault = nullptr,
+                                                  RegistryView view = RegistryView::Merged);
     // Opens the key, creating it and its parents when missing; empty when that fails.
     static std::optional<RegistryKey> createForWrite(RegistryRoot root, const std::string& subKey);
 

@@ -88,6 +88,30 @@ int32_t readExpanded(const std::string& subKey, const std::string& valueName, st
     return SI_OK;
 }
 
+int32_t readIntegerIn(RegistryView view, const std::string& subKey, const std::string& valueName,
+                      int32_t& value, std::string* fault) {
+    if (fault != nullptr)
+        fault->clear();
+    try {
+        std::string why;
+        const std::optional<RegistryKey> key =
+            RegistryKey::openForRead(SystemInfo::currentRoot(), subKey, &why, view);
+        if (!key)
+            return notOpened(why, fault);
+        RegistryType type = RegistryType::None;
+        std::string bytes;
+        if (!key->query(valueName, type, bytes))
+            return SI_MISSING;
+        if (type != RegistryType::Dword)
+            return SI_WRONG_TYPE;
+        // A value shorter than 4 bytes is zero-filled rather than read past its end.
+        value = static_cast<int32_t>(static_cast<uint32_t>(littleEndianNumber(bytes, 4)));
+        return SI_OK;
+    } catch (const std::bad_alloc&) {
+        return SI_MISSING;
+    }
+}
+
 } // namespace
 
 int32_t SystemInfo::readString(const std::string& subKey, const std::string& valueName,
@@ -106,25 +130,12 @@ int32_t SystemInfo::readString(const std::string& subKey, const std::string& val
 
 int32_t SystemInfo::readInteger(const std::string& subKey, const std::string& valueName,
                                 int32_t& value, std::string* fault) {
-    if (fault != nullptr)
-        fault->clear();
-    try {
-        std::string why;
-        const std::optional<RegistryKey> key = RegistryKey::openForRead(currentRoot(), subKey, &why);
-        if (!key)
-            return notOpened(why, fault);
-        RegistryType type = RegistryType::None;
-        std::string bytes;
-        if (!key->query(valueName, type, bytes))
-            return SI_MISSING;
-        if (type != RegistryType::Dword)
-            return SI_WRONG_TYPE;
-        // A value shorter than 4 bytes is zero-filled rather than read past its end.
-        value = static_cast<int32_t>(static_cast<uint32_t>(littleEndianNumber(bytes, 4)));
-        return SI_OK;
-    } catch (const std::bad_alloc&) {
-        return SI_MISSING;
-    }
+    return readIntegerIn(RegistryView::Merged, subKey, valueName, value, fault);
+}
+
+int32_t SystemInfo::readMachineInteger(const std::string& subKey, const std::string& valueName,
+                                       int32_t& value, std::string* fault) {
+    return readIntegerIn(RegistryView::MachineOnly, subKey, valueName, value, fault);
 }
 
 int32_t SystemInfo::writeValue(const std::string& subKey, const std::string& valueName,

@@ -14,6 +14,13 @@
 // expanded. A reference stays as written when Name cannot be read, when its "${" stands within
 // the last three bytes, when no "}" follows, or when Name is already being expanded (a cycle);
 // the search goes on after the reference, or after the inserted value, which is not rescanned.
+//
+// posix keeps machine and account values apart, as Windows does for a program that is not
+// elevated: root and the owner of the registry folder write the machine values; any other
+// account writes a store of its own, so that it can keep its values without being able to
+// change anyone else's, and reads its store over the machine values. readMachineInteger reads
+// the machine values alone: a value that root sets for every account, which no account's own
+// value may shadow.
 #pragma once
 
 #include "Common/RegistryTypes.h"
@@ -40,6 +47,10 @@ public:
                               std::string& value, std::string* fault = nullptr);
     static int32_t readInteger(const std::string& subKey, const std::string& valueName,
                                int32_t& value, std::string* fault = nullptr);
+    // As readInteger, from the machine values only (posix); the same as readInteger on win32,
+    // where the system chooses what the process sees.
+    static int32_t readMachineInteger(const std::string& subKey, const std::string& valueName,
+                                      int32_t& value, std::string* fault = nullptr);
 
     // Creates the sub-key (and its parents) when missing, then stores the bytes as given.
     static int32_t writeValue(const std::string& subKey, const std::string& valueName,

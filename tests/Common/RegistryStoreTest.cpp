@@ -16,11 +16,19 @@
 #include <future>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace Kalvor {
 namespace {
 
 const std::string kKey = "SOFTWARE\\Kalvor\\Resources";
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
 
 class RegistryStoreTest : public ::testing::Test {
 protected:
@@ -270,6 +278,37 @@ TEST_F(RegistryStoreTest, OnlyARegularFileWithinTheSizeLimitIsRead) {
     }
 }
 
+// The files beside the hive may have been put there by someone else: a link in the place of the
+// hive or its lock stops the write, one in the place of the temporary file is replaced; none is
+// written through.
+TEST_F(RegistryStoreTest, LinksBesideTheHiveAreNeitherFollowedNorWrittenThrough) {
+    const std::string victim = dir_.file("victim");
+    const std::string original = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Victim]\r\n";
+    const struct {
+        std::string suffix;
+        std::string message;
+    } cases[] = {
+        {"", hivePath() + " is not a regular file (a link is not followed)"},
+        {".lock", "cannot open " + hivePath() + ".lock: a link, which is not followed"},
+        {".tmp", ""},
+    };
+    for (const auto& c : cases) {
+        for (const auto& other : cases)
+            std::filesystem::remove(hivePath() + other.suffix);
+        std::ofstream(victim, std::ios::binary) << original;
+        ASSERT_EQ(::symlink(victim.c_str(), (hivePath() + c.suffix).c_str()), 0) << c.suffix;
+        const StoreResult written =
+            RegistryStore::update(RegistryRoot::LocalMachine, [](RegistryHive& hive) {
+                return hive.setValue(kKey, {"Dir", RegistryType::String, "x"});
+            });
+        EXPECT_EQ(written.message, c.message) << c.suffix;
+        if (c.message.empty()) {
+            EXPECT_NE(loadHive().findValue(kKey, "Dir"), nullptr);
+        }
+        EXPECT_EQ(readFile(victim), original) << c.suffix;
+    }
+}
+
 // ThreadSanitizer slows each rewrite of a 4,000-value file some 25 times and has nothing to
 // find in these single-threaded processes; the other builds run the test.
 #if defined(__SANITIZE_THREAD__)
@@ -322,6 +361,146 @@ TEST_F(RegistryStoreTest, ParallelWritersLoseNoUpdateAndReadersNeverFail) {
             ASSERT_NE(value, nullptr) << name;
             ASSERT_EQ(value->data, dwordBytes(static_cast<uint32_t>(i))) << name;
         }
+    }
+}
+
+// Across accounts: root starts the helper programs as other accounts through setpriv, with
+// numeric ids that need no entry in the password file.
+const char kSetpriv[] = "/usr/bin/setpriv";
+constexpr uid_t kAccount = 4711;
+constexpr uid_t kOtherAccount = 4712;
+
+// The machine folder is the test's own, root's (0755), with root's file in it (0644).
+class RegistryAccountsTest : public RegistryStoreTest {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0 || ::access(kSetpriv, X_OK) != 0)
+            GTEST_SKIP() << "acting as other accounts needs root and " << kSetpriv;
+        ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+    }
+    std::string folder(const std::string& path, uid_t owner, mode_t mode) {
+        EXPECT_EQ(::mkdir(path.c_str(), mode), 0) << path;
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0) << path;
+        EXPECT_EQ(::chown(path.c_str(), owner, owner), 0) << path;
+        return path;
+    }
+    // An XDG_STATE_HOME of `account`, with a store file of `text` unless that is empty.
+    std::string stateHome(const std::string& name, uid_t account, const std::string& text = "") {
+        const std::string home = folder(dir_.file(name), account, 0755);
+        if (!text.empty()) {
+            const std::string store =
+                folder(folder(home + "/kalvor", account, 0700) + "/registry", account, 0700) +
+                "/HKEY_LOCAL_MACHINE.reg";
+            std::ofstream(store, std::ios::binary) << text;
+            EXPECT_EQ(::chown(store.c_str(), account, account), 0);
+        }
+        return home;
+    }
+    // Runs a helper program as `account` with its XDG_STATE_HOME; out_ and err_ get its output.
+    int runAs(uid_t account, const std::string& state, const std::string& program,
+              const std::vector<std::string>& arguments) {
+        Kalvor::Test::ScopedEnv home("XDG_STATE_HOME", state);
+        const std::string id = std::to_string(account);
+        std::vector<std::string> all{"--reuid=" + id, "--regid=" + id, "--clear-groups",
+                                     Kalvor::Test::helperProgramPath(program)};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        Kalvor::Test::ChildProcess child(kSetpriv, all, dir_.file("out.txt"), dir_.file("err.txt"));
+        const int exit = child.wait();
+        out_ = readFile(dir_.file("out.txt"));
+        err_ = readFile(dir_.file("err.txt"));
+        return exit;
+    }
+
+    std::string out_;
+    std::string err_;
+};
+
+// An account's value of a name that root sets too is what that account reads, but never what
+// the machine-only read returns: that one is root's for every account.
+TEST_F(RegistryAccountsTest, AnAccountWritesItsOwnStoreAndReadsItOverTheMachineValues) {
+    writeHive("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Resources]\r\n"
+              "\"Shared0\"=dword:00000064\r\n\"RootOnly\"=dword:00000007\r\n");
+    ASSERT_EQ(::chmod(hivePath().c_str(), 0644), 0);
+    const std::string machine = readHive();
+    const std::string section = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Resources]\r\n";
+    const std::string own = stateHome("own", kAccount, "REGEDIT4\r\n\r\n; mine\r\n" + section);
+    // Shared0 = 0 over root's 100, and Shared1 = 1.
+    ASSERT_EQ(runAs(kAccount, own, "RegistryWriter", {kKey, "Shared", "2"}), 0) << err_;
+    EXPECT_EQ(readHive(), machine);
+    const std::string store = own + "/kalvor/registry/HKEY_LOCAL_MACHINE.reg";
+    EXPECT_NE(readFile(store).find("; mine\r\n" + section +
+                                   "\"Shared0\"=dword:00000000\r\n\"Shared1\"=dword:00000001\r\n"),
+              std::string::npos)
+        << readFile(store);
+    struct stat info = {};
+    ASSERT_EQ(::lstat(store.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, kAccount);
+
+    const std::string corrupt = stateHome("corrupt", kAccount, "REGEDIT4\r\nnot a line\r\n");
+    const std::string rootsView = "Shared0 merged=0:100 machine=0:100\n"
+                                  "Shared1 merged=2:- machine=2:-\n"
+                                  "RootOnly merged=0:7 machine=0:7\n";
+    const std::string unreadable = "Shared0 merged=4:- machine=0:100\n"
+                                   "Shared1 merged=4:- machine=2:-\n"
+                                   "RootOnly merged=4:- machine=0:7\n";
+    const struct {
+        uid_t account;
+        std::string state;
+        std::string output;
+        std::string fault;
+    } readers[] = {
+        {kAccount, own,
+         "Shared0 merged=0:0 machine=0:100\nShared1 merged=0:1 machine=2:-\n"
+         "RootOnly merged=0:7 machine=0:7\n",
+         ""},
+        {kOtherAccount, stateHome("other", kOtherAccount), rootsView, ""},
+        // Root writes the machine file and reads no store.
+        {0, own, rootsView, ""},
+        {kOtherAccount, own, unreadable, "is refused: " + own + "/kalvor/registry: "},
+        {kAccount, corrupt, unreadable,
+         corrupt + "/kalvor/registry/HKEY_LOCAL_MACHINE.reg does not parse"},
+    };
+    for (const auto& reader : readers) {
+        EXPECT_EQ(runAs(reader.account, reader.state, "RegistryReader",
+                        {kKey, "Shared0", "Shared1", "RootOnly"}),
+                  0);
+        EXPECT_EQ(out_, reader.output) << reader.account << " in " << reader.state;
+        if (reader.fault.empty())
+            EXPECT_EQ(err_, "") << reader.account << " in " << reader.state;
+        else
+            EXPECT_NE(err_.find(reader.fault), std::string::npos) << err_;
+    }
+}
+
+// Ownership of the machine folder decides, not the right to write to it.
+TEST_F(RegistryAccountsTest, TheOwnerOfTheMachineFolderWritesItDirectly) {
+    const std::string state = stateHome("state", kAccount);
+    const std::string store = state + "/kalvor/registry/HKEY_LOCAL_MACHINE.reg";
+    const struct {
+        std::string name;
+        std::function<std::string()> machineFolder;
+        bool direct;
+    } cases[] = {
+        {"its own", [&] { return folder(dir_.file("own"), kAccount, 0755); }, true},
+        {"one it makes", [&] { return folder(dir_.file("parent"), kAccount, 0755) + "/registry"; },
+         true},
+        {"root's", [&] { return folder(dir_.file("root"), 0, 0755); }, false},
+        {"root's, open to all", [&] { return folder(dir_.file("open"), 0, 0777); }, false},
+        {"one it cannot make", [&] { return dir_.file("missing/registry"); }, false},
+    };
+    int round = 0;
+    for (const auto& c : cases) {
+        const std::string machineFolder = c.machineFolder();
+        Kalvor::Test::ScopedEnv registry("KALVOR_REGISTRY_DIR", machineFolder);
+        const std::string prefix = "V" + std::to_string(round++) + "-";
+        ASSERT_EQ(runAs(kAccount, state, "RegistryWriter", {kKey, prefix, "1"}), 0)
+            << c.name << ": " << err_;
+        const std::string written = "\"" + prefix + "0\"=dword:00000000";
+        const bool inMachine =
+            readFile(machineFolder + "/HKEY_LOCAL_MACHINE.reg").find(written) != std::string::npos;
+        const bool inStore = readFile(store).find(written) != std::string::npos;
+        EXPECT_EQ(inMachine, c.direct) << c.name;
+        EXPECT_EQ(inStore, !c.direct) << c.name;
     }
 }
 

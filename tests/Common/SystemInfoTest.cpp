@@ -110,6 +110,29 @@ TEST_F(SystemInfoTest, IntegersRoundTripAsLittleEndianDwords) {
     EXPECT_EQ(storedBytes("N"), "\x78\x56\x34\x12");
 }
 
+// Where this process writes the machine values (win32; posix as root or the registry folder's
+// owner), the machine-only read finds exactly what readInteger finds.
+TEST_F(SystemInfoTest, TheMachineReadAgreesWithTheReadOfWhatThisProcessWrote) {
+    ASSERT_EQ(SystemInfo::writeValue(key_, "Number", -42), SI_OK);
+    ASSERT_EQ(SystemInfo::writeValue(key_, "Text", "42"), SI_OK);
+    const struct {
+        std::string subKey;
+        std::string name;
+        int32_t result;
+    } cases[] = {{key_, "number", SI_OK},
+                 {key_, "Text", SI_WRONG_TYPE},
+                 {key_, "Absent", SI_MISSING},
+                 {key_ + "\\Absent", "Number", SI_MISSING}};
+    for (const auto& c : cases) {
+        int32_t merged = 7;
+        int32_t machine = 7;
+        EXPECT_EQ(SystemInfo::readInteger(c.subKey, c.name, merged), c.result) << c.name;
+        EXPECT_EQ(SystemInfo::readMachineInteger(c.subKey, c.name, machine), c.result) << c.name;
+        EXPECT_EQ(machine, c.result == SI_OK ? -42 : 7) << c.name;
+        EXPECT_EQ(merged, machine) << c.name;
+    }
+}
+
 TEST_F(SystemInfoTest, WritesCreateNestedKeysAndNamesIgnoreCase) {
     const std::string nested = key_ + "\\Deeper\\Deepest";
     ASSERT_EQ(SystemInfo::writeValue(nested, "Name", "one"), SI_OK);

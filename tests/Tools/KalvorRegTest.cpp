@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace Kalvor {
 namespace {
@@ -217,6 +221,145 @@ TEST_F(KalvorRegTest, TheProgramRunsTheSameCommands) {
         Kalvor::Test::ChildProcess help(program, {"--help"}, output);
         EXPECT_EQ(help.wait(), 0);
         EXPECT_NE(readFile(output).find("/f"), std::string::npos);
+    }
+}
+
+// Across accounts: root runs the program as other accounts through setpriv, with numeric ids
+// that need no entry in the password file. The machine folder is root's (0755).
+const char kSetpriv[] = "/usr/bin/setpriv";
+constexpr uid_t kAccount = 4711;
+constexpr uid_t kOtherAccount = 4712;
+
+class KalvorRegAccountsTest : public KalvorRegTest {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0 || ::access(kSetpriv, X_OK) != 0)
+            GTEST_SKIP() << "acting as other accounts needs root and " << kSetpriv;
+        ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir(registry_.c_str(), 0755), 0);
+    }
+    std::string folder(const std::string& path, uid_t owner, mode_t mode) {
+        EXPECT_EQ(::mkdir(path.c_str(), mode), 0) << path;
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0) << path;
+        EXPECT_EQ(::chown(path.c_str(), owner, owner), 0) << path;
+        return path;
+    }
+    // kalvor-reg as `account` with its XDG_STATE_HOME; out_ and err_ get its output.
+    int runAs(uid_t account, const std::string& state, const Arguments& arguments) {
+        Kalvor::Test::ScopedEnv home("XDG_STATE_HOME", state);
+        const std::string id = std::to_string(account);
+        Arguments all{"--reuid=" + id, "--regid=" + id, "--clear-groups",
+                      Kalvor::Test::helperProgramPath("kalvor-reg")};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        Kalvor::Test::ChildProcess child(kSetpriv, all, dir_.file("out.txt"), dir_.file("err.txt"));
+        const int exit = child.wait();
+        out_.str(readFile(dir_.file("out.txt")));
+        err_.str(readFile(dir_.file("err.txt")));
+        return exit;
+    }
+};
+
+TEST_F(KalvorRegAccountsTest, AnAccountChangesOnlyItsOwnValuesAndSourceShowsWhereEachIsFrom) {
+    const std::string key = "HKLM\\K";
+    runOk({"add", key, "/v", "Machine", "/t", "REG_DWORD", "/d", "1"});
+    runOk({"add", key, "/v", "Both", "/t", "REG_DWORD", "/d", "2"});
+    const std::string machineFile = RegistryStore::hivePath(RegistryRoot::LocalMachine);
+    ASSERT_EQ(::chmod(machineFile.c_str(), 0644), 0);
+    const std::string machine = readFile(machineFile);
+    const std::map<uid_t, std::string> states = {
+        {0, dir_.file("root-state")},
+        {kAccount, folder(dir_.file("state"), kAccount, 0700)},
+        {kOtherAccount, folder(dir_.file("other-state"), kOtherAccount, 0700)}};
+    const std::string done = "The operation completed successfully.\n";
+    const std::string rootsView = "\nHKEY_LOCAL_MACHINE\\K\n"
+                                  "    Machine    REG_DWORD    0x1    (machine)\n"
+                                  "    Both    REG_DWORD    0x2    (machine)\n\n";
+    const struct {
+        uid_t account;
+        Arguments arguments;
+        int exit;
+        std::string output; // all of it on success, a part of the error otherwise
+    } steps[] = {
+        {kAccount, {"add", key, "/v", "Both", "/t", "REG_DWORD", "/d", "5"}, 1, "/f overwrites"},
+        {kAccount, {"add", key, "/v", "Both", "/t", "REG_DWORD", "/d", "5", "/f"}, 0, done},
+        {kAccount, {"add", key, "/v", "Own", "/d", "mine"}, 0, done},
+        {kAccount,
+         {"query", key, "/source"},
+         0,
+         "\nHKEY_LOCAL_MACHINE\\K\n"
+         "    Machine    REG_DWORD    0x1    (machine)\n"
+         "    Both    REG_DWORD    0x5    (account)\n"
+         "    Own    REG_SZ    mine    (account)\n\n"},
+        {kAccount,
+         {"query", "HKLM", "/s", "/source"},
+         0,
+         "\nHKEY_LOCAL_MACHINE\n\nHKEY_LOCAL_MACHINE\\K\n"
+         "    Machine    REG_DWORD    0x1    (machine)\n"
+         "    Both    REG_DWORD    0x5    (account)\n"
+         "    Own    REG_SZ    mine    (account)\n\n"},
+        {kOtherAccount, {"query", key, "/source"}, 0, rootsView},
+        {0, {"query", key, "/SOURCE"}, 0, rootsView},
+        {kAccount,
+         {"delete", key, "/v", "Machine", "/f"},
+         1,
+         "ERROR: The value Machine of HKEY_LOCAL_MACHINE\\K is a machine value, which this "
+         "account cannot delete: its changes go to its own store " +
+             states.at(kAccount) + "/kalvor/registry/HKEY_LOCAL_MACHINE.reg.\n"},
+        {kOtherAccount, {"delete", key, "/f"}, 1, "The key HKEY_LOCAL_MACHINE\\K is a machine key"},
+        {kOtherAccount, {"delete", key, "/va", "/f"}, 1, "are machine values"},
+        {kAccount, {"delete", key, "/v", "Absent", "/f"}, 1, "unable to find"},
+        // Without its own value, root's shows again.
+        {kAccount, {"delete", key, "/v", "Both", "/f"}, 0, done},
+        {kAccount,
+         {"query", key, "/v", "both", "/source"},
+         0,
+         "\nHKEY_LOCAL_MACHINE\\K\n    Both    REG_DWORD    0x2    (machine)\n\n"},
+    };
+    for (const auto& step : steps) {
+        const int exit = runAs(step.account, states.at(step.account), step.arguments);
+        EXPECT_EQ(exit, step.exit)
+            << step.account << " " << step.arguments[0] << ": " << err_.str();
+        if (step.exit == 0)
+            EXPECT_EQ(out_.str(), step.output) << step.account << " " << step.arguments[0];
+        else
+            EXPECT_NE(err_.str().find(step.output), std::string::npos) << err_.str();
+    }
+    EXPECT_EQ(readFile(machineFile), machine);
+    EXPECT_FALSE(exists(states.at(0)));
+}
+
+TEST_F(KalvorRegAccountsTest, AStoreFolderThatIsALinkOrNotTheAccountsAloneIsRefused) {
+    const std::string state = folder(dir_.file("state"), kAccount, 0755);
+    const std::string target = folder(dir_.file("target"), kAccount, 0700);
+    const std::string store = folder(state + "/kalvor", kAccount, 0700) + "/registry";
+    const struct {
+        std::string name;
+        std::function<int()> make;
+        std::string why;
+    } cases[] = {
+        {"link", [&] { return ::symlink(target.c_str(), store.c_str()); },
+         "not a folder (a link or a file is not taken)"},
+        {"root's", [&] { return ::mkdir(store.c_str(), 0700); }, "belongs to account 0"},
+        {"another account's",
+         [&] { return ::mkdir(store.c_str(), 0700) | ::chown(store.c_str(), kOtherAccount, 0); },
+         "belongs to account 4712"},
+        {"open to others",
+         [&] {
+             return ::mkdir(store.c_str(), 0700) | ::chmod(store.c_str(), 0770) |
+                    ::chown(store.c_str(), kAccount, kAccount);
+         },
+         "others can write to it"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(store);
+        ASSERT_EQ(c.make(), 0) << c.name;
+        EXPECT_EQ(runAs(kAccount, state, {"add", "HKLM\\K", "/v", "V", "/d", "x"}), 1) << c.name;
+        EXPECT_EQ(err_.str(), "ERROR: the folder of this account's registry values is refused: " +
+                                  store + ": " + c.why + "\n")
+            << c.name;
+        EXPECT_TRUE(std::filesystem::is_empty(target)) << c.name;
+        EXPECT_FALSE(exists(store + "/HKEY_LOCAL_MACHINE.reg")) << c.name;
+        EXPECT_TRUE(std::filesystem::is_empty(registry_)) << c.name;
     }
 }
 

@@ -4,9 +4,9 @@
 
 namespace Kalvor {
 
-// A key opened for reading carries the hive as loaded. One opened for writing is only its
-// address: each set() is one locked rewrite of the file that also creates the key, so that a
-// write costs one rewrite and not two.
+// A key opened for reading carries the hive as loaded (merged or the machine's). One opened for
+// writing is only its address: each set() is one locked rewrite of the file this account writes
+// that also creates the key, so that a write costs one rewrite and not two.
 struct RegistryKey::Native {
     Native(RegistryRoot root, std::string keyPath) : path(std::move(keyPath)), hive(root) {}
 
@@ -20,9 +20,11 @@ RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
 RegistryKey::~RegistryKey() = default;
 
 std::optional<RegistryKey> RegistryKey::openForRead(RegistryRoot root, const std::string& subKey,
-                                                    std::string* fault) {
+                                                    std::string* fault, RegistryView view) {
     auto native = std::make_unique<Native>(root, RegistryHive::normalizePath(subKey));
-    const StoreResult loaded = RegistryStore::load(root, native->hive);
+    const StoreResult loaded = view == RegistryView::MachineOnly
+                                   ? RegistryStore::loadMachine(root, native->hive)
+                                   : RegistryStore::load(root, native->hive);
     if (fault != nullptr)
         *fault = loaded.ok() ? std::string() : loaded.message;
     if (!loaded.ok() || !native->hive.keyExists(native->path))

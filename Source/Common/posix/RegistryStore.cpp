@@ -1,14 +1,17 @@
 #include "Common/posix/RegistryStore.h"
 
 #include "Common/SystemError.h"
+#include "Common/posix/SafeFiles.h"
 #include "Common/posix/UniqueFd.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace Kalvor {
 
@@ -26,6 +29,52 @@ StoreResult failure(const std::string& what, const std::string& path) {
     return {StoreStatus::Failed, what + " " + path + ": " + systemErrorText(error)};
 }
 
+// HOME when absolute, else the password file's home of this account; empty when neither is known.
+std::string homeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/')
+        return home;
+    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
+    for (;;) {
+        struct passwd entry = {};
+        struct passwd* found = nullptr;
+        const int error = ::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found);
+        if (error == ERANGE && buffer.size() < (1u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        return error == 0 && found != nullptr && found->pw_dir != nullptr ? found->pw_dir : "";
+    }
+}
+
+// Whether this account could make the missing `folder`: the nearest part of it that exists is a
+// folder it may write to.
+bool canMakeFolder(std::string folder) {
+    for (;;) {
+        const std::size_t slash = folder.find_last_of('/');
+        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+        struct stat info = {};
+        if (::stat(folder.c_str(), &info) == 0)
+            return S_ISDIR(info.st_mode) &&
+                   ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+        if (errno != ENOENT || folder == "." || folder == "/")
+            return false;
+    }
+}
+
+// The store folder must be this account's alone, or another account could change its values.
+StoreResult useAccountFolder(const std::string& folder) {
+    if (folder.empty())
+        return {StoreStatus::Failed, "no folder for this account's registry values: neither "
+                                     "XDG_STATE_HOME nor a home folder is known"};
+    const SafePathResult safe = ensureAccountDir(folder);
+    if (!safe.ok())
+        return {StoreStatus::Failed,
+                "the folder of this account's registry values is refused: " + safe.why};
+    return {};
+}
+
 bool makeDirectories(const std::string& directory) {
     for (std::size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
         const std::string part = directory.substr(0, slash);
@@ -34,6 +83,16 @@ bool makeDirectories(const std::string& directory) {
         if (slash == std::string::npos)
             return true;
     }
+}
+
+// The folder this account writes, made when missing.
+StoreResult prepareWriteFolder(std::string& folder) {
+    if (RegistryStore::writesMachineFiles()) {
+        folder = RegistryStore::directory();
+        return makeDirectories(folder) ? StoreResult{} : failure("cannot create", folder);
+    }
+    folder = RegistryStore::accountDirectory();
+    return useAccountFolder(folder);
 }
 
 // Far above any hive; a larger file is refused rather than read into memory.
@@ -48,12 +107,14 @@ StoreResult readWhole(const std::string& path, std::string& text, bool& missing)
     text.clear();
     missing = false;
     // O_NONBLOCK: a FIFO in the file's place must not block the open; a regular file ignores it.
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (!file) {
         if (errno == ENOENT) {
             missing = true;
             return {};
         }
+        if (errno == ELOOP)
+            return {StoreStatus::Failed, path + " is not a regular file (a link is not followed)"};
         return failure("cannot open", path);
     }
     struct stat info = {};
@@ -111,15 +172,29 @@ bool writeAll(int fd, const std::string& text) {
     return true;
 }
 
+// The machine hive and the account's store overlaid: a value of the store replaces the one of the
+// same key and name, and every key of the store exists.
+void overlay(RegistryHive& hive, const RegistryHive& top, const std::string& path) {
+    hive.createKey(path);
+    for (const RegistryValue& value : top.values(path))
+        hive.setValue(path, value);
+    for (const std::string& name : top.subKeys(path))
+        overlay(hive, top, path.empty() ? name : path + "\\" + name);
+}
+
 // Readers see the old file or the new one, never a part: the new text is complete and synced
-// before the rename.
+// before the rename. Called under the lock, so a temporary file left there is stale; whatever
+// stands in its place is removed rather than written through.
 StoreResult replaceFile(const std::string& path, const std::string& text) {
     const std::string temporary = path + ".tmp";
-    UniqueFd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
+        return failure("cannot remove", temporary);
+    UniqueFd file(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (!file)
         return failure("cannot create", temporary);
     struct stat old = {};
-    if (::stat(path.c_str(), &old) == 0)
+    if (::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode))
         ::fchmod(file.get(), old.st_mode & 07777);
     if (!writeAll(file.get(), text) || ::fsync(file.get()) != 0 || !file.close() ||
         ::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -141,24 +216,79 @@ std::string RegistryStore::hivePath(RegistryRoot root) {
     return hivePathIn(directory(), root);
 }
 
+// Root writes the machine files, and so does the account that owns their folder or could make it
+// where it is missing: tests, the demo and single-user installations keep a folder of their own.
+bool RegistryStore::writesMachineFiles() {
+    const uid_t self = ::geteuid();
+    if (self == 0)
+        return true;
+    const std::string folder = directory();
+    struct stat info = {};
+    if (::stat(folder.c_str(), &info) == 0)
+        return S_ISDIR(info.st_mode) && info.st_uid == self;
+    return errno == ENOENT && canMakeFolder(folder);
+}
+
+std::string RegistryStore::accountDirectory() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/')
+        return std::string(state) + "/kalvor/registry";
+    const std::string home = homeFolder();
+    return home.empty() ? std::string() : home + "/.local/state/kalvor/registry";
+}
+
+std::string RegistryStore::accountHivePath(RegistryRoot root) {
+    const std::string folder = accountDirectory();
+    return folder.empty() ? std::string() : hivePathIn(folder, root);
+}
+
 StoreResult RegistryStore::load(RegistryRoot root, RegistryHive& hive) {
+    StoreResult result = loadMachine(root, hive);
+    if (!result.ok())
+        return result;
+    RegistryHive own(root);
+    result = loadAccount(root, own);
+    if (!result.ok()) {
+        hive = RegistryHive(root);
+        return result;
+    }
+    overlay(hive, own, "");
+    return {};
+}
+
+StoreResult RegistryStore::loadMachine(RegistryRoot root, RegistryHive& hive) {
     hive = RegistryHive(root);
     return loadFrom(hivePath(root), hive);
 }
 
+// A missing store holds nothing; one that exists is read only from a folder of this account.
+StoreResult RegistryStore::loadAccount(RegistryRoot root, RegistryHive& hive) {
+    hive = RegistryHive(root);
+    if (writesMachineFiles())
+        return {};
+    const std::string folder = accountDirectory();
+    struct stat info = {};
+    if (folder.empty() || (::lstat(folder.c_str(), &info) != 0 && errno == ENOENT))
+        return {};
+    const StoreResult result = useAccountFolder(folder);
+    return result.ok() ? loadFrom(hivePathIn(folder, root), hive) : result;
+}
+
 StoreResult RegistryStore::update(RegistryRoot root,
                                   const std::function<bool(RegistryHive&)>& change) {
-    const std::string folder = directory();
+    std::string folder;
+    const StoreResult prepared = prepareWriteFolder(folder);
+    if (!prepared.ok())
+        return prepared;
     const std::string path = hivePathIn(folder, root);
-    if (!makeDirectories(folder))
-        return failure("cannot create", folder);
-    const std::string lockPath = path + ".lock";
-    UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    SafePathResult opened;
+    // Only the writers of this folder take the lock; nobody else needs to open it.
+    const UniqueFd lock = openNoFollow(path + ".lock", O_RDWR, 0600, opened);
     if (!lock)
-        return failure("cannot open", lockPath);
+        return {StoreStatus::Failed, "cannot open " + opened.why};
     while (::flock(lock.get(), LOCK_EX) != 0) {
         if (errno != EINTR)
-            return failure("cannot lock", lockPath);
+            return failure("cannot lock", path + ".lock");
     }
     RegistryHive hive(root);
     StoreResult result = loadFrom(path, hive);

@@ -40,9 +40,9 @@ RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
 RegistryKey::~RegistryKey() = default;
 
 // The system's registry does not go corrupt under a reader: every failure to open counts as
-// missing, and `fault` stays empty.
+// missing, and `fault` stays empty. Windows itself decides what a process sees: one view.
 std::optional<RegistryKey> RegistryKey::openForRead(RegistryRoot root, const std::string& subKey,
-                                                    std::string* fault) {
+                                                    std::string* fault, RegistryView) {
     if (fault != nullptr)
         fault->clear();
     HKEY key = nullptr;

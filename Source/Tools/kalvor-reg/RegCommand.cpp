@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -17,18 +18,23 @@ namespace Kalvor {
 namespace {
 
 const char kUsage[] =
-    "Usage: kalvor-reg query  KEY [/v NAME | /ve] [/s]\n"
+    "Usage: kalvor-reg query  KEY [/v NAME | /ve] [/s] [/source]\n"
     "       kalvor-reg add    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]\n"
     "       kalvor-reg delete KEY [/v NAME | /ve | /va] /f\n"
     "       kalvor-reg export KEY FILE [/y]\n"
     "\n"
     "Reads and writes the Kalvor registry files in $KALVOR_REGISTRY_DIR\n"
     "(default /var/lib/kalvor/registry), one REGEDIT4 file per root key.\n"
+    "Root and the owner of that folder write these machine files; any other\n"
+    "account writes its own store in $XDG_STATE_HOME/kalvor/registry (default\n"
+    "~/.local/state/kalvor/registry) and reads its values over the machine's.\n"
     "\n"
     "  KEY      ROOT\\path; ROOT is HKLM, HKCU, HKCR, HKU, HKCC or the full name\n"
     "           (HKEY_LOCAL_MACHINE ...). Names are not case-sensitive.\n"
     "  /v NAME  the value NAME; /ve the default value; /va (delete) every value\n"
     "  /s       (query) the key and every key below it\n"
+    "  /source  (query) each value followed by where it comes from: (machine)\n"
+    "           or (account), this account's own store\n"
     "  /t TYPE  REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ or REG_DWORD\n"
     "  /d DATA  the data: REG_DWORD in decimal or 0x hex; REG_MULTI_SZ strings\n"
     "           separated by \\0\n"
@@ -65,6 +71,7 @@ struct Command {
     std::optional<std::string> data;
     bool allValues = false;
     bool recursive = false;
+    bool showSource = false;
     bool force = false;
     bool overwriteFile = false;
 };
@@ -94,8 +101,11 @@ KeyName parseKey(const std::string& text) {
     return key;
 }
 
-// "/v", "-ve": one or two letters, so that a path such as /tmp/out.reg is no switch.
+// "/v", "-ve": one or two letters, so that a path such as /tmp/out.reg is no switch; "/source"
+// is the one longer switch.
 bool isSwitch(const std::string& argument) {
+    if (argument.size() == 7 && lowerCopy(argument.substr(1)) == "source")
+        return argument[0] == '/' || argument[0] == '-';
     if (argument.size() < 2 || argument.size() > 3 || (argument[0] != '/' && argument[0] != '-'))
         return false;
     for (std::size_t i = 1; i < argument.size(); ++i) {
@@ -140,6 +150,8 @@ Command parseArguments(const std::vector<std::string>& arguments) {
             command.allValues = true;
         else if (name == "s" && query)
             command.recursive = true;
+        else if (name == "source" && query)
+            command.showSource = true;
         else if (name == "t" && add)
             command.typeName = takeValue();
         else if (name == "d" && add)
@@ -277,17 +289,36 @@ std::string dataText(const RegistryValue& value) {
     return hex;
 }
 
-void printValue(std::ostream& out, const RegistryValue& value) {
+// With /source, `source` is "(machine)" or "(account)", after the data as a column of its own.
+void printValue(std::ostream& out, const RegistryValue& value, const std::string& source) {
     out << "    " << (value.name.empty() ? "(Default)" : value.name) << "    "
-        << typeName(value.type) << "    " << dataText(value) << "\n";
+        << typeName(value.type) << "    " << dataText(value)
+        << (source.empty() ? "" : "    " + source) << "\n";
 }
 
-RegistryHive loadHive(RegistryRoot root) {
+using Loader = StoreResult (*)(RegistryRoot, RegistryHive&);
+
+// By default what this account reads: its own store over the machine file.
+RegistryHive loadHive(RegistryRoot root, Loader loader = &RegistryStore::load) {
     RegistryHive hive(root);
-    const StoreResult result = RegistryStore::load(root, hive);
+    const StoreResult result = loader(root, hive);
     if (!result.ok())
         throw CommandError(result.message);
     return hive;
+}
+
+// Prints a value of the key at `path` in the query's layout.
+using ValuePrinter = std::function<void(const std::string& path, const RegistryValue& value)>;
+
+ValuePrinter valuePrinter(const Command& command, std::ostream& out) {
+    if (!command.showSource)
+        return
+            [&out](const std::string&, const RegistryValue& value) { printValue(out, value, ""); };
+    return [&out, account = loadHive(command.key.root, &RegistryStore::loadAccount)](
+               const std::string& path, const RegistryValue& value) {
+        const bool own = account.findValue(path, value.name) != nullptr;
+        printValue(out, value, own ? "(account)" : "(machine)");
+    };
 }
 
 void update(RegistryRoot root, const std::function<bool(RegistryHive&)>& change) {
@@ -296,36 +327,39 @@ void update(RegistryRoot root, const std::function<bool(RegistryHive&)>& change)
         throw CommandError(result.message);
 }
 
-void printTree(std::ostream& out, const RegistryHive& hive, const KeyName& key) {
+void printTree(std::ostream& out, const RegistryHive& hive, const KeyName& key,
+               const ValuePrinter& print) {
     out << key.text() << "\n";
     for (const RegistryValue& value : hive.values(key.path))
-        printValue(out, value);
+        print(key.path, value);
     out << "\n";
     for (const std::string& name : hive.subKeys(key.path))
-        printTree(out, hive, KeyName{key.root, key.path.empty() ? name : key.path + "\\" + name});
+        printTree(out, hive, KeyName{key.root, key.path.empty() ? name : key.path + "\\" + name},
+                  print);
 }
 
 void query(const Command& command, std::ostream& out) {
     const RegistryHive hive = loadHive(command.key.root);
     if (!hive.keyExists(command.key.path))
         throw CommandError(kNotFound);
+    const ValuePrinter print = valuePrinter(command, out);
     if (command.valueName) {
         const RegistryValue* value = hive.findValue(command.key.path, *command.valueName);
         if (value == nullptr)
             throw CommandError(kNotFound);
         out << "\n" << command.key.text() << "\n";
-        printValue(out, *value);
+        print(command.key.path, *value);
         out << "\n";
         return;
     }
     out << "\n";
     if (command.recursive) {
-        printTree(out, hive, command.key);
+        printTree(out, hive, command.key, print);
         return;
     }
     out << command.key.text() << "\n";
     for (const RegistryValue& value : hive.values(command.key.path))
-        printValue(out, value);
+        print(command.key.path, value);
     const std::vector<std::string> subKeys = hive.subKeys(command.key.path);
     out << "\n";
     for (const std::string& name : subKeys)
@@ -341,12 +375,17 @@ void add(const Command& command, std::ostream& out) {
     const std::optional<RegistryValue> value =
         command.valueName ? std::optional<RegistryValue>(valueFromArguments(command))
                           : std::nullopt;
+    // An account that writes its own store sees the machine's values too: one of them exists.
+    const bool inMachine = value && !command.force && !RegistryStore::writesMachineFiles() &&
+                           loadHive(command.key.root, &RegistryStore::loadMachine)
+                                   .findValue(command.key.path, value->name) != nullptr;
     bool refused = false;
     // The check and the write share one lock, so another writer cannot slip in between.
     update(command.key.root, [&](RegistryHive& hive) {
         if (!value)
             return hive.createKey(command.key.path);
-        if (!command.force && hive.findValue(command.key.path, value->name) != nullptr) {
+        if (!command.force &&
+            (inMachine || hive.findValue(command.key.path, value->name) != nullptr)) {
             refused = true;
             return false;
         }
@@ -356,6 +395,30 @@ void add(const Command& command, std::ostream& out) {
         throw CommandError("The value " + (value->name.empty() ? "(Default)" : value->name) +
                            " already exists in " + command.key.text() + "; /f overwrites it.");
     out << kDone << "\n";
+}
+
+// Whether what `command` deletes is in the machine file while this account writes its own store,
+// from which alone it can delete.
+bool onlyMachineCanDelete(const Command& command) {
+    if (RegistryStore::writesMachineFiles())
+        return false;
+    const RegistryHive machine = loadHive(command.key.root, &RegistryStore::loadMachine);
+    if (!machine.keyExists(command.key.path))
+        return false;
+    if (command.valueName)
+        return machine.findValue(command.key.path, *command.valueName) != nullptr;
+    return !command.allValues || !machine.values(command.key.path).empty();
+}
+
+std::string machineOnlyText(const Command& command) {
+    const std::string what =
+        command.valueName
+            ? "The value " + (command.valueName->empty() ? "(Default)" : *command.valueName) +
+                  " of " + command.key.text() + " is a machine value"
+        : command.allValues ? "The values of " + command.key.text() + " are machine values"
+                            : "The key " + command.key.text() + " is a machine key";
+    return what + ", which this account cannot delete: its changes go to its own store " +
+           RegistryStore::accountHivePath(command.key.root) + ".";
 }
 
 void remove(const Command& command, std::ostream& out) {
@@ -380,7 +443,7 @@ void remove(const Command& command, std::ostream& out) {
         return changed;
     });
     if (!found)
-        throw CommandError(kNotFound);
+        throw CommandError(onlyMachineCanDelete(command) ? machineOnlyText(command) : kNotFound);
     out << kDone << "\n";
 }
 

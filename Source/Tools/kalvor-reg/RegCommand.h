@@ -1,7 +1,7 @@
 // kalvor-reg's work, callable in-process: the posix registry store driven with the verbs and
 // switches of Windows' reg.exe.
 //
-//   query  KEY [/v NAME | /ve] [/s]
+//   query  KEY [/v NAME | /ve] [/s] [/source]
 //   add    KEY [/v NAME | /ve] [/t REG_SZ|REG_EXPAND_SZ|REG_MULTI_SZ|REG_DWORD] [/d DATA] [/f]
 //   delete KEY [/v NAME | /ve | /va] /f
 //   export KEY FILE [/y]
@@ -10,6 +10,11 @@
 // to ask for a confirmation, so what reg.exe would ask about is refused unless forced: add over
 // an existing value needs /f, delete always needs /f, export over an existing file needs /y.
 // Returns the exit value: 0 done, 1 failed, with "ERROR: ..." on `err` and nothing written.
+//
+// Reads see what this account's programs see (its own store over the machine file), and writes
+// go where theirs go, through RegistryStore. /source marks each value "(machine)" or
+// "(account)". An account that writes its own store cannot delete what only the machine file
+// holds: that is an error, not a success that changes nothing.
 #pragma once
 
 #include <iosfwd>
