@@ -20,17 +20,19 @@ Markers::Markers(std::shared_ptr<LoggerUnit> logger, std::string keyPath,
       instanceName_(std::string(kGlobalName) + ":" + userTag) {}
 
 int32_t Markers::readGlobal(int32_t& value) {
-    return readKeepingLast(kGlobalName, lastGlobal_, value);
+    return readKeepingLast(kGlobalName, lastGlobal_, value, /*machineOnly=*/true);
 }
 
 int32_t Markers::readInstance(int32_t& value) {
-    return readKeepingLast(instanceName_, lastInstance_, value);
+    return readKeepingLast(instanceName_, lastInstance_, value, /*machineOnly=*/false);
 }
 
 int32_t Markers::readKeepingLast(const std::string& name, std::optional<int32_t>& last,
-                                 int32_t& value) {
+                                 int32_t& value, bool machineOnly) {
     std::string fault;
-    const int32_t result = SystemInfo::readInteger(keyPath_, name, value, &fault);
+    const int32_t result = machineOnly
+                               ? SystemInfo::readMachineInteger(keyPath_, name, value, &fault)
+                               : SystemInfo::readInteger(keyPath_, name, value, &fault);
     noteFault(fault);
     if (result == SI_UNREADABLE && last) {
         value = *last;

@@ -4,6 +4,9 @@
 // Instance marker values: 1 supervising, 3 stopped, missing is created as 1 by the main loop,
 // anything else holds the checks back. The global marker missing or 2 means shut down.
 //
+// The global marker is read from the machine's values only: an account's own store (posix)
+// cannot hide root's stop from its supervisor.
+//
 // A registry that cannot be read (a hive file that does not parse) says nothing about either
 // marker, so the main loop's reads keep the value each marker had when last read; the fault is
 // logged once when it appears or changes, and once more when it is gone.
@@ -41,7 +44,7 @@ public:
 
 private:
     int32_t readKeepingLast(const std::string& name, std::optional<int32_t>& last,
-                            int32_t& value);
+                            int32_t& value, bool machineOnly);
     void noteFault(const std::string& fault);
 
     std::shared_ptr<LoggerUnit> logger_;

@@ -107,6 +107,12 @@ bool Wardex::initialise() {
         const std::string lockName = std::string(kModuleName) + userTag_;
         instanceLock_ = std::make_unique<Monopoly>(lockName);
         if (!instanceLock_->acquire()) {
+            if (!instanceLock_->failure().empty()) {
+                logger_->debug(1, "The single-instance lock \"%s\" cannot be taken: %s",
+                               LogParams() << lockName << instanceLock_->failure());
+                return fail("the single-instance lock \"" + lockName +
+                            "\" cannot be taken: " + instanceLock_->failure());
+            }
             logger_->error(kAlreadyRunning, LogParams() << lockName);
             return fail("another Wardex is already running for this user (it holds the lock \"" +
                         lockName + "\")");

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,14 +37,34 @@ protected:
             GTEST_SKIP() << "needs root to run processes as other accounts";
         site_.installDemo("DemoOne");
         site_.writeConfig({{"DemoOne"}});
-        // The installation is the owner's; the stranger only reaches the shared folders.
+        // Laid out by root, as an installation is: the machine's registry values and the
+        // shared folders are root's. The owner has its log folder and a store of its own for
+        // the registry values it writes.
         ::chmod(site_.path("").c_str(), 0755);
-        for (const auto& entry : fs::recursive_directory_iterator(site_.path("")))
-            ::lchown(entry.path().c_str(), kOwner, kOwner);
-        ::lchown(site_.path("").c_str(), kOwner, kOwner);
+        for (const char* shared : {"locks", "mailslots"}) {
+            fs::create_directory(site_.path(shared));
+            ::chmod(site_.path(shared).c_str(), 01777);
+        }
+        ::chmod(site_.path("log").c_str(), 01777);
+        for (const int account : {kOwner, kStranger}) {
+            const std::string state = stateFolder(account);
+            fs::create_directories(state);
+            ::chown(state.c_str(), account, account);
+        }
         site_.actAs(std::to_string(kOwner));
     }
+    std::string stateFolder(int account) const {
+        return site_.path("state/" + std::to_string(account));
+    }
+    // An account's own value, from the store its writes go to.
+    bool storeHolds(int account, const std::string& valueLine) const {
+        std::ifstream store(stateFolder(account) + "/kalvor/registry/HKEY_LOCAL_MACHINE.reg");
+        const std::string text(std::istreambuf_iterator<char>(store), {});
+        return text.find(valueLine) != std::string::npos;
+    }
+    // The account's own store is its XDG_STATE_HOME, handed down to the child.
     ChildProcess run(int account, const std::vector<std::string>& command) {
+        Kalvor::Test::ScopedEnv state("XDG_STATE_HOME", stateFolder(account));
         return ChildProcess("/usr/bin/setpriv", asAccount(account, command));
     }
     // kalvor-ipc send, as that account; its exit value.
@@ -86,7 +107,39 @@ TEST_F(OtherAccounts, OnlyItsOwnAccountAndRootSteerTheSupervisor) {
     EXPECT_TRUE(site_.waitForLog("Finished reconfiguring.")) << site_.logText();
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
     EXPECT_EQ(wardex.wait(), 0) << site_.logText();
-    EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
+    EXPECT_TRUE(storeHolds(kOwner, "\"WardexMarker:4711\"=dword:00000003"));
+}
+
+// The machine's values are root's (a 0644 file): each account keeps its markers in a store of
+// its own, so both supervise, neither can hold the other's checks back, and root's global
+// marker still stops both.
+TEST_F(OtherAccounts, TwoAccountsSuperviseSideBySideAndRootStopsBoth) {
+    struct stat machine {};
+    ASSERT_EQ(::stat(site_.path("registry/HKEY_LOCAL_MACHINE.reg").c_str(), &machine), 0);
+    ASSERT_EQ(machine.st_uid, 0u);
+    ASSERT_EQ(machine.st_mode & 0777, 0644u);
+    ChildProcess owner = run(kOwner, {Kalvor::Test::helperProgramPath("wardex")});
+    ChildProcess stranger = run(kStranger, {Kalvor::Test::helperProgramPath("wardex")});
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne")) << site_.logText();
+    site_.actAs(std::to_string(kStranger));
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne")) << site_.logText();
+
+    // The stranger's attempt at the owner's instance marker lands in its own store.
+    ChildProcess hold = run(kStranger, {Kalvor::Test::helperProgramPath("kalvor-reg"), "add",
+                                        "HKLM\\SOFTWARE\\Kalvor\\Resources", "/v",
+                                        "WardexMarker:4711", "/t", "REG_DWORD", "/d", "0", "/f"});
+    EXPECT_EQ(hold.wait(), 0);
+    EXPECT_TRUE(storeHolds(kStranger, "\"WardexMarker:4711\"=dword:00000000"));
+    site_.actAs(std::to_string(kOwner));
+    const auto before = site_.askProcessInfo("DemoOne");
+    ASSERT_TRUE(before);
+    site_.killApp(*before);
+    EXPECT_TRUE(site_.waitForLog("   Successfully restarted application.")) << site_.logText();
+
+    site_.setMarker("WardexMarker", 2);
+    EXPECT_EQ(owner.wait(), 0);
+    EXPECT_EQ(stranger.wait(), 0);
+    EXPECT_TRUE(site_.waitForLog("Main loop: Registry marker has shutdown value. Shutting down."));
 }
 
 // An application that is a script run by its interpreter line is still known for what it is.
