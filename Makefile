@@ -43,11 +43,13 @@ test-tsan:
 # libFuzzer with clang, ASan and UBSan: each target runs FUZZ_SECONDS on its own corpus, which
 # starts from the seeds in tests/fuzz/seeds and grows in $(BUILD)/fuzz/corpus. Not run by CI.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := conf-reader:conf time-text:time
+FUZZ_TARGETS := conf-reader:conf time-text:time registry-hive:registry message-line:message \
+                catalog-line:catalog
 fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD)/fuzz $(GEN) -DKALVOR_FUZZ=ON \
 	    -DKALVOR_SANITIZE=address,undefined
-	cmake --build $(BUILD)/fuzz -j$(JOBS) --target fuzz-conf-reader fuzz-time-text
+	cmake --build $(BUILD)/fuzz -j$(JOBS) --target fuzz-conf-reader fuzz-time-text \
+	    fuzz-registry-hive fuzz-message-line fuzz-catalog-line
 	@for entry in $(FUZZ_TARGETS); do \
 	    target=$${entry%%:*}; seeds=$${entry##*:}; \
 	    mkdir -p $(BUILD)/fuzz/corpus/$$target; \
