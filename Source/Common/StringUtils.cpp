@@ -111,4 +111,31 @@ bool matchesAt(const std::string& text, std::size_t offset, const std::string& p
 
 std::string intToString(int32_t value) { return std::to_string(value); }
 
+std::string escapeBytes(const std::string& text, bool (*escaped)(char byte)) {
+    static constexpr char kHexDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char byte : text) {
+        if (!escaped(byte)) {
+            out += byte;
+        } else if (byte == '\r') {
+            out += "\\r";
+        } else if (byte == '\n') {
+            out += "\\n";
+        } else {
+            const auto value = static_cast<unsigned char>(byte);
+            out += "\\x";
+            out += kHexDigits[value >> 4];
+            out += kHexDigits[value & 0xF];
+        }
+    }
+    return out;
+}
+
+std::string quotedExcerpt(const std::string& text, std::size_t limit) {
+    if (text.size() <= limit)
+        return text;
+    return text.substr(0, limit) + "\xE2\x80\xA6(" + std::to_string(text.size()) + " bytes)";
+}
+
 } // namespace Kalvor

@@ -42,4 +42,14 @@ void split(const std::string& text, char separator, std::vector<std::string>& pa
 bool matchesAt(const std::string& text, std::size_t offset, const std::string& pattern);
 std::string intToString(int32_t value);
 
+// The text with every byte for which `escaped` holds written as "\r", "\n" or "\x" and two
+// lower-case hex digits; all other bytes, backslashes too, are kept as they are. How log lines
+// and log wire texts show the bytes they must not carry raw.
+std::string escapeBytes(const std::string& text, bool (*escaped)(char byte));
+
+// A received text as a log line quotes it: the whole text up to `limit` bytes, else its first
+// `limit` bytes and "…(N bytes)" (UTF-8 ellipsis, N the whole length), so that no sender
+// can fill the log with long messages.
+std::string quotedExcerpt(const std::string& text, std::size_t limit = 1000);
+
 } // namespace Kalvor

@@ -52,10 +52,12 @@ void FileBase::open(int32_t flags) {
         takeLock(flags);
 
     const std::string name = openedName();
+    StreamBackend::OpenScope scope((flags & kRenamable) != 0);
     if (!stream_.open(name, mode)) {
         discard();
         throw FileException(FL_CANNOT_OPEN, name, KALVOR_HERE);
     }
+    identity_ = scope.identity();
     if ((flags & kAppend) && !stream_.seekToEnd()) {
         stream_.close();
         discard();
@@ -95,6 +97,11 @@ void FileBase::takeLock(int32_t flags) {
         discard();
         throw FileException(FL_CANNOT_COPY, path_, KALVOR_HERE);
     }
+}
+
+bool FileBase::isStillAtPath() const {
+    StreamBackend::FileIdentity atPath;
+    return !closed_ && StreamBackend::identityAtPath(openedName(), atPath) && atPath == identity_;
 }
 
 std::string FileBase::openedName() const {

@@ -5,16 +5,19 @@
 // works on a copy, path + ".tmp", that replaces the file only when close() succeeds; abort(), a
 // failed close and destruction leave the file as it was (a file that did not exist is removed
 // again), and so does a writer process that dies. With kNoLock there is neither lock nor copy.
+// With kRenamable other processes may rename and delete the file while it is open (posix always
+// lets them; win32 otherwise holds an open file in place): for a file its writers rotate.
 //
 // Open flags: kRead 1, kWrite 2, kTruncate 4 (with read and write), 8 (accepted with write
-// only; no effect), kAppend 16, kInPlace 32, kNoLock 64. Every failure is a FileException. The
-// default lock duration is five minutes: a writer that dies blocks others for at most that
-// long, and an ordinary update ends well within it. A writer holding a file longer must set a
-// longer duration, or another writer takes over its expired lock.
+// only; no effect), kAppend 16, kInPlace 32, kNoLock 64, kRenamable 128. Every failure is a
+// FileException. The default lock duration is five minutes: a writer that dies blocks others
+// for at most that long, and an ordinary update ends well within it. A writer holding a file
+// longer must set a longer duration, or another writer takes over its expired lock.
 #pragma once
 
 #include "File/BufferedFile.h"
 #include "File/LockFile.h"
+#include "File/StreamBackend.h"
 #include "Time/TimeSpan.h"
 
 #include <cstdint>
@@ -33,6 +36,7 @@ public:
         kAppend = 16,
         kInPlace = 32,
         kNoLock = 64,
+        kRenamable = 128,
     };
     static constexpr int32_t kDefaultLockSeconds = 300;
 
@@ -55,6 +59,10 @@ public:
     void abort();
 
     bool isOpen() const { return !closed_; }
+    // Whether the name the file was opened under (the copy's, while updating through one) still
+    // leads to the open file: another process may have renamed or deleted it since. False when
+    // closed. One look at the path (win32: a brief open for attributes).
+    bool isStillAtPath() const;
     const std::string& path() const { return path_; }
     int32_t openFlags() const { return openFlags_; }
     void setLockDuration(const TimeSpan& duration) { lockDuration_ = duration; }
@@ -92,6 +100,7 @@ private:
     std::unique_ptr<LockFile> lock_;
     TimeSpan lockDuration_{kDefaultLockSeconds};
     BufferedFile stream_;
+    StreamBackend::FileIdentity identity_; // of the open file
 };
 
 } // namespace Kalvor

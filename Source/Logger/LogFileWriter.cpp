@@ -14,15 +14,20 @@
 #include "Time/SystemClock.h"
 #include "Time/Timer.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <regex>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 namespace Kalvor {
 namespace {
 
-constexpr int32_t kOpenFlags =
-    FileBase::kWrite | FileBase::kAppend | FileBase::kInPlace | FileBase::kNoLock;
+// Renamable: any writer may rotate the file while the others hold it open.
+constexpr int32_t kOpenFlags = FileBase::kWrite | FileBase::kAppend | FileBase::kInPlace |
+                               FileBase::kNoLock | FileBase::kRenamable;
 // The lock is held for one line: a short burst of tries usually finds it free. After that the
 // writer keeps trying for about two seconds before it gives the line up, pausing briefly
 // between tries: the lock is free only between two lines of its holder, and a writer that
@@ -61,6 +66,63 @@ int32_t storedCounter(const std::string& valueName) {
     return SystemInfo::readResourceString(valueName, text) == SI_OK ? leadingDecimal(text) : 0;
 }
 
+int32_t nextCounter(int32_t counter) {
+    return counter == INT32_MAX ? 0 : counter + 1;
+}
+
+// The stored opened time of an existing file; unreadable or absent counts as `now`.
+DateTime storedOpenedTime(const std::string& valueName, const DateTime& now) {
+    std::string stored;
+    if (SystemInfo::readResourceString(valueName, stored) != SI_OK)
+        return now;
+    try {
+        return DateTime(stored, IsoMode::DateAndTime);
+    } catch (const Exception&) {
+        return now;
+    }
+}
+
+std::string failureText(const Exception& failure) {
+    std::string text = failure.describe();
+    if (!failure.detail().empty())
+        text += " " + failure.detail();
+    return text;
+}
+
+// An archive: the time and counter of its name, which order the archives of one log.
+struct Archive {
+    std::string time;
+    int64_t counter;
+    std::string name;
+
+    bool operator<(const Archive& other) const {
+        return time != other.time ? time < other.time : counter < other.counter;
+    }
+};
+
+// The archives among the files of the log's folder whose names begin with "<base>_" and end
+// with the extension; other files that share those parts are left alone.
+std::vector<Archive> archivesOf(const std::string& path) {
+    std::string base = FileUtils::namePart(path);
+    FileUtils::withoutExtension(base);
+    const std::string extension = FileUtils::extensionPart(path);
+    const std::string suffix = extension.empty() ? "" : "." + extension;
+    static const std::regex stamp("(\\d{8}T\\d{6}Z)_(\\d{1,10})");
+    const std::size_t inner = base.size() + 1;
+    std::vector<Archive> archives;
+    for (const FileOps::DirectoryEntry& entry :
+         FileOps::listDirectory(FileUtils::dirPart(path), base + "_*" + suffix)) {
+        std::smatch match;
+        const std::string middle =
+            entry.name.size() > inner + suffix.size()
+                ? entry.name.substr(inner, entry.name.size() - inner - suffix.size())
+                : std::string();
+        if (entry.isFile && std::regex_match(middle, match, stamp))
+            archives.push_back({match[1], std::stoll(match[2]), entry.name});
+    }
+    return archives;
+}
+
 } // namespace
 
 LogFileWriter::LogFileWriter(const std::string& path)
@@ -90,17 +152,34 @@ bool LogFileWriter::setPath(const std::string& path) {
     } catch (...) {
         return false;
     }
-    std::string continued;
-    if (file_->isOpen()) {
-        const std::string oldPath = file_->path();
-        closeLocked("Log file moved to " + quoted(path));
-        continued = "Log continued from " + quoted(oldPath) + ".\r\n";
-    }
-    file_ = std::move(file);
-    lock_ = std::move(lock);
+    const bool wasOpen = file_->isOpen();
+    const std::string oldPath = file_->path();
+    std::swap(file_, file);
+    std::swap(lock_, lock);
     nextRotationKnown_ = false;
-    if (!continued.empty())
-        writeLocked(continued, true);
+    if (!wasOpen)
+        return true;
+
+    // The new file opens before the old one closes: a log moved where it cannot be written
+    // keeps its lines. That failure is told in the old file, not on standard error.
+    const DateTime oldOpened = openedTime_;
+    const bool reported = std::exchange(openFailureReported_, true);
+    openFailure_ = "it cannot be written";
+    const bool opened = writeLocked("Log continued from " + quoted(oldPath) + ".\r\n", true);
+    std::swap(file_, file);
+    std::swap(lock_, lock);
+    if (!opened) {
+        openFailureReported_ = reported;
+        openedTime_ = oldOpened;
+        computeNextRotation();
+        writeLocked("Log file not moved to " + quoted(path) + " (" + openFailure_ +
+                        "); its lines stay in this file.",
+                    true);
+        return false;
+    }
+    closeLocked("Log file moved to " + quoted(path));
+    std::swap(file_, file);
+    std::swap(lock_, lock);
     return true;
 }
 
@@ -123,6 +202,7 @@ bool LogFileWriter::writeLocked(const std::string& text, bool internal) {
             LogFileWriter& writer;
             ~LockRelease() { writer.giveBackLock(); }
         } release{*this};
+        followPath();
         openIfClosed();
         std::string conditions;
         if (!internal && rotationDue(conditions)) {
@@ -143,6 +223,8 @@ void LogFileWriter::closeLocked(const std::string& reason) {
             return;
         // A closing line written without the lock could land inside another process's line.
         const bool locked = takeLock();
+        if (locked)
+            followPath();
         closeFile(reason, locked);
         if (locked)
             giveBackLock();
@@ -182,32 +264,36 @@ void LogFileWriter::followSettings() {
         computeNextRotation();
 }
 
+// Another process may have rotated the file away, or somebody deleted it. That file is closed
+// without a word (the rotating process has closed it in writing; a deleted one has no reader),
+// and the next line opens the path again.
+void LogFileWriter::followPath() {
+    if (!file_->isOpen() || file_->isStillAtPath())
+        return;
+    try {
+        file_->close();
+    } catch (const Exception&) {
+        // Every line was flushed when written: nothing is lost.
+    }
+}
+
 void LogFileWriter::openIfClosed() {
     if (file_->isOpen())
         return;
     const DateTime now;
-    const std::string openedName = LogRotation::writerLabel() + "LogOpened";
     const bool existed = FileOps::exists(file_->path());
-    openedTime_ = now;
-    if (existed) {
-        std::string stored;
-        if (SystemInfo::readResourceString(openedName, stored) == SI_OK) {
-            try {
-                openedTime_ = DateTime(stored, IsoMode::DateAndTime);
-            } catch (const Exception&) {
-                // An unreadable time counts as opened now.
-            }
-        }
-    } else {
-        LogRotation::setInitRotationPending(false);
-    }
     try {
         file_->open(kOpenFlags);
     } catch (const Exception& failure) {
-        reportOpenFailure(failure);
+        openFailure_ = failureText(failure);
+        reportOpenFailure();
         throw;
     }
     openFailureReported_ = false;
+    const std::string openedName = LogRotation::writerLabel() + "LogOpened";
+    openedTime_ = existed ? storedOpenedTime(openedName, now) : now;
+    if (!existed)
+        LogRotation::setInitRotationPending(false);
     if (state_ != State::Rotating)
         append("\r\nOpened log file " + quoted(file_->path()) + ". Time: " + timeText(now) +
                "\r\n");
@@ -218,15 +304,14 @@ void LogFileWriter::openIfClosed() {
 
 // Lines that cannot reach their file reach nobody: the process says so once on its standard
 // error (the journal, under a service manager), and again only after the file was open again.
-void LogFileWriter::reportOpenFailure(const Exception& failure) {
+void LogFileWriter::reportOpenFailure() {
     if (openFailureReported_)
         return;
     openFailureReported_ = true;
-    std::string reason = failure.describe();
-    if (!failure.detail().empty())
-        reason += " " + failure.detail();
-    std::fprintf(stderr, "Cannot open the log file \"%s\" (%s); its lines are lost until it can be opened.\n",
-                 file_->path().c_str(), reason.c_str());
+    std::fprintf(
+        stderr,
+        "Cannot open the log file \"%s\" (%s); its lines are lost until it can be opened.\n",
+        file_->path().c_str(), openFailure_.c_str());
     std::fflush(stderr);
 }
 
@@ -314,27 +399,50 @@ void LogFileWriter::rotate() {
     state_ = State::Rotating;
     appendLine("\nRotation process started...");
     const std::string oldPath = file_->path();
-    std::string base = oldPath;
-    FileUtils::withoutExtension(base);
-    const std::string extension = FileUtils::extensionPart(oldPath);
     const std::string counterName = LogRotation::writerLabel() + "LogCounter";
-    const int32_t counter = storedCounter(counterName);
-    const std::string newPath = base + "_" + openedTime_.text(TextForm::Basic) + "_" +
-                                std::to_string(counter) +
-                                (extension.empty() ? "" : "." + extension);
-    SystemInfo::writeResourceString(counterName,
-                                    std::to_string(counter == INT32_MAX ? 0 : counter + 1));
+    // A name already taken (an archive of another run, or one named again because the counter
+    // could not be stored) moves the counter on; the rename itself never replaces either.
+    int32_t counter = storedCounter(counterName);
+    for (int32_t tried = 1; tried < kArchiveNameTries && FileOps::exists(archivePath(counter));
+         ++tried)
+        counter = nextCounter(counter);
+    const std::string newPath = archivePath(counter);
+    SystemInfo::writeResourceString(counterName, std::to_string(nextCounter(counter)));
     appendLine("Renaming file from " + quoted(oldPath) + " to " + quoted(newPath) + ".");
     closeFile("Rotating log file", true);
-    if (FileOps::moveFile(oldPath, newPath, true)) {
+    if (FileOps::moveFile(oldPath, newPath, false)) {
         sizeFactor_ = 1.0;
         appendLine("Log continued from " + quoted(FileUtils::namePart(newPath)) + ".");
+        deleteOldArchives();
     } else {
-        // Most often another process holds the file open; the next attempt waits for more.
+        // Something holds the file or the name; the next attempt waits for more.
         sizeFactor_ += kSizeFactorStep;
         appendLine("Log file rotation error. (" + std::to_string(FileOps::lastMoveError()) + ")");
     }
     state_ = State::Idle;
+}
+
+std::string LogFileWriter::archivePath(int32_t counter) const {
+    std::string base = file_->path();
+    FileUtils::withoutExtension(base);
+    const std::string extension = FileUtils::extensionPart(file_->path());
+    return base + "_" + openedTime_.text(TextForm::Basic) + "_" + std::to_string(counter) +
+           (extension.empty() ? "" : "." + extension);
+}
+
+// By the time and counter in the names rather than by modification time: a copied or touched
+// archive keeps its place.
+void LogFileWriter::deleteOldArchives() {
+    const int32_t kept = LogRotation::keptArchives();
+    if (kept <= 0)
+        return;
+    std::vector<Archive> archives = archivesOf(file_->path());
+    if (archives.size() <= static_cast<std::size_t>(kept))
+        return;
+    std::sort(archives.begin(), archives.end());
+    const std::string folder = FileUtils::dirPart(file_->path());
+    for (std::size_t index = 0; index + kept < archives.size(); ++index)
+        FileOps::deleteFile(folder + archives[index].name);
 }
 
 void LogFileWriter::computeNextRotation() {

@@ -4,15 +4,19 @@
 //
 // Every line is written whole under the machine-wide named lock made from the file's name, and
 // flushed before the lock is given back. The file is opened on the first line, for appending in
-// place and without a lock file (the named lock already keeps writers apart). Rotation is
-// decided and done under the same lock, just before a line: the file is renamed to
-// "<base>_<opened time>_<counter>.<extension>" (the time in basic UTC form, which is a valid
-// Windows name) and the line starts a new file. The time the file was first opened
-// ("<label>LogOpened") and the rotation counter ("<label>LogCounter") live in the registry, so
-// they outlast the process. Windows refuses to rename a file that another process holds open:
-// the failure is logged and the next attempt waits until the file is a quarter of the limit
-// larger. posix renames it, and the other processes append to the renamed file until they
-// rotate it themselves.
+// place and without a lock file (the named lock already keeps writers apart). Every line goes to
+// the file at the log's path: under the lock the writer first checks that its open file is
+// still the one there, and opens the path again when another process has rotated it away or it
+// was deleted. Rotation is decided and done under the same lock, just before a line: the file is
+// renamed to "<base>_<opened time>_<counter>.<extension>" (the time in basic UTC form, which is a
+// valid Windows name) and the line starts a new file. The rename never replaces a file: a name
+// already taken moves the counter on (at most kArchiveNameTries names). With a count of archives
+// to keep (LogRotation::keptArchives), the oldest beyond it, by the time and counter in their
+// names, are deleted. The time the file was first opened ("<label>LogOpened") and the rotation
+// counter ("<label>LogCounter") live in the registry, so they outlast the process. The file is
+// opened so that other processes may rename it while it is open, on Windows too; a rename that
+// fails all the same is logged, and the next size attempt waits until the file is a quarter of
+// the limit larger.
 //
 // Any thread may use a writer; its own lines (opened, closing, rotation events) are written
 // while it holds the lock. Nothing here throws: failures are false results. A file that cannot
@@ -28,13 +32,13 @@
 
 namespace Kalvor {
 
-class Exception;
 class FilePlain;
 class Monopoly;
 
 class LogFileWriter {
 public:
     static constexpr const char* kDefaultFileName = "Kalvor_Debug.log";
+    static constexpr int32_t kArchiveNameTries = 100;
 
     explicit LogFileWriter(const std::string& path = kDefaultFileName);
     // Closes with the reason "Quitting Logger Agent".
@@ -42,9 +46,11 @@ public:
     LogFileWriter(const LogFileWriter&) = delete;
     LogFileWriter& operator=(const LogFileWriter&) = delete;
 
-    // Switches to another file: an open file is closed with a line naming the new one, and the
-    // new file begins with a line naming the old one. The same path again changes nothing.
-    // False, keeping the old file, when the new file object cannot be made.
+    // Switches to another file. An open file is closed only once the new one is open, with a
+    // line naming the new one, and the new file begins with a line naming the old one. The same
+    // path again changes nothing. False, keeping the old file, when the new file object cannot
+    // be made, or when the new file cannot be opened while the old one is open: the old file then
+    // says so in a line and keeps the lines.
     bool setPath(const std::string& path);
     std::string path() const;
 
@@ -64,13 +70,16 @@ private:
     bool takeLock();
     void giveBackLock();
     void followSettings();
+    void followPath();
     void openIfClosed();
-    void reportOpenFailure(const Exception& failure);
+    void reportOpenFailure();
     void append(const std::string& bytes);
     void appendLine(const std::string& text);
     void closeFile(const std::string& reason, bool announce);
     bool rotationDue(std::string& conditions);
     void rotate();
+    std::string archivePath(int32_t counter) const;
+    void deleteOldArchives();
     void computeNextRotation();
 
     mutable std::mutex mutex_;
@@ -82,6 +91,7 @@ private:
     bool nextRotationKnown_ = false;
     double sizeFactor_ = 1.0;
     bool openFailureReported_ = false;
+    std::string openFailure_; // why the latest open failed
     // The settings the next rotation time was computed from.
     int32_t periodSeen_ = 0;
     int32_t sizeLimitSeen_ = 0;

@@ -1,6 +1,7 @@
 #include "Logger/LogParams.h"
 
 #include "Common/StringUtils.h"
+#include "Logger/LogRecord.h"
 
 #include <vector>
 
@@ -25,13 +26,19 @@ char expectedTypeLetter(char placeholder) {
     }
 }
 
+// The bytes that structure a list or a wire text, or end it for the core process.
+bool isStructureByte(char byte) {
+    return byte == '\0' || byte == LogParams::kSeparator || byte == LogParams::kAltSeparator ||
+           byte == LogRecord::kFieldSeparator;
+}
+
 } // namespace
 
 LogParams& LogParams::add(const std::string& text) {
+    const bool terminated = !text.empty() && text.back() == kSeparator;
     encoded_ += 's';
-    encoded_ += text;
-    if (text.empty() || text.back() != kSeparator)
-        encoded_ += kSeparator;
+    encoded_ += escapeBytes(terminated ? text.substr(0, text.size() - 1) : text, isStructureByte);
+    encoded_ += kSeparator;
     return *this;
 }
 

@@ -5,6 +5,9 @@
 // Encoding: per parameter one type letter ("s" text, "n" number), the value as text, and the
 // separator byte 0x1A. A text that already ends in 0x1A gets no second separator. Lists travel
 // inside the log wire text and to the core process, so the encoding is an external format.
+// Texts come from anywhere, received messages too: the zero byte and 0x1A-0x1C inside a text
+// are written escaped ("\x00", "\x1a", "\x1b", "\x1c"), so a text is always one parameter
+// and cannot end or shift a field of the wire text.
 #pragma once
 
 #include <sstream>

@@ -20,6 +20,29 @@ std::string atLeastTwoDigits(int32_t value) {
     return value >= 0 && value < 10 ? "0" + std::to_string(value) : std::to_string(value);
 }
 
+bool breaksWireText(char byte) {
+    return byte == '\0' || byte == LogRecord::kFieldSeparator;
+}
+
+bool breaksLogLine(char byte) {
+    return static_cast<unsigned char>(byte) < 32 && byte != '\t';
+}
+
+// The text as a log line shows it: reports keep their continuation lines, which cannot pass for
+// an entry; every other control byte is escaped.
+std::string lineText(const std::string& text) {
+    // How Exception::report() goes on to its next line.
+    static const std::string kContinuation = std::string(kLineBreak) + "  >  ";
+    std::string out;
+    std::size_t from = 0;
+    for (auto at = text.find(kContinuation); at != std::string::npos;
+         at = text.find(kContinuation, from)) {
+        out += escapeBytes(text.substr(from, at - from), breaksLogLine) + kContinuation;
+        from = at + kContinuation.size();
+    }
+    return out + escapeBytes(text.substr(from), breaksLogLine);
+}
+
 } // namespace
 
 std::string logTimeText(const DateTime& time, int32_t timeMode) {
@@ -41,7 +64,7 @@ std::string LogRecord::wireText() const {
     field(std::to_string(moduleNumber));
     field(std::to_string(time ? time->seconds() : 0));
     field(std::to_string(debug ? debugLevel : severity));
-    field(text);
+    field(escapeBytes(text, breaksWireText));
     if (!debug)
         field(std::to_string(messageNumber));
     return wire;
@@ -120,11 +143,11 @@ std::string LogRecord::line(bool messageFound, int32_t timeMode) const {
     out += ' ';
 
     if (debug || messageFound) {
-        out += text;
+        out += lineText(text);
     } else {
         out += "(Message not found.)";
         if (!text.empty())
-            out += " Parameters: " + renderRawParameters(text);
+            out += " Parameters: " + lineText(renderRawParameters(text));
     }
     return out;
 }

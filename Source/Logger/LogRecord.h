@@ -3,11 +3,17 @@
 // Wire text: fields each followed by 0x1C: "Kalvor", "LOG" or "DEBUG", source number, module
 // number, time in seconds since 1970, severity or debug level, text, and for catalog entries
 // the message number. It is the body of the "LOGMSG" messages sent to the core process, so its
-// layout is an external format.
+// layout is an external format. The text's zero bytes and 0x1C are written escaped ("\x00",
+// "\x1c"), so that no text can end the wire text early or add a field (LogParams escapes the
+// list's own separators inside each parameter).
 //
 // Written line: kind column (severity name or "debug-<level>", padded to 8, one blank), time
 // stamp and one blank, id "(source.module.message)" or "(source.module)" plus three blanks for
-// an entry without message number, one blank, text. The log file adds the line end.
+// an entry without message number, one blank, text. The log file adds the line end. In the text
+// every byte below 32 but TAB is shown escaped ("\r", "\n", else "\x" and two lower-case hex
+// digits; backslashes stay as they are), so a logged text never starts a line of its own. The
+// one line break kept is an exception report's continuation, "\r\n" followed by "  >  ": the
+// line it starts always begins with "  >  ", which no entry's line does.
 #pragma once
 
 #include "Time/DateTime.h"

@@ -9,6 +9,7 @@ namespace {
 std::atomic<int32_t> schemeBits{LogRotation::kNone};
 std::atomic<int32_t> periodSeconds{0};
 std::atomic<int32_t> sizeLimitMegabytes{LogRotation::kDefaultSizeLimit};
+std::atomic<int32_t> archivesKept{0};
 std::atomic<bool> initPending{true};
 std::atomic<uint32_t> generation{0};
 
@@ -43,6 +44,13 @@ int32_t LogRotation::sizeLimit() {
 }
 void LogRotation::setSizeLimit(int32_t megabytes) {
     sizeLimitMegabytes.store(megabytes);
+}
+
+int32_t LogRotation::keptArchives() {
+    return archivesKept.load();
+}
+void LogRotation::setKeptArchives(int32_t count) {
+    archivesKept.store(count);
 }
 
 bool LogRotation::initRotationPending() {

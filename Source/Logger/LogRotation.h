@@ -27,6 +27,10 @@ public:
     static int32_t sizeLimit();
     static void setSizeLimit(int32_t megabytes);
 
+    // How many archives of a log its rotation keeps, the newest; 0 or less keeps every one.
+    static int32_t keptArchives();
+    static void setKeptArchives(int32_t count);
+
     // Set when the process starts; cleared by the first line written, and by opening a log file
     // that did not exist (a new file needs no init rotation).
     static bool initRotationPending();

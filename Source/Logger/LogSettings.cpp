@@ -51,9 +51,14 @@ void applyRotation(const ConfReader& configuration) {
     configuration.getTimeSpan("log.rotation.time", period);
     LogRotation::setPeriod(TimeSpan(period));
 
-    int32_t megabytes = 0;
+    // Without a size "size" still means one: only an explicit 0 or less switches it off.
+    int32_t megabytes = LogRotation::kDefaultSizeLimit;
     configuration.getInteger("log.rotation.size", megabytes);
     LogRotation::setSizeLimit(megabytes);
+
+    int32_t kept = 0; // every archive
+    configuration.getInteger("log.rotation.keep", kept);
+    LogRotation::setKeptArchives(kept);
 
     // A scheme that has just gained "init" rotates the file the process is already writing.
     if (!hadInit && (LogRotation::scheme() & LogRotation::kInit) != 0) {

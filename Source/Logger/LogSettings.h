@@ -5,7 +5,8 @@
 // rotation scheme ("LogFileRotationScheme") come from the registry; then the messenger, the
 // dispatcher and the program's logger unit are made. applyConfiguration(), after every read of
 // the configuration: "Kalvor.directories.log" moves the log file, and the "log." keys set the
-// time mode, rotation, minimum severity and debug level, an absent key giving its default.
+// time mode, rotation (scheme, time, size: 10 MB when absent, keep: every archive when absent),
+// minimum severity and debug level, an absent key giving its default.
 //
 // Both change process-wide logging state (LogState, LogRotation); the owner calls them from one
 // thread. Neither throws.

@@ -1,8 +1,9 @@
 // Lines per second into one log file: the logger's writer in one process and in four processes
 // sharing the file, beside a bare loop that appends one line per write(2) to a file in the same
 // folder. The parts of a logged line are measured on their own too (the named lock taken and
-// given back, the stream's write and flush), and the least a lock per line could cost (flock on
-// a descriptor kept open), to show where the time goes.
+// given back, the stream's write and flush, the check that the open file is still the one at
+// the log's path), and the least a lock per line could cost (flock on a descriptor kept open),
+// to show where the time goes.
 #include "File/FilePlain.h"
 #include "JobInstance/Monopoly.h"
 #include "JobInstance/ProcessInstance.h"
@@ -125,12 +126,26 @@ void streamWriteAndFlush(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// What every line pays to notice that another process rotated the file away.
+void stillAtPathCheck(benchmark::State& state) {
+    Kalvor::FilePlain file(freshFile("check.log"));
+    file.open(Kalvor::FileBase::kWrite | Kalvor::FileBase::kAppend | Kalvor::FileBase::kInPlace |
+              Kalvor::FileBase::kNoLock | Kalvor::FileBase::kRenamable);
+    for (auto _ : state) {
+        if (!file.isStillAtPath())
+            state.SkipWithError("file lost");
+    }
+    file.close();
+    state.SetItemsProcessed(state.iterations());
+}
+
 BENCHMARK(bareWriteLoop);
 BENCHMARK(logFileWriterOneProcess)->ArgName("sizeRotation")->Arg(0)->Arg(1);
 BENCHMARK(logFileWriterFourProcesses)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(namedLockCycle);
 BENCHMARK(flockOnOpenDescriptor);
 BENCHMARK(streamWriteAndFlush);
+BENCHMARK(stillAtPathCheck);
 
 } // namespace
 

@@ -150,5 +150,35 @@ TEST(StringIntToString, PrintfDecimal) {
     EXPECT_EQ(intToString(-2147483647 - 1), "-2147483648");
 }
 
+bool isControl(char byte) {
+    return static_cast<unsigned char>(byte) < 32;
+}
+
+TEST(StringEscapeBytes, OnlyTheChosenBytesAreEscaped) {
+    struct Case {
+        std::string in;
+        const char* out;
+    } cases[] = {
+        {"a\r\nb", "a\\r\\nb"},
+        {"\x01\x1a\x1F", "\\x01\\x1a\\x1f"},
+        {std::string("\0", 1), "\\x00"},
+        {"C:\\x.log \x7f\xff\xe2\x80\xa6", "C:\\x.log \x7f\xff\xe2\x80\xa6"}, // kept as they are
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(escapeBytes(c.in, isControl), c.out) << c.out;
+    EXPECT_EQ(escapeBytes("a\tb\n", [](char byte) { return byte == '\t'; }), "a\\x09b\n");
+}
+
+TEST(StringQuotedExcerpt, LongTextsAreCutAndTheirLengthNamed) {
+    const std::string kilobyte(1000, 'k');
+    EXPECT_EQ(quotedExcerpt(""), "");
+    EXPECT_EQ(quotedExcerpt(kilobyte), kilobyte);
+    EXPECT_EQ(quotedExcerpt(kilobyte + "+"), kilobyte + "\xE2\x80\xA6(1001 bytes)");
+    EXPECT_EQ(quotedExcerpt(std::string(300000, 'k')), kilobyte + "\xE2\x80\xA6(300000 bytes)");
+    EXPECT_EQ(quotedExcerpt("abcdef", 3), "abc\xE2\x80\xA6(6 bytes)");
+    EXPECT_EQ(quotedExcerpt("abc", 3), "abc");
+}
+
 } // namespace
 } // namespace Kalvor

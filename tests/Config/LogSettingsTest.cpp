@@ -260,12 +260,13 @@ TEST_F(LogSettingsTest, RotationKeys) {
     EXPECT_EQ(LogRotation::period().totalSeconds(), 3600);
     EXPECT_EQ(LogRotation::sizeLimit(), 25);
 
-    // Absent keys: the scheme stays, period and size limit fall to zero.
+    // Absent keys: the scheme stays, the period falls to zero and the size limit to its
+    // default (an absent size must not switch "size" off).
     configure(logKey(""));
     ASSERT_TRUE(settings.applyConfiguration());
     EXPECT_EQ(LogRotation::scheme(), LogRotation::kTime | LogRotation::kSize);
     EXPECT_EQ(LogRotation::period().totalSeconds(), 0);
-    EXPECT_EQ(LogRotation::sizeLimit(), 0);
+    EXPECT_EQ(LogRotation::sizeLimit(), LogRotation::kDefaultSizeLimit);
 
     configure(logKey("rotation()=''{ scheme(String)='size,none'{} time(TimeSpan)='1H'{} }"));
     ASSERT_TRUE(settings.applyConfiguration());

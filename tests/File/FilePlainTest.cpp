@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 namespace Kalvor {
 namespace {
@@ -24,6 +25,7 @@ constexpr int32_t kTruncate = FileBase::kTruncate;
 constexpr int32_t kAppend = FileBase::kAppend;
 constexpr int32_t kInPlace = FileBase::kInPlace;
 constexpr int32_t kNoLock = FileBase::kNoLock;
+constexpr int32_t kSharedAppend = kWrite | kAppend | kInPlace | kNoLock | FileBase::kRenamable;
 
 class FilePlainTest : public ::testing::Test {
 protected:
@@ -290,6 +292,51 @@ TEST_F(FilePlainTest, ALockDurationIsWrittenIntoTheLockFile) {
     EXPECT_EQ(DateTime(lines[1], IsoMode::DateAndTime),
               DateTime(lines[0], IsoMode::DateAndTime).plus(TimeSpan(90)));
     file.close();
+}
+
+// What another process may do to the name of a file held open: only the untouched name still
+// leads to it.
+TEST_F(FilePlainTest, IsStillAtPathTellsWhetherTheNameStillLeadsToTheOpenFile) {
+    namespace fs = std::filesystem;
+    const std::string aside = dir.file("aside.txt");
+    struct Case {
+        const char* what;
+        std::function<void()> action;
+        bool stillAtPath;
+    };
+    const Case cases[] = {
+        {"untouched", [] {}, true},
+        {"grown by another writer",
+         [&] {
+             FilePlain other(path);
+             other.open(kSharedAppend);
+             other.write("other\r\n");
+             other.close();
+         },
+         true},
+        {"renamed away", [&] { fs::rename(path, aside); }, false},
+        {"deleted", [&] { fs::remove(path); }, false},
+        {"replaced by a new file",
+         [&] {
+             fs::rename(path, aside);
+             writeBytes(path, "new");
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        FilePlain file(path);
+        file.open(kSharedAppend);
+        file.write("line\r\n");
+        file.flush();
+        c.action();
+        // Wine keeps a deleted file's name, leading to it, until its last handle is closed.
+        const bool nameKept = !c.stillAtPath && pathExists(path) && !pathExists(aside);
+        EXPECT_EQ(file.isStillAtPath(), c.stillAtPath || nameKept) << c.what;
+        file.close();
+        EXPECT_FALSE(file.isStillAtPath()) << c.what << ": a closed file is nowhere";
+        fs::remove(path);
+        fs::remove(aside);
+    }
 }
 
 } // namespace

@@ -1,7 +1,12 @@
 #include "Logger/LogFileWriter.h"
 
+#include "Config/ConfReader.h"
 #include "JobInstance/Monopoly.h"
+#include "Logger/LogDispatcher.h"
+#include "Logger/LogMessenger.h"
 #include "Logger/LogRotation.h"
+#include "Logger/LogSettings.h"
+#include "Logger/LoggerUnit.h"
 #include "LoggerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -156,10 +161,10 @@ TEST_F(LogFileWriterTest, FailedRenameRaisesTheSizeStepByAQuarter) {
     LogRotation::setScheme(LogRotation::kSize);
     LogRotation::setSizeLimit(10);
     existingLog("", "7");
-    // A directory with the rotated name (not empty) refuses the rename.
-    const std::string blocker = sandbox.file(rotatedName(7));
-    std::filesystem::create_directory(blocker);
-    Kalvor::Test::writeFile(blocker + "/keep", "x");
+    // Every name the rotation may try is taken: the rename fails.
+    for (int32_t counter = 7; counter < 7 + LogFileWriter::kArchiveNameTries; ++counter)
+        Kalvor::Test::writeFile(sandbox.file(rotatedName(counter)), "taken");
+    const int32_t firstFree = 7 + LogFileWriter::kArchiveNameTries;
     LogFileWriter writer(path);
     ASSERT_TRUE(writer.writeLine("opens the file"));
 
@@ -168,24 +173,153 @@ TEST_F(LogFileWriterTest, FailedRenameRaisesTheSizeStepByAQuarter) {
     const std::string log = readFile(path);
     EXPECT_TRUE(contains(log, "\r\nLog file rotation error. (")) << log.substr(10 * kMegabyte);
     EXPECT_TRUE(contains(log, "rename fails\r\n"));
-    EXPECT_EQ(sandbox.registryValue("LogCounter"), "8");
+    EXPECT_EQ(sandbox.registryValue("LogCounter"), std::to_string(firstFree));
 
     // Now 12.5 megabytes are needed: 12 whole megabytes are not enough.
     Kalvor::Test::resizeFile(path, 13 * kMegabyte - 1);
     ASSERT_TRUE(writer.writeLine("still below"));
-    EXPECT_EQ(sandbox.registryValue("LogCounter"), "8");
+    EXPECT_EQ(sandbox.registryValue("LogCounter"), std::to_string(firstFree));
 
     Kalvor::Test::resizeFile(path, 13 * kMegabyte);
     ASSERT_TRUE(writer.writeLine("rotates"));
-    EXPECT_TRUE(std::filesystem::is_regular_file(sandbox.file(rotatedName(8))));
-    EXPECT_TRUE(
-        contains(readFile(sandbox.file(rotatedName(8))), "Rotate condition: Size13 >= 12.5"));
+    EXPECT_TRUE(contains(readFile(sandbox.file(rotatedName(firstFree))),
+                         "Rotate condition: Size13 >= 12.5"));
 
     // A successful rotation sets the step back to the limit itself.
     Kalvor::Test::resizeFile(path, 10 * kMegabyte);
     ASSERT_TRUE(writer.writeLine("rotates again"));
-    EXPECT_EQ(rotatedFiles().size(), 2u);
-    EXPECT_EQ(sandbox.registryValue("LogCounter"), "10");
+    EXPECT_EQ(rotatedFiles().size(), LogFileWriter::kArchiveNameTries + 2u);
+    EXPECT_EQ(sandbox.registryValue("LogCounter"), std::to_string(firstFree + 2));
+    EXPECT_EQ(readFile(sandbox.file(rotatedName(7))), "taken");
+}
+
+// A file with the next archive's name (left by another run, or named again because the counter
+// could not be stored) is never replaced: the counter moves on.
+TEST_F(LogFileWriterTest, RotationNeverReplacesAFileWithTheArchiveName) {
+    LogRotation::setScheme(LogRotation::kSize);
+    LogRotation::setSizeLimit(1);
+    existingLog("", "3");
+    Kalvor::Test::resizeFile(path, kMegabyte);
+    Kalvor::Test::writeFile(sandbox.file(rotatedName(3)), "an earlier archive");
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("rotates"));
+    EXPECT_EQ(readFile(sandbox.file(rotatedName(3))), "an earlier archive");
+    EXPECT_GE(Kalvor::Test::fileSize(sandbox.file(rotatedName(4))), kMegabyte);
+    EXPECT_EQ(sandbox.registryValue("LogCounter"), "5");
+    EXPECT_TRUE(startsWith(readFile(path), "Log continued from \"" + rotatedName(4) + "\"."));
+}
+
+// "log.rotation.keep": the newest archives by the time and counter in their names stay; files
+// that only share the log's name start are no archives.
+TEST(LogFileWriterArchives, RotationKeepsTheNewestArchivesAsConfigured) {
+    struct Case {
+        int32_t keep;
+        std::size_t archivesLeft;
+    };
+    for (const Case& c : {Case{0, 10}, Case{-1, 10}, Case{3, 3}}) {
+        Kalvor::Test::LoggerSandbox own; // a folder and registry values of its own
+        LogRotation::setScheme(LogRotation::kSize);
+        LogRotation::setSizeLimit(1);
+        LogRotation::setKeptArchives(c.keep);
+        const std::string log = own.logPath();
+        const std::string notes = own.file(own.label() + "_notes.log");
+        Kalvor::Test::writeFile(notes, "not an archive");
+        Kalvor::Test::writeFile(log, "");
+        own.setRegistryValue("LogOpened", "2007-10-24T09:23:29Z");
+        LogFileWriter writer(log);
+        for (int rotation = 0; rotation < 10; ++rotation) {
+            Kalvor::Test::resizeFile(log, kMegabyte);
+            ASSERT_TRUE(writer.writeLine("rotation " + std::to_string(rotation)));
+        }
+        std::vector<std::string> archives;
+        for (const std::string& file : fileNames(own.folder())) {
+            if (startsWith(file, own.label() + "_2"))
+                archives.push_back(file);
+        }
+        ASSERT_EQ(archives.size(), c.archivesLeft) << "keep " << c.keep;
+        EXPECT_TRUE(std::filesystem::exists(notes));
+        // The newest three are those of the last three rotations, counters 7 to 9.
+        if (c.keep == 3) {
+            for (const std::string& archive : archives)
+                EXPECT_TRUE(contains(archive, "_7.log") || contains(archive, "_8.log") ||
+                            contains(archive, "_9.log"))
+                    << archive;
+        }
+    }
+}
+
+// Whoever rotates or deletes the file, the next line goes to the file at the path.
+TEST_F(LogFileWriterTest, ADeletedLogComesBackOnTheNextLine) {
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("before"));
+    ASSERT_TRUE(std::filesystem::remove(path));
+    if (std::filesystem::exists(path))
+        GTEST_SKIP() << "a deleted file keeps its name while it is open here (Wine)";
+    ASSERT_TRUE(writer.writeLine("after"));
+    const auto lines = logLines(path);
+    ASSERT_EQ(lines.size(), 3u) << readFile(path);
+    EXPECT_TRUE(startsWith(lines[1], "Opened log file \"" + path + "\". Time: ")) << lines[1];
+    EXPECT_EQ(lines[2], "after");
+}
+
+// The old file is closed only once the new one is open. A path whose parent is a regular file
+// cannot be opened, not even by root.
+TEST_F(LogFileWriterTest, MovingWhereTheLogCannotBeOpenedKeepsTheLinesInTheOldFile) {
+    const std::string blocker = sandbox.file("blocker");
+    Kalvor::Test::writeFile(blocker, "a file, not a folder");
+    const std::string unusable = blocker + "/" + name;
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("before"));
+    EXPECT_FALSE(writer.setPath(unusable));
+    EXPECT_EQ(writer.path(), path);
+    ASSERT_TRUE(writer.writeLine("after"));
+    const auto lines = logLines(path);
+    ASSERT_EQ(lines.size(), 5u) << readFile(path);
+    EXPECT_EQ(lines[2], "before");
+    EXPECT_TRUE(startsWith(lines[3], "Log file not moved to \"" + unusable + "\" (")) << lines[3];
+    EXPECT_TRUE(contains(lines[3], "); its lines stay in this file.")) << lines[3];
+    EXPECT_EQ(lines[4], "after");
+    EXPECT_EQ(readFile(blocker), "a file, not a folder");
+}
+
+// The rotation keys as the configuration sets them: "size" without a size keeps the default
+// limit; only an explicit 0 or less switches the size condition off.
+TEST_F(LogFileWriterTest, RotationKeysFromTheConfiguration) {
+    // Takes the logger unit's own lines without writing them anywhere.
+    class Discarding : public LogMessenger {
+    public:
+        bool write(const std::string&) override { return true; }
+    };
+    struct Case {
+        const char* keys;
+        int32_t sizeLimit;
+        int32_t kept;
+    };
+    const Case cases[] = {
+        {"", LogRotation::kDefaultSizeLimit, 0},
+        {"size(Integer)=3{} keep(Integer)=5{}", 3, 5},
+        {"size(Integer)=0{}", 0, 0},
+        {"size(Integer)=-2{} keep(Integer)=-1{}", -2, -1},
+    };
+    LogSettings settings;
+    settings.loggerUnit = std::make_shared<LoggerUnit>(
+        std::make_shared<LogDispatcher>(0, std::make_shared<Discarding>()), 0);
+    const std::string confPath = sandbox.file("log.conf");
+    for (const Case& c : cases) {
+        LogRotation::setSizeLimit(7);
+        LogRotation::setKeptArchives(7);
+        Kalvor::Test::writeFile(confPath, std::string("log()=''{ rotation()=''{ scheme(String)="
+                                                      "'size'{} ") +
+                                              c.keys + " } }");
+        auto reader = std::make_shared<ConfReader>(nullptr);
+        reader->buildDOM(confPath);
+        settings.configuration = reader;
+        ASSERT_TRUE(settings.applyConfiguration());
+        EXPECT_EQ(LogRotation::scheme(), LogRotation::kSize) << c.keys;
+        EXPECT_EQ(LogRotation::sizeLimit(), c.sizeLimit) << c.keys;
+        EXPECT_EQ(LogRotation::keptArchives(), c.kept) << c.keys;
+    }
+    EXPECT_EQ(LogRotation::kDefaultSizeLimit, 10);
 }
 
 TEST_F(LogFileWriterTest, SizeLimitOfZeroNeverRotates) {

@@ -24,6 +24,25 @@ TEST(LogParamsTest, TextEndingInTheSeparatorGetsNoSecondOne) {
     EXPECT_EQ(LogParams().add("ab" + S).add(1).text(), "sab" + S + "n1" + S);
 }
 
+// A text from outside cannot end its parameter early, add one, or end the wire text.
+TEST(LogParamsTest, StructureBytesInATextAreEscaped) {
+    const struct {
+        std::string text;
+        std::string encoded;
+    } cases[] = {
+        {"a\x1an9", "sa\\x1an9" + S},
+        {"a\x1bq\x1cr", "sa\\x1bq\\x1cr" + S},
+        {std::string("a\0b", 3), "sa\\x00b" + S},
+        {"ab\x1a\x1a", "sab\\x1a" + S},
+        {"line\r\nbreak\t\\", "sline\r\nbreak\t\\" + S}, // left to the log line
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LogParams().add(c.text).text(), c.encoded) << c.encoded;
+    const std::string list = LogParams().add("x\x1an9").add(5).text();
+    EXPECT_EQ(substitutePlaceholders("%s|%i", list), "x\\x1an9|5");
+    EXPECT_EQ(renderRawParameters(LogParams().add("x\x1by").text()), "x\\x1by  ");
+}
+
 TEST(SubstitutionTest, FillsPlaceholdersByType) {
     const std::string text = LogParams().add("abc").text();
     const std::string number = LogParams().add(42).text();

@@ -1,8 +1,13 @@
 #include "Logger/LogRecord.h"
 
+#include "Common/Exception.h"
+#include "Common/StringUtils.h"
 #include "Logger/LogParams.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace Kalvor {
 namespace {
@@ -151,6 +156,82 @@ TEST(WireTextTest, QuickDebugTestLooksAtBytesSevenToEleven) {
     EXPECT_FALSE(LogRecord::isDebugWireText(std::string("Kalvor") + F + "DEBU")); // 11 bytes
     EXPECT_TRUE(LogRecord::isDebugWireText("xxxxxxxDEBUGx")); // no parse: only the bytes count
     EXPECT_FALSE(LogRecord::isDebugWireText(""));
+}
+
+// What a log file gets from an entry: its wire text read back, a found catalog message filled
+// from the parameters, the line.
+std::string writtenLine(const LogRecord& record, const char* message = nullptr) {
+    LogRecord read;
+    EXPECT_TRUE(LogRecord::parse(record.wireText(), read));
+    if (message != nullptr)
+        read.text = substitutePlaceholders(message, read.text);
+    return read.line(message != nullptr, kTimeZulu);
+}
+
+bool isLineBreaking(char byte) {
+    return byte != '\t' && static_cast<unsigned char>(byte) < 32;
+}
+
+// The physical lines of a written line (the file ends it with CRLF); each may hold TAB as its
+// only control byte, and each after the first must be a report's "  >  " continuation.
+void expectOneEntry(const std::string& line) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (auto at = line.find("\r\n"); at != std::string::npos; at = line.find("\r\n", from)) {
+        parts.push_back(line.substr(from, at - from));
+        from = at + 2;
+    }
+    parts.push_back(line.substr(from));
+    for (std::size_t index = 0; index < parts.size(); ++index) {
+        const std::string& part = parts[index];
+        EXPECT_EQ(std::count_if(part.begin(), part.end(), isLineBreaking), 0) << line;
+        EXPECT_TRUE(index == 0 || part.rfind("  >  ", 0) == 0) << line;
+    }
+}
+
+const char kHostileBytes[] = "x\r\nFATAL    forged\x1c\x1b\x1a\0\x01tail\t";
+const std::string kHostile(kHostileBytes, sizeof kHostileBytes - 1);
+const std::string kHostileShown = "x\\r\\nFATAL    forged\\x1c\\x1b\\x1a\\x00\\x01tail\t";
+
+// Wherever a received text enters an entry, it neither starts a line nor shifts a wire field.
+TEST(HostileTextTest, CannotStartALineOrShiftAWireField) {
+    const LogParams params = LogParams().add(kHostile).add(5);
+    const struct {
+        const char* where;
+        LogRecord record;
+        const char* message; // a found catalog message, else none
+        std::size_t fields;
+    } cases[] = {
+        {"debug text", debugRecord(3, 38, "Got " + kHostile), nullptr, 7},
+        {"debug parameter",
+         debugRecord(3, 38, substitutePlaceholders("Got %s", LogParams().add(kHostile).text())),
+         nullptr, 7},
+        {"catalog parameter", catalogRecord(4, 23, 7, params.text()), "Got %s %i", 8},
+        {"missing message", catalogRecord(4, 23, 7, params.text()), nullptr, 8},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> fields;
+        split(c.record.wireText(), F, fields);
+        EXPECT_EQ(fields.size(), c.fields) << c.where;
+        const std::string line = writtenLine(c.record, c.message);
+        expectOneEntry(line);
+        EXPECT_NE(line.find(kHostileShown), std::string::npos) << c.where << ": " << line;
+    }
+}
+
+// Reports keep their "  >  " lines; a line break inside their detail is escaped, and a text
+// that copies the continuation only ever adds a line that starts with it.
+TEST(HostileTextTest, ReportsKeepTheirContinuationLines) {
+    const FileException failure(FL_CANNOT_OPEN, "C:\\x.log\r\nFATAL    forged", KALVOR_HERE);
+    const std::string report = writtenLine(debugRecord(1, 2, failure.report()));
+    expectOneEntry(report);
+    EXPECT_NE(report.find("\r\n  >  (C:\\x.log\\r\\nFATAL    forged)\r\n  >  LogRecordTest."),
+              std::string::npos)
+        << report;
+    for (const char* text :
+         {"a\r\n  >  FATAL", "\r\n  >  \r\n", "a\r\r\n  >  \n  >  b", "a\r\n  >"})
+        expectOneEntry(writtenLine(debugRecord(1, 2, text)));
+    EXPECT_EQ(writtenLine(debugRecord(1, 2, "a\r\n  >")).substr(30), "(1.02)    a\\r\\n  >");
 }
 
 } // namespace

@@ -29,6 +29,10 @@ const Opening kOpenings[] = {
     {O_RDWR | O_CREAT | O_APPEND, "a+b"},
 };
 
+FileIdentity identityOf(const struct stat& info) {
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
 } // namespace
 
 std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
@@ -47,9 +51,21 @@ std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
         return nullptr;
     }
     std::FILE* file = ::fdopen(fd.get(), opening.letters);
-    if (file)
-        fd.release();
+    if (!file)
+        return nullptr;
+    fd.release();
+    if (OpenScope* scope = OpenScope::current())
+        scope->setIdentity(identityOf(info));
     return file;
+}
+
+// stat, as the open follows a link: a log kept behind a link is still the file it leads to.
+bool identityAtPath(const std::string& path, FileIdentity& identity) {
+    struct stat info = {};
+    if (::stat(nativePath(path).c_str(), &info) != 0)
+        return false;
+    identity = identityOf(info);
+    return true;
 }
 
 bool seek(std::FILE* file, int64_t offset, int origin) {

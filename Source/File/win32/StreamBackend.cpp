@@ -4,55 +4,109 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 
 namespace Kalvor::StreamBackend {
 
 namespace {
 
 struct Opening {
-    int flags;
+    DWORD access;
+    DWORD disposition; // CreateFileA's, as _open chose it for the C flags
+    int flags;         // for _open_osfhandle
     const char* letters;
 };
 
 // Indexed by BufferedFile mode.
 const Opening kOpenings[] = {
-    {0, nullptr},
-    {_O_RDONLY, "rb"},
-    {_O_WRONLY | _O_CREAT | _O_TRUNC, "wb"},
-    {_O_WRONLY | _O_CREAT | _O_APPEND, "ab"},
-    {_O_RDWR | _O_CREAT, "r+b"},
-    {_O_RDWR | _O_CREAT | _O_TRUNC, "w+b"},
-    {_O_RDWR | _O_CREAT | _O_APPEND, "a+b"},
+    {0, 0, 0, nullptr},
+    {GENERIC_READ, OPEN_EXISTING, _O_RDONLY, "rb"},
+    {GENERIC_WRITE, CREATE_ALWAYS, 0, "wb"},
+    {GENERIC_WRITE, OPEN_ALWAYS, _O_APPEND, "ab"},
+    {GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, 0, "r+b"},
+    {GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS, 0, "w+b"},
+    {GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, _O_APPEND, "a+b"},
 };
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Closes the handle unless released.
+class HandleGuard {
+public:
+    explicit HandleGuard(HANDLE handle) : handle_(handle) {}
+    ~HandleGuard() {
+        if (valid())
+            ::CloseHandle(handle_);
+    }
+    HandleGuard(const HandleGuard&) = delete;
+    HandleGuard& operator=(const HandleGuard&) = delete;
+
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return handle_; }
+    HANDLE release() {
+        const HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return handle;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return {info.dwVolumeSerialNumber,
+            (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
 
 // A pipe, console or device reads without end or blocks: only disk files that are not
 // directories are taken.
-bool isRegularFile(int fd) {
-    const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
-    BY_HANDLE_FILE_INFORMATION info = {};
+bool isRegularFile(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
     return ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info) &&
            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 } // namespace
 
+// CreateFileA rather than _open, which cannot share deletion. A handle made without security
+// attributes is not inherited, as _O_NOINHERIT keeps the descriptor from the C runtime's
+// spawn functions.
 std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
     const Opening& opening = kOpenings[mode];
-    const int flags =
-        opening.flags | _O_BINARY | _O_NOINHERIT | (exclusive ? _O_CREAT | _O_EXCL : 0);
-    const int fd = ::_open(path.c_str(), flags, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
+    OpenScope* scope = OpenScope::current();
+    const DWORD share =
+        scope != nullptr && scope->renamable() ? kShareAll : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HandleGuard handle(::CreateFileA(path.c_str(), opening.access, share, nullptr,
+                                     exclusive ? CREATE_NEW : opening.disposition,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle.valid())
         return nullptr;
-    if (!isRegularFile(fd)) {
-        ::_close(fd);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!isRegularFile(handle.get(), info)) {
         ::SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
     }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle.get()),
+                                     opening.flags | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0)
+        return nullptr;
+    handle.release(); // the descriptor owns it now
     std::FILE* file = ::_fdopen(fd, opening.letters);
-    if (!file)
+    if (!file) {
         ::_close(fd);
+        return nullptr;
+    }
+    if (scope != nullptr)
+        scope->setIdentity(identityOf(info));
     return file;
+}
+
+bool identityAtPath(const std::string& path, FileIdentity& identity) {
+    HandleGuard handle(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!handle.valid() || !::GetFileInformationByHandle(handle.get(), &info))
+        return false;
+    identity = identityOf(info);
+    return true;
 }
 
 bool seek(std::FILE* file, int64_t offset, int origin) {
