@@ -1,4 +1,5 @@
-// The name of the account the process runs as, from which the supervisor makes its user tag.
+// The name of the account the process runs as, and the user tag made from it, which names the
+// account's mailslots, locks and log ("Wardex_" + tag and the like).
 //
 // win32: GetUserNameA; empty when the system cannot tell, so that the caller can fall back.
 // posix: the passwd name of the effective user id, or that id in decimal when it has none.
@@ -9,5 +10,11 @@
 namespace Kalvor {
 
 std::string currentUserName();
+
+// The account name with every blank made "_"; empty for an empty name.
+std::string userTagOf(const std::string& accountName);
+
+// userTagOf(currentUserName()): empty when the account name is unknown.
+std::string currentUserTag();
 
 } // namespace Kalvor

@@ -1,6 +1,7 @@
 #include "IPC/IPCServer.h"
 
 #include "Common/Exception.h"
+#include "Common/StringUtils.h"
 #include "IPC/IPCMessage.h"
 #include "IPC/MailSlot.h"
 #include "JobInstance/ThreadInstance.h"
@@ -66,7 +67,7 @@ void handleLines(IPCServer::Shared& shared, const std::vector<Datagram>& lines) 
     log.debug(4, "IPC: Server \"%s\": Received %i message(s)...",
               LogParams() << shared.name << static_cast<int32_t>(lines.size()));
     for (const Datagram& line : lines) {
-        log.debug(5, "IPC: Received message line \"%s\".", LogParams() << line.text);
+        log.debug(5, "IPC: Received message line \"%s\".", LogParams() << quotedExcerpt(line.text));
         IPCMessage message;
         if (!parseMessageLine(line.text, message)) {
             log.debug(4, "IPC: The message was not adressed to Kalvor. Ignoring it.");
@@ -140,7 +141,12 @@ void listen(IPCServer::Shared& shared) {
                       LogParams() << shared.name);
             setDebugDeadline(debugTimer);
         }
-        sleepMilliseconds(kPollMilliseconds);
+        // Wakes as a message arrives; at the latest after a poll's time, to see a stop request.
+        try {
+            slot.waitForMessage(kPollMilliseconds);
+        } catch (const Exception&) {
+            sleepMilliseconds(kPollMilliseconds);
+        }
     }
 }
 

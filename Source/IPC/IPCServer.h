@@ -1,8 +1,8 @@
 // The receiving side of the suite's IPC: one mailslot served by a listener thread that hands
 // every message addressed to "Kalvor" to one handler.
 //
-// The listener creates the mailslot itself, polls it once a second and calls the handler on its
-// own thread, one message at a time in arrival order. Whatever a handler or a receive throws is
+// The listener creates the mailslot itself, wakes as messages arrive (or once a second, to see a
+// stop request) and calls the handler on its own thread, one message at a time in arrival order. Whatever a handler or a receive throws is
 // logged and the listener goes on. It leaves its loop when stop() asks or when WM_DESTROY reaches
 // its thread's queue. stop() waits up to ten seconds for the listener to acknowledge and only
 // logs when it does not. waitUntilReady() tells the owner whether the mailslot exists: a mailslot

@@ -98,6 +98,12 @@ void MailSlot::receive(std::vector<std::string>& texts) {
     handOn();
 }
 
+bool MailSlot::waitForMessage(uint32_t milliseconds) {
+    if (mode() != kReceiver)
+        throw IPCException(IC_NOT_RECEIVER, "", KALVOR_HERE);
+    return endpoint_->waitForDatagram(milliseconds);
+}
+
 void MailSlot::receive(std::vector<Datagram>& datagrams) {
     if (mode() != kReceiver)
         throw IPCException(IC_NOT_RECEIVER, "", KALVOR_HERE);

@@ -60,6 +60,9 @@ public:
     void receive(std::vector<std::string>& texts) override;
     // The same, with each datagram's sender where the platform reports it.
     void receive(std::vector<Datagram>& datagrams);
+    // Receivers: waits up to `milliseconds` until receive() has something to give; false when
+    // nothing came. It takes nothing itself.
+    bool waitForMessage(uint32_t milliseconds);
 
     const std::string& name() const { return name_; }
 

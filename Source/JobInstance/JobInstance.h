@@ -41,6 +41,12 @@ public:
     // returns 0; when the code cannot be read: 14 for a job without a valid handle, otherwise
     // the system error number plus 1000.
     virtual int32_t exitCode(int32_t& out) = 0;
+    // The process the job runs or watches; 0 for jobs that are no process.
+    virtual uint32_t processId() const { return 0; }
+    // What a WaitSet waits on for the job's end (posix: a pidfd; win32: a process handle);
+    // kNoWaitable when there is none. Owned by the job.
+    virtual intptr_t waitable() const { return kNoWaitable; }
+    static constexpr intptr_t kNoWaitable = -1;
     virtual ~JobInstance() = default;
 
     bool stopWhenDestroyed() const { return stopWhenDestroyed_; }

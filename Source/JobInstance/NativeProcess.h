@@ -30,6 +30,8 @@ public:
 
     uint32_t processId() const;
     uint32_t threadId() const;
+    // posix: the pidfd; win32: the process handle; JobInstance::kNoWaitable before a start.
+    intptr_t waitable() const;
 
 private:
     struct State;

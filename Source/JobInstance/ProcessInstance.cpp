@@ -101,6 +101,10 @@ uint32_t ProcessInstance::processId() const {
     return native_->processId();
 }
 
+intptr_t ProcessInstance::waitable() const {
+    return native_->waitable();
+}
+
 uint32_t ProcessInstance::threadId() const {
     return native_->threadId();
 }

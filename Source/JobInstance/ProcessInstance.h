@@ -48,7 +48,8 @@ public:
     void terminate(bool force, int32_t exitCode, int32_t graceMs);
 
     const std::string& commandLine() const { return commandLine_; }
-    uint32_t processId() const;
+    uint32_t processId() const override;
+    intptr_t waitable() const override;
     uint32_t threadId() const;
 
 private:

@@ -1,7 +1,10 @@
-// Supervisor figures, run by hand (posix): crash-to-restart latency, the supervisor's CPU and
-// memory while it watches 20 idle demo applications, and the time until all 20 run.
+// Supervisor figures, run by hand (posix): crash-to-restart latency beside runit's (runsv, when
+// it is installed, supervising the same demo program), the supervisor's CPU and memory while it
+// watches 20 idle demo applications, the time until all 20 run, and the time to adopt 40
+// running applications after the supervisor was restarted.
 //
 //   build/<cfg>/bin/wardex-bench [kills=30] [idle-seconds=60]
+#include "Common/Exception.h"
 #include "Installation.h"
 
 #include <algorithm>
@@ -10,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -82,6 +86,91 @@ double percentile(std::vector<double> values, double share) {
     return values[index];
 }
 
+// Kills the one process of `program` that runs, `kills` times, and times until a new one runs.
+std::vector<double> restartLatencies(const std::string& program, int kills) {
+    std::vector<double> latencies;
+    for (int kill = 0; kill < kills; ++kill) {
+        const std::set<uint32_t> before = processesOf(program);
+        if (before.size() != 1)
+            break;
+        const uint32_t old = *before.begin();
+        ::kill(static_cast<pid_t>(old), SIGKILL);
+        const auto killed = Clock::now();
+        const bool back = Test::waitFor(
+            [&] {
+                const auto now = processesOf(program);
+                return now.size() == 1 && *now.begin() != old;
+            },
+            std::chrono::seconds(10));
+        if (!back)
+            break;
+        latencies.push_back(std::chrono::duration<double>(Clock::now() - killed).count());
+        // Let the new one settle before the next kill, as a crash would not come at once: past
+        // runsv's one second for a service that ended quickly, and wardex's half-second gap.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    }
+    return latencies;
+}
+
+void report(const char* who, const std::vector<double>& latencies) {
+    if (latencies.empty()) {
+        std::printf("%s: no restart measured\n", who);
+        return;
+    }
+    std::printf("%s: crash to restart over %zu kills: median %.1f ms, 95th percentile %.1f ms\n",
+                who, latencies.size(), 1000 * percentile(latencies, 0.5),
+                1000 * percentile(latencies, 0.95));
+}
+
+// runsv on a service folder of its own whose run file is the demo program itself.
+std::vector<double> runitLatencies(const Test::Installation& site, int kills) {
+    const std::string service = site.path("runit-service");
+    std::filesystem::create_directories(service);
+    std::filesystem::copy_file(Test::helperProgramPath("kalvor-demo"), service + "/run");
+    ProcessInstance runsv("runsv", "\"" + service + "\"");
+    try {
+        runsv.execute();
+    } catch (const Exception&) {
+        std::printf("runit: runsv is not installed (apt-get install runit)\n");
+        return {};
+    }
+    if (!Test::waitFor([] { return processesOf("./run").size() == 1; }))
+        return {};
+    std::vector<double> latencies = restartLatencies("./run", kills);
+    ::kill(static_cast<pid_t>(runsv.processId()), SIGTERM); // as "sv exit": stops the service
+    Test::waitFor([&] { return runsv.status() != JobRunning; });
+    return latencies;
+}
+
+// Starts `count` applications under one supervisor, kills it (they run on), and times the next
+// supervisor until it has taken them all over.
+void adoptionSeconds(int count) {
+    Test::Installation site;
+    std::vector<Test::ListedApp> apps;
+    for (int index = 0; index < count; ++index) {
+        apps.push_back({"Adopted" + std::to_string(index)});
+        site.installDemo(apps.back().name);
+    }
+    site.writeConfig(apps, 3);
+    ProcessInstance& first = site.startWardex();
+    for (const auto& app : apps)
+        if (!site.waitUntilAnswering(app.name, std::chrono::seconds(60)))
+            return;
+    first.terminate(true, 9, 0);
+    site.waitForExit(first);
+    const auto restarted = Clock::now();
+    site.startWardex();
+    const bool all = Test::waitFor(
+        [&] {
+            return site.logCount("   Captured running application.") ==
+                   static_cast<std::size_t>(count);
+        },
+        std::chrono::seconds(120));
+    std::printf("%d running applications adopted after a restart: %s in %.3f s\n", count,
+                all ? "all" : "NOT all",
+                std::chrono::duration<double>(Clock::now() - restarted).count());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -123,29 +212,11 @@ int main(int argc, char** argv) {
     std::printf("idle with %d applications for %.0f s: CPU %.3f %% of a core, RSS %ld kB\n", kApps,
                 wall, 100.0 * cpu / wall, residentKilobytes(pid));
 
-    const std::string victim = site.binDirectory() + "/" + apps.front().name;
-    std::vector<double> latencies;
-    for (int kill = 0; kill < kills; ++kill) {
-        const std::set<uint32_t> before = processesOf(victim);
-        if (before.size() != 1)
-            break;
-        const uint32_t old = *before.begin();
-        ::kill(static_cast<pid_t>(old), SIGKILL);
-        const auto killed = Clock::now();
-        const bool back = Test::waitFor(
-            [&] {
-                const auto now = processesOf(victim);
-                return now.size() == 1 && *now.begin() != old;
-            },
-            std::chrono::seconds(10));
-        if (!back)
-            break;
-        latencies.push_back(std::chrono::duration<double>(Clock::now() - killed).count());
-        // Let the new one settle before the next kill, as a crash would not come at once.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
-    if (!latencies.empty())
-        std::printf("crash to restart over %zu kills: median %.3f s, 95th percentile %.3f s\n",
-                    latencies.size(), percentile(latencies, 0.5), percentile(latencies, 0.95));
+    const std::vector<double> latencies =
+        restartLatencies(site.binDirectory() + "/" + apps.front().name, kills);
+    report("wardex", latencies);
+    const std::vector<double> runit = runitLatencies(site, kills);
+    report("runit (runsv)", runit);
+    adoptionSeconds(40);
     return latencies.size() == static_cast<std::size_t>(kills) ? 0 : 1;
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -105,19 +106,48 @@ TEST_F(IPCServerTest, LineWithoutSeparatorIsOneFirstField) {
     EXPECT_TRUE(log_.contains("IPC: Received message line \"Kalvor COMMAND DIE\"."));
 }
 
-TEST_F(IPCServerTest, HandlesTwoWaitingDatagramsInOrderInOnePass) {
+// The handler gets the whole line; the log quotes its first kilobyte and its length.
+TEST_F(IPCServerTest, LongLineIsQuotedInPart) {
     auto server = startServer();
+    const std::string text(5000, 'y');
+    sendLine("Kalvor" + kEsc + "COMMAND" + kEsc + kEsc + text + kEsc);
+    ASSERT_TRUE(waitForMessages(1));
+    server->stop();
+    EXPECT_EQ(received().at(0).text, text);
+    EXPECT_TRUE(log_.contains("IPC: Received message line \"Kalvor\\x1bCOMMAND\\x1b\\x1b" +
+                              std::string(984, 'y') + "\xE2\x80\xA6(5017 bytes)\"."));
+    EXPECT_FALSE(log_.contains(std::string(985, 'y')));
+}
+
+// The listener wakes for each message; two that wait together are taken in one pass. They are
+// made to wait by a handler still busy with an earlier one.
+TEST_F(IPCServerTest, HandlesTwoWaitingDatagramsInOrderInOnePass) {
+    std::promise<void> bothSent;
+    std::shared_future<void> sent = bothSent.get_future().share();
+    IPCServer server(kName, log_.dispatcher(),
+                     [&](const std::string&, const std::string&, const std::string& text,
+                         const std::string& sender) {
+                         if (text == "HOLD")
+                             sent.wait();
+                         std::lock_guard<std::mutex> guard(mutex_);
+                         received_.push_back({"COMMAND", "", text, sender});
+                     });
+    std::string failure;
+    ASSERT_TRUE(server.waitUntilReady(failure)) << failure;
     {
         IPCClient client(kName);
+        ASSERT_TRUE(client.send("COMMAND", "0", "HOLD", "Tester"));
+        ASSERT_TRUE(Kalvor::Test::waitFor([&] { return log_.contains("HOLD"); }));
         ASSERT_TRUE(client.send("COMMAND", "1", "FIRST", "Tester"));
         ASSERT_TRUE(client.send("COMMAND", "2", "SECOND", "Tester"));
     }
-    ASSERT_TRUE(waitForMessages(2));
-    server->stop();
-    ASSERT_EQ(received().size(), 2u);
-    EXPECT_EQ(received()[0].text, "FIRST");
-    EXPECT_EQ(received()[1].text, "SECOND");
-    EXPECT_EQ(received()[1].sender, "Tester");
+    bothSent.set_value();
+    ASSERT_TRUE(waitForMessages(3));
+    server.stop();
+    ASSERT_EQ(received().size(), 3u);
+    EXPECT_EQ(received()[1].text, "FIRST");
+    EXPECT_EQ(received()[2].text, "SECOND");
+    EXPECT_EQ(received()[2].sender, "Tester");
     const long counted = log_.indexOf("IPC: Server \"" + kName + "\": Received 2 message(s)...");
     ASSERT_GE(counted, 0);
     EXPECT_LT(counted, log_.indexOf("FIRST"));

@@ -233,6 +233,66 @@ TEST_F(ApplicationTableTest, AnAnswerForAnotherProgramLeadsToAStart) {
     EXPECT_EQ(table_.count(), 1u);
 }
 
+// A crash loop is restarted at the first pass after each end, but no faster than the gap.
+TEST_F(ApplicationTableTest, ACrashLoopIsRestartedNoFasterThanTheGap) {
+    ApplicationTable paced(logger_, services_, clock_, "tester", 500);
+    SupervisedApp& app = paced.findOrAdd("Demo");
+    app.active = true;
+    app.id = "DemoId";
+    paced.check(clock_.now(), false);
+    ASSERT_EQ(services_.startedPaths.size(), 1u);
+    for (int pass = 0; pass < 6; ++pass) {
+        static_cast<FakeJob&>(*app.job).running = false;
+        clock_.advanceMilliseconds(200);
+        paced.check(clock_.now(), false);
+    }
+    // 1.2 s of passes 200 ms apart: restarted at 600 ms and 1,200 ms only.
+    EXPECT_EQ(services_.startedPaths.size(), 3u);
+}
+
+// New applications are all asked in one pass; the ones that answer are taken at once, a silent
+// one is started when its five seconds are over, and meanwhile the others are checked as usual.
+TEST_F(ApplicationTableTest, NewApplicationsAreAskedTogetherAndNoneWaitsForAnother) {
+    SupervisedApp& silent = listed("Silent", true);
+    SupervisedApp& quick = listed("Quick", true);
+    services_.receiverExists = true;
+    services_.onSend = [this](const Kalvor::Test::SentMessage& message) {
+        if (message.id == "SEND_PROCESS_INFO" && message.target == "QuickId_tester")
+            table_.storeProcessInfo("4321,4322", message.target, std::nullopt);
+    };
+    check();
+    EXPECT_EQ(services_.count("SEND_PROCESS_INFO"), 2u);
+    EXPECT_TRUE(quick.job);
+    EXPECT_FALSE(silent.job);
+    jobOf(quick).running = false;
+    clock_.advance(1);
+    check();
+    EXPECT_EQ(services_.startedPaths, std::vector<std::string>{"C:\\Kalvor\\bin\\Quick.exe"});
+    EXPECT_FALSE(silent.job);
+    clock_.advance(5);
+    check();
+    EXPECT_TRUE(silent.job);
+    EXPECT_EQ(services_.startedPaths.size(), 2u);
+    EXPECT_EQ(services_.count("SEND_PROCESS_INFO"), 2u) << "each asked once";
+}
+
+// Dropped applications stay in the status with what became of them.
+TEST_F(ApplicationTableTest, TheStatusListsDroppedApplicationsWithTheirState) {
+    listed("Idle", false);
+    SupervisedApp& busy = listed("Busy", true);
+    check();
+    const std::vector<StatusRecord> records = table_.statusRecords();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].name, "Busy");
+    EXPECT_EQ(records[0].state, "running");
+    EXPECT_EQ(records[0].restarts, 0);
+    EXPECT_FALSE(records[0].lastStart.empty());
+    EXPECT_EQ(records[1].name, "Idle");
+    EXPECT_EQ(records[1].state, "not started");
+    EXPECT_FALSE(records[1].active);
+    EXPECT_TRUE(busy.job);
+}
+
 TEST_F(ApplicationTableTest, ShutdownSignalsOnlyApplicationsWithAJob) {
     listed("Demo", true);
     check();

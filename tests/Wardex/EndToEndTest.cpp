@@ -263,5 +263,43 @@ TEST(WardexHelp, ExitsWithZero) {
     EXPECT_EQ(site.waitForExit(help), 0);
 }
 
+// The larger of two message sizes that reach the supervisor whole: 300,000 bytes on posix.
+// Under Wine a mailslot datagram is one host socket datagram (about 208 KB at most), and one that
+// arrives while the receiver waits is cut to 64 KiB: there the messages are 64,000 bytes.
+std::size_t largestMessageText(const std::string& slotName) {
+    MailSlot probe(MailSlot::kReceiver, slotName);
+    for (const std::size_t size : {300000u, 64000u}) {
+        try {
+            if (IPCClient(slotName).send("COMMAND", "", std::string(size, 'z')))
+                return size;
+        } catch (...) {
+        }
+    }
+    return 0;
+}
+
+// At debug level 3 every command is quoted in the log: long ones fill it by a kilobyte each at
+// most, and a line break in one cannot start a line of its own.
+TEST_F(EndToEnd, ReceivedTextsNeitherFillTheLogNorForgeALine) {
+    const std::size_t size = largestMessageText("EndToEndProbe_" + site_.userTag());
+    ASSERT_GT(size, 0u);
+    RecordProperty("messageBytes", std::to_string(size));
+    site_.writeConfig({}, 3);
+    ProcessInstance& wardex = site_.startWardex();
+    ASSERT_TRUE(site_.waitForLog("Finished configuring.")) << site_.logText();
+    const std::size_t before = site_.logText().size();
+    for (int sent = 0; sent < 30; ++sent)
+        ASSERT_TRUE(site_.sendToWardex("COMMAND", std::string(size, 'z'))) << sent;
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "x\r\nFATAL    forged"));
+    EXPECT_TRUE(site_.waitForLog("IPC: Received command \"x\\r\\nFATAL    forged\"."));
+    EXPECT_EQ(site_.logCount("\xE2\x80\xA6(" + std::to_string(size) + " bytes)"), 30u);
+    EXPECT_EQ(site_.logCount("\nFATAL"), 0u);
+    const std::size_t growth = site_.logText().size() - before;
+    EXPECT_LT(growth, 200000u);
+    RecordProperty("logGrowthBytes", std::to_string(growth));
+    ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
+    expectOrderlyStop(wardex);
+}
+
 } // namespace
 } // namespace Kalvor

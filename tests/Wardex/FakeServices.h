@@ -47,10 +47,16 @@ class FakeClock : public Clock {
 public:
     FakeClock() { current_.setSeconds(1700000000); }
     DateTime now() const override { return current_; }
-    void advance(int32_t seconds) { current_.setSeconds(current_.seconds() + seconds); }
+    uint64_t monotonicMilliseconds() const override { return ticks_; }
+    void advance(int32_t seconds) {
+        current_.setSeconds(current_.seconds() + seconds);
+        ticks_ += static_cast<uint64_t>(seconds) * 1000;
+    }
+    void advanceMilliseconds(uint64_t milliseconds) { ticks_ += milliseconds; }
 
 private:
     DateTime current_;
+    uint64_t ticks_ = 1000000;
 };
 
 struct SentMessage {

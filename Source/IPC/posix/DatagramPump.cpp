@@ -85,6 +85,12 @@ bool DatagramPump::take(std::vector<Datagram>& texts) {
     return !failed;
 }
 
+bool DatagramPump::waitForData(uint32_t milliseconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return queued_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                            [&] { return !queue_.empty() || failed_; });
+}
+
 void DatagramPump::moveQueueLocked(std::vector<Datagram>& texts) {
     texts.insert(texts.end(), std::make_move_iterator(queue_.begin()),
                  std::make_move_iterator(queue_.end()));
@@ -113,6 +119,8 @@ void DatagramPump::run() {
             std::lock_guard<std::mutex> lock(mutex_);
             read = drainLocked(kBatchSize);
             reading = !full_ && !failed_;
+            if (read > 0 || failed_)
+                queued_.notify_all();
         }
     }
 }

@@ -14,6 +14,7 @@
 #include "IPC/Datagram.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -36,6 +37,9 @@ public:
     // Moves every waiting datagram to the end of `datagrams`. False once reading the socket has
     // failed; the datagrams read before the failure are moved all the same.
     bool take(std::vector<Datagram>& datagrams);
+    // Waits up to `milliseconds` until a datagram is queued (or reading failed); false when
+    // none came.
+    bool waitForData(uint32_t milliseconds);
 
 private:
     void run();
@@ -52,6 +56,7 @@ private:
     // Guards the queue and every read of the socket, so that texts are queued in the order in
     // which they were read.
     std::mutex mutex_;
+    std::condition_variable queued_;
     std::vector<Datagram> queue_;
     std::size_t bufferSize_;
     std::unique_ptr<char[]> buffer_; // uninitialised: pages are only touched by large datagrams

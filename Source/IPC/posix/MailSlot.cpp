@@ -149,6 +149,10 @@ public:
         }
     }
 
+    bool waitForDatagram(uint32_t milliseconds) override {
+        return pump_->waitForData(milliseconds);
+    }
+
     void receiveInto(std::vector<Datagram>& datagrams) override {
         if (!pump_->take(datagrams))
             throw IPCException(IC_CANNOT_RECEIVE, "", KALVOR_HERE);

@@ -9,6 +9,7 @@
 #include "IPC/win32/MailSlotSecurity.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 
 namespace Kalvor {
@@ -19,6 +20,7 @@ constexpr const char* kLocalPrefix = "\\\\.\\mailslot\\";
 constexpr const char* kBroadcastPrefix = "\\\\*\\mailslot\\";
 constexpr DWORD kWineSizeLimit = 64 * 1024;
 constexpr std::size_t kLargeRead = std::size_t(4) << 20;
+constexpr DWORD kWaitStepMilliseconds = 5;
 
 class UniqueHandle {
 public:
@@ -84,6 +86,21 @@ public:
         if (!::WriteFile(handle_.get(), bytes, static_cast<DWORD>(size), &written, nullptr))
             return lastSystemError();
         return written == size ? 0 : ERROR_WRITE_FAULT;
+    }
+
+    // Looks for a message every few milliseconds rather than blocking in a read with the slot's
+    // time-out: under Wine a message that arrives during such a read is cut at 64 KiB.
+    bool waitForDatagram(uint32_t milliseconds) override {
+        const DWORD start = ::GetTickCount();
+        for (;;) {
+            DWORD next = MAILSLOT_NO_MESSAGE;
+            if (!::GetMailslotInfo(handle_.get(), nullptr, &next, nullptr, nullptr) ||
+                next != MAILSLOT_NO_MESSAGE)
+                return true;
+            if (::GetTickCount() - start >= milliseconds)
+                return false;
+            ::Sleep(kWaitStepMilliseconds);
+        }
     }
 
     void receiveInto(std::vector<Datagram>& datagrams) override {

@@ -224,6 +224,10 @@ uint32_t NativeProcess::processId() const {
     return static_cast<uint32_t>(state_->pid);
 }
 
+intptr_t NativeProcess::waitable() const {
+    return state_->pidfd ? state_->pidfd.get() : JobInstance::kNoWaitable;
+}
+
 uint32_t NativeProcess::threadId() const {
     return state_->threadId;
 }

@@ -1,5 +1,7 @@
 #include "JobInstance/NativeProcess.h"
 
+#include "JobInstance/JobInstance.h"
+
 #include "Common/win32/Windows.h"
 #include "JobInstance/ThreadMessages.h"
 #include "JobInstance/win32/UniqueHandle.h"
@@ -82,6 +84,11 @@ NativeResult NativeProcess::forceEnd(int32_t exitCode) {
 
 uint32_t NativeProcess::processId() const {
     return state_->processId;
+}
+
+intptr_t NativeProcess::waitable() const {
+    return state_->process ? reinterpret_cast<intptr_t>(state_->process.get())
+                           : JobInstance::kNoWaitable;
 }
 
 uint32_t NativeProcess::threadId() const {

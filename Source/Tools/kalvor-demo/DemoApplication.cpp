@@ -1,7 +1,6 @@
 #include "DemoApplication.h"
 
 #include "Common/Exception.h"
-#include "Common/StringUtils.h"
 #include "File/ProcessId.h"
 #include "IPC/IPCClient.h"
 #include "IPC/IPCMessage.h"
@@ -24,12 +23,6 @@ constexpr uint32_t kPollMilliseconds = 200;
 constexpr const char* kProcessInfoQuestion = "SEND_PROCESS_INFO";
 
 } // namespace
-
-std::string userTagOf(const std::string& accountName) {
-    std::string tag = accountName;
-    replaceChar(tag, ' ', '_');
-    return tag;
-}
 
 DemoApplication::DemoApplication(DemoOptions options, std::string userTag, std::ostream& out)
     : options_(std::move(options)), userTag_(std::move(userTag)),

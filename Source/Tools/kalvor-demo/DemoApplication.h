@@ -1,9 +1,9 @@
 // A well-behaved application of the suite, as the supervisor expects one to be, with switches
 // for the ways real ones misbehave.
 //
-// It listens on the mailslot `id` + "_" + user tag (the account name with every blank made "_"),
-// polling it five times a second. "COMMAND" "SEND_PROCESS_INFO" is answered with a "REPLY" whose
-// id is "SEND_PROCESS_INFO" and whose text is "pid,tid" (its main thread, the one with the message
+// It listens on the mailslot `id` + "_" + user tag (Common/UserName.h), polling it five times a
+// second. "COMMAND" "SEND_PROCESS_INFO" is answered with a "REPLY" whose id is
+// "SEND_PROCESS_INFO" and whose text is "pid,tid" (its main thread, the one with the message
 // queue), sent to the question's sender or, when the question names none, to the supervisor's
 // mailslot "Wardex_" + user tag. "COMMAND" "DIE" ends it with 0 unless it ignores DIE. A polite
 // close also ends it with 0: WM_CLOSE (or WM_QUIT, WM_DESTROY) in its main thread's queue, and on
@@ -25,9 +25,6 @@ inline constexpr int kDemoDoneExitCode = 0;
 inline constexpr int kDemoFailedExitCode = 1;
 inline constexpr int kDemoUsageExitCode = 2;
 inline constexpr int kDemoCrashExitCode = 3;
-
-// The user tag that names a user's mailslots: blanks in the account name become "_".
-std::string userTagOf(const std::string& accountName);
 
 class DemoApplication {
 public:

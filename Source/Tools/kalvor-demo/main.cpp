@@ -20,13 +20,13 @@ int main(int argc, char** argv) {
         std::cout << kDemoUsage;
         return kDemoDoneExitCode;
     }
-    const std::string account = currentUserName();
-    if (account.empty()) {
+    const std::string userTag = currentUserTag();
+    if (userTag.empty()) {
         std::cerr << "kalvor-demo: the account name is unknown, so the mailslot cannot be named\n";
         return kDemoFailedExitCode;
     }
     try {
-        return DemoApplication(options, userTagOf(account), std::cout).run();
+        return DemoApplication(options, userTag, std::cout).run();
     } catch (const Exception& error) {
         std::cerr << "kalvor-demo: " << options.id << " cannot run\n" << error.report() << "\n";
         return kDemoFailedExitCode;

@@ -11,19 +11,21 @@ namespace Kalvor {
 
 namespace {
 const std::string kRunProg = "RUN_PROG";
+const std::string kStatus = "STATUS";
 constexpr auto kDropLinePause = std::chrono::seconds(1);
 
 bool startsWith(const std::string& text, const std::string& prefix) {
     return text.size() > prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The name of what a message would make the supervisor do; empty when it steers nothing.
+// The name of what a message would make the supervisor do or disclose; empty when it steers
+// nothing and discloses nothing.
 std::string steeringCommand(const std::string& type, const std::string& text) {
     if (type == "REPLY" || type == kRunProg)
         return type;
     if (type != "COMMAND")
         return "";
-    if (text == "DIE" || text == "RECONFIG")
+    if (text == "DIE" || text == "RECONFIG" || text == kStatus)
         return "COMMAND " + text;
     return startsWith(text, kRunProg) ? "COMMAND " + kRunProg : "";
 }
@@ -44,15 +46,17 @@ void CommandHandler::operator()(const std::string& type, const std::string& id,
             return;
         }
     }
-    logger_->debug(2, "IPC from %s: Received message \"%s\".", LogParams() << sender << type);
+    logger_->debug(2, "IPC from %s: Received message \"%s\".",
+                   LogParams() << quotedExcerpt(sender) << quotedExcerpt(type));
     if (type == "COMMAND") {
         command(text, sender);
     } else if (type == "REPLY") {
-        logger_->debug(2, "IPC: Received reply \"%s\" with id \"%s\".", LogParams() << text << id);
+        logger_->debug(2, "IPC: Received reply \"%s\" with id \"%s\".",
+                       LogParams() << quotedExcerpt(text) << quotedExcerpt(id));
         if (id == "SEND_PROCESS_INFO" && !targets_.storeProcessInfo(text, sender, from))
             logger_->debug(2, "IPC: Cannot store process info.");
     } else if (type == kRunProg) {
-        logger_->debug(2, "IPC: Received run command: \"%s\".", LogParams() << text);
+        logger_->debug(2, "IPC: Received run command: \"%s\".", LogParams() << quotedExcerpt(text));
         runProgramLine(text);
     } else {
         logger_->debug(1, "IPC: Received an unknown type.");
@@ -60,17 +64,19 @@ void CommandHandler::operator()(const std::string& type, const std::string& id,
 }
 
 void CommandHandler::command(const std::string& text, const std::string& sender) {
-    logger_->debug(3, "IPC: Received command \"%s\".", LogParams() << text);
+    logger_->debug(3, "IPC: Received command \"%s\".", LogParams() << quotedExcerpt(text));
     if (text == "DIE") {
         logger_->debug(3, "Quitting.");
         targets_.shutdownRequested.store(true);
     } else if (text == "RECONFIG") {
         targets_.reconfigureRequested.store(true);
+    } else if (text == kStatus) {
+        answerStatus(sender);
     } else if (text == "STATUS_CHECK") {
-        logger_->debug(3, "IPC: Was checked by %s.", LogParams() << sender);
+        logger_->debug(3, "IPC: Was checked by %s.", LogParams() << quotedExcerpt(sender));
     } else if (startsWith(text, kRunProg)) {
         const std::string line = text.substr(kRunProg.size());
-        logger_->debug(2, "IPC: Received run command: \"%s\".", LogParams() << line);
+        logger_->debug(2, "IPC: Received run command: \"%s\".", LogParams() << quotedExcerpt(line));
         runProgramLine(line);
     } else {
         logger_->debug(1, "IPC: Received an unknown command.");
@@ -86,6 +92,21 @@ void CommandHandler::noteDropped(const std::string& what, const SenderIdentity& 
                    "IPC: Dropped %s from account %i: only this account and the administrator "
                    "may steer Wardex.",
                    LogParams() << what << static_cast<int64_t>(from.userId));
+}
+
+void CommandHandler::answerStatus(const std::string& asker) {
+    if (asker.empty()) {
+        logger_->debug(1, "IPC: A status request names no mailslot to answer to.");
+        return;
+    }
+    try {
+        if (!targets_.send(asker, "REPLY", kStatus, targets_.statusText()))
+            logger_->debug(1, "IPC: Cannot send the status to %s.",
+                           LogParams() << quotedExcerpt(asker));
+    } catch (Exception& failure) {
+        failure.addLocation(KALVOR_HERE);
+        logger_->debug(1, failure.report());
+    }
 }
 
 void CommandHandler::runProgramLine(const std::string& line) {

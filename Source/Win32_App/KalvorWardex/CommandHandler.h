@@ -1,13 +1,15 @@
 // The supervisor's answer to every IPC message, run on the IPC listener thread.
 //
 // It only sets the stop and reconfigure flags, hands a process-information answer to the
-// application table, or starts a program named by a "RUN_PROG" line; it never waits for the
-// main thread and never throws. Once a stop is requested every message is ignored.
+// application table, starts a program named by a "RUN_PROG" line, or answers "STATUS" with a
+// "REPLY" whose id is "STATUS" and whose text is the packed status (StatusReport.h), sent to
+// the asker's mailslot (the message's sender field); it never waits for the main thread and
+// never throws. Once a stop is requested every message is ignored.
 //
-// DIE, RECONFIG, RUN_PROG (as a command and as a message type) and REPLY steer the supervisor:
-// they are taken only from its own account or the administrator (Datagram.h). From any other
-// account they are dropped, with one log line a second at most, so that a flood cannot grow the
-// log.
+// DIE, RECONFIG, RUN_PROG (as a command and as a message type) and REPLY steer the supervisor,
+// and STATUS discloses the account's applications: they are taken only from its own account or
+// the administrator (Datagram.h). From any other account they are dropped, with one log line a
+// second at most, so that a flood cannot grow the log.
 #pragma once
 
 #include "IPC/Datagram.h"
@@ -35,6 +37,12 @@ public:
             storeProcessInfo;
         // Starts a program that runs on by itself; may throw JobException.
         std::function<void(const std::string& path, const std::string& arguments)> runProgram;
+        // The packed status of the applications.
+        std::function<std::string()> statusText;
+        // Sends a message to a mailslot: true once handed over; may throw IPCException.
+        std::function<bool(const std::string& target, const std::string& type,
+                           const std::string& id, const std::string& text)>
+            send;
     };
 
     CommandHandler(std::shared_ptr<LoggerUnit> logger, Targets targets);
@@ -46,6 +54,7 @@ public:
 private:
     void command(const std::string& text, const std::string& sender);
     void runProgramLine(const std::string& line);
+    void answerStatus(const std::string& asker);
     void noteDropped(const std::string& what, const SenderIdentity& from);
 
     std::shared_ptr<LoggerUnit> logger_;

@@ -12,6 +12,7 @@
 #include "JobInstance/Monopoly.h"
 #include "JobInstance/SessionSignals.h"
 #include "JobInstance/ThreadMessages.h"
+#include "JobInstance/WaitSet.h"
 #include "Logger/LogCommons.h"
 #include "Logger/LogState.h"
 #include "Logger/LoggerUnit.h"
@@ -38,8 +39,9 @@ using namespace WardexMessage;
 const char* const kPlaceholder = "dummy";
 const std::string kMonitorKey = "wardex.monitor";
 constexpr int32_t kPassesPerRoutineLine = 40;
-constexpr int32_t kWaitSlices = 5;
+constexpr uint32_t kWaitSlices = 5;
 constexpr uint32_t kWaitSliceMilliseconds = 100;
+constexpr uint32_t kPassMilliseconds = kWaitSlices * kWaitSliceMilliseconds;
 constexpr uint32_t kShutdownPauseMilliseconds = 250;
 
 
@@ -61,9 +63,7 @@ Wardex::Wardex(const std::string& commandLine, std::unique_ptr<WardexServices> s
 std::string Wardex::makeUserTag(const std::string& userName, int64_t nowSeconds) {
     if (userName.empty())
         return std::to_string(nowSeconds - nowSeconds % 20);
-    std::string tag = userName;
-    replaceChar(tag, ' ', '_');
-    return tag;
+    return userTagOf(userName);
 }
 
 std::string Wardex::debugLogName(const std::string& configured, const std::string& userTag) {
@@ -89,15 +89,24 @@ bool Wardex::initialise() {
     if (!logger_ || !services_->createConfig())
         return fail("the configuration reader could not be made");
     table_ = std::make_unique<ApplicationTable>(logger_, services_->apps(), services_->clock(),
-                                                userTag_);
+                                                userTag_, kPassMilliseconds);
     handler_ = std::make_unique<CommandHandler>(
         logger_, CommandHandler::Targets{
                      shutdownRequested_, reconfigureRequested_,
                      [this](const std::string& info, const std::string& sender,
                             const std::optional<SenderIdentity>& from) {
-                         return table_->storeProcessInfo(info, sender, from);
+                         // The next pass captures it at once.
+                         const bool stored = table_->storeProcessInfo(info, sender, from);
+                         if (stored)
+                             events_.wake();
+                         return stored;
                      },
-                     &startDetachedProgram});
+                     &startDetachedProgram, [this] { return packStatus(table_->statusRecords()); },
+                     [this](const std::string& target, const std::string& type,
+                            const std::string& id, const std::string& text) {
+                         return services_->apps().send(target, type, id, text,
+                                                       "Wardex_" + userTag_);
+                     }});
     loadEarlyCatalogs();
     if (!reconfigure(true))
         return false;
@@ -192,6 +201,7 @@ bool Wardex::reconfigure(bool initial) {
             return missing(idKey);
     }
     readVersionFile(directory);
+    table_->publishStatus();
     if (!initial)
         logger_->debug(1, "Finished reconfiguring.");
     return true;
@@ -263,6 +273,8 @@ void Wardex::handleMessage(const std::string& type, const std::string& id, const
                            const std::string& sender, const std::optional<SenderIdentity>& from) {
     if (handler_)
         (*handler_)(type, id, text, sender, from);
+    if (shutdownRequested_.load())
+        events_.wake();
 }
 
 bool Wardex::takeWindowMessage() {
@@ -342,6 +354,7 @@ bool Wardex::run(std::atomic<bool>& systemStop) {
         }
 
         const int32_t instance = markers_->readInstance(value);
+        bool checked = false;
         if (instance == SI_MISSING) {
             if (markers_->writeInstance(Markers::kSupervising) != SI_OK)
                 logger_->debug(1, "Main loop: Failed to set missing Registry marker \"%s\"",
@@ -353,13 +366,26 @@ bool Wardex::run(std::atomic<bool>& systemStop) {
                 statusPass = true;
             }
             table_->check(current, statusPass);
+            checked = true;
         } else if (passCounter == 1) {
             logger_->debug(1, "Main loop: Was going to check if applications were still running, "
                               "but Registry marker prevented it.");
         }
 
-        for (int32_t slice = 0; slice < kWaitSlices && !shutdownRequested_.load(); ++slice)
-            sleepMilliseconds(kWaitSliceMilliseconds);
+        // The slices end early when an application ends or an answer or a stop comes: the next
+        // pass then acts at once. Checked between slices: the session signals.
+        // A restart held back by the pacing gap is due at its own time, not at the next pass.
+        const std::vector<intptr_t> watched =
+            checked ? table_->runningWaitables() : std::vector<intptr_t>();
+        uint64_t left = kPassMilliseconds;
+        if (const auto due = checked ? table_->millisecondsToNextRestart() : std::nullopt)
+            left = std::min<uint64_t>(left, *due);
+        while (left > 0 && !shutdownRequested_.load() && !SessionSignals::systemStop()) {
+            const auto slice = static_cast<uint32_t>(std::min<uint64_t>(left, kWaitSliceMilliseconds));
+            if (events_.wait(watched, slice))
+                break;
+            left -= slice;
+        }
         current = clock.now();
     }
     logger_->debug(1, "Main loop has exited.");

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "IPC/Datagram.h"
+#include "JobInstance/WaitSet.h"
 #include "Win32_App/KalvorWardex/ArgumentList.h"
 
 #include <atomic>
@@ -88,6 +89,7 @@ private:
     int32_t productVersionTenths_ = 0;
     std::string failure_;
 
+    WaitSet events_;
     std::atomic<bool> shutdownRequested_{false};
     std::atomic<bool> reconfigureRequested_{false};
 };

@@ -1,0 +1,37 @@
+// wardexctl's work, callable in-process: the status of the calling account's supervisor, or a
+// command to it (SupervisorLink.h).
+//
+//   status [--json]   prints the supervised applications as a table or as JSON
+//                     (StatusOutput.h)
+//   reconfig          has the supervisor read its configuration again
+//   stop              has it stop its applications and end
+//
+// Returns the exit value: 0 done, 1 failed (a message on `err`), 2 bad arguments (a message and
+// the usage on `err`), 3 no supervisor (its mailslot is not there, or no status answer came
+// within the wait; a message on `err`). "--help" or "-h" anywhere prints the usage on `out` and
+// returns 0.
+#pragma once
+
+#include <chrono>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace Kalvor {
+
+inline constexpr int kCtlDone = 0;
+inline constexpr int kCtlFailed = 1;
+inline constexpr int kCtlUsage = 2;
+inline constexpr int kCtlNoSupervisor = 3;
+
+struct WardexCtlSettings {
+    // Whose supervisor is addressed; empty: the calling account's (currentUserTag()).
+    std::string userTag;
+    std::chrono::milliseconds answerWait = std::chrono::seconds(2);
+};
+
+// `arguments` excludes the program name.
+int runWardexCtl(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                 const WardexCtlSettings& settings = {});
+
+} // namespace Kalvor

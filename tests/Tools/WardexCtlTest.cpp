@@ -1,0 +1,191 @@
+// wardexctl in-process: its table and JSON, its arguments and exit values, and its exchange
+// with a supervisor that the test plays on a mailslot of a made-up user tag.
+#include "WardexCtl.h"
+#include "StatusOutput.h"
+
+#include "Common/Exception.h"
+#include "File/ProcessId.h"
+#include "IPC/IPCClient.h"
+#include "IPC/IPCMessage.h"
+#include "IPC/MailSlot.h"
+#include "IPC/StatusReport.h"
+#include "TestSupport.h"
+#include "Time/Timer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sstream>
+#include <thread>
+
+namespace Kalvor {
+namespace {
+
+using namespace std::chrono_literals;
+using Arguments = std::vector<std::string>;
+
+const std::vector<StatusRecord> kTwo = {
+    {"Demo One", "DemoOne", "running", 4711, 1, "2024-05-01T10:00:00Z", true},
+    {"DemoIdle", "DemoIdle", "not started", 0, 0, "", false},
+};
+
+TEST(WardexCtlJson, EscapesEveryByteThatIsNotPlainAscii) {
+    const struct {
+        std::string bytes, json;
+    } cases[] = {
+        {"", R"("")"},
+        {"Demo One 1:2", R"("Demo One 1:2")"},
+        {"a\"b\\c/", R"("a\"b\\c/")"},
+        {std::string("\x01\t\n\x1f\x7f", 5), R"("\u0001\u0009\u000A\u001F\u007F")"},
+        {"D\xC3\xA9mo\xFF", R"("D\u00C3\u00A9mo\u00FF")"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(jsonString(c.bytes), c.json);
+    // Whatever a name holds, the output is printable ASCII.
+    std::string every;
+    for (int code = 1; code < 256; ++code)
+        every += static_cast<char>(code);
+    for (const char byte : jsonString(every))
+        EXPECT_TRUE(byte >= 0x20 && byte <= 0x7e) << static_cast<int>(byte);
+}
+
+TEST(WardexCtlJson, WritesOneObjectARecordWithNullForNone) {
+    EXPECT_EQ(statusJson(kTwo),
+              "[\n"
+              "  {\"name\": \"Demo One\", \"id\": \"DemoOne\", \"state\": \"running\", "
+              "\"pid\": 4711, \"restarts\": 1, \"last_start\": \"2024-05-01T10:00:00Z\", "
+              "\"active\": true},\n"
+              "  {\"name\": \"DemoIdle\", \"id\": \"DemoIdle\", \"state\": \"not started\", "
+              "\"pid\": null, \"restarts\": 0, \"last_start\": null, \"active\": false}\n"
+              "]\n");
+    EXPECT_EQ(statusJson({}), "[]\n");
+}
+
+TEST(WardexCtlTable, AlignsTheColumnsWithDashForNone) {
+    std::vector<StatusRecord> records = kTwo;
+    records.push_back({"D\xC3\xA9mo\tX", "X", "given up", 0, 12, "2024-05-01T09:00:00Z", true});
+    EXPECT_EQ(statusTable(records),
+              "NAME      STATE        PID   RESTARTS  STARTED\n"
+              "Demo One  running      4711  1         2024-05-01T10:00:00Z\n"
+              "DemoIdle  not started  -     0         -\n"
+              "D\xC3\xA9mo\\tX   given up     -     12        2024-05-01T09:00:00Z\n");
+    EXPECT_EQ(statusTable({}), "NAME  STATE  PID  RESTARTS  STARTED\n");
+}
+
+TEST(WardexCtlArguments, BadOnesGiveTheUsageAndExitValue2) {
+    const std::vector<Arguments> bad = {
+        {},
+        {"start"},
+        {"STATUS"},
+        {"status", "--xml"},
+        {"status", "--json", "--json"},
+        {"status", "json"},
+        {"reconfig", "now"},
+        {"stop", "--json"},
+    };
+    for (const Arguments& arguments : bad) {
+        std::ostringstream out, err;
+        EXPECT_EQ(runWardexCtl(arguments, out, err), kCtlUsage)
+            << ::testing::PrintToString(arguments);
+        EXPECT_NE(err.str().find("Usage:"), std::string::npos);
+        EXPECT_TRUE(out.str().empty());
+    }
+    for (const Arguments& help : {Arguments{"--help"}, Arguments{"status", "-h"}}) {
+        std::ostringstream out, err;
+        EXPECT_EQ(runWardexCtl(help, out, err), kCtlDone);
+        EXPECT_NE(out.str().find("wardexctl status [--json]"), std::string::npos);
+        EXPECT_TRUE(err.str().empty());
+    }
+}
+
+struct Reply {
+    std::string id, text, sender;
+};
+
+// The supervisor's mailslot of the tag, answering "STATUS" with the replies given, in order.
+class SupervisorStandIn {
+public:
+    SupervisorStandIn(const std::string& userTag, std::vector<Reply> replies)
+        : slot_(MailSlot::kReceiver, "Wardex_" + userTag), replies_(std::move(replies)),
+          thread_([this] { serve(); }) {}
+    ~SupervisorStandIn() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    void serve() {
+        for (std::vector<std::string> lines; !stop_; sleepMilliseconds(5)) {
+            lines.clear();
+            slot_.receive(lines);
+            for (const std::string& line : lines) {
+                IPCMessage message;
+                if (parseMessageLine(line, message) && message.text == "STATUS")
+                    answer(message.sender);
+            }
+        }
+    }
+    void answer(const std::string& asker) {
+        try {
+            IPCClient client(asker);
+            for (const Reply& reply : replies_)
+                client.send("REPLY", reply.id, reply.text, reply.sender);
+        } catch (const Exception& error) {
+            ADD_FAILURE() << error.report();
+        }
+    }
+
+    MailSlot slot_;
+    std::vector<Reply> replies_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+class WardexCtlExchange : public ::testing::Test {
+protected:
+    int run(const Arguments& arguments, std::chrono::milliseconds wait = 10s) {
+        out_.str("");
+        err_.str("");
+        return runWardexCtl(arguments, out_, err_, {userTag_, wait});
+    }
+
+    Kalvor::Test::TempDir folder_;
+    Kalvor::Test::ScopedEnv slots_{"KALVOR_MAILSLOT_DIR", folder_.file("slots")};
+    Kalvor::Test::ScopedEnv locks_{"KALVOR_LOCK_DIR", folder_.file("locks")};
+    // Under Wine mailslots are machine-wide: a tag of this process keeps clear of others.
+    const std::string userTag_ = "CtlTest" + std::to_string(currentProcessId());
+    const std::string supervisor_ = "Wardex_" + userTag_;
+    std::ostringstream out_, err_;
+};
+
+// Only the supervisor's status reply is taken; other traffic on the own mailslot is passed
+// over.
+TEST_F(WardexCtlExchange, StatusPrintsOnlyTheSupervisorsAnswer) {
+    SupervisorStandIn standIn(userTag_, {{"OTHER", packStatus({}), supervisor_},
+                                         {"STATUS", packStatus({}), "Impostor_x"},
+                                         {"STATUS", packStatus(kTwo), supervisor_}});
+    EXPECT_EQ(run({"status"}), kCtlDone) << err_.str();
+    EXPECT_EQ(out_.str(), statusTable(kTwo));
+    EXPECT_EQ(run({"status", "--json"}), kCtlDone) << err_.str();
+    EXPECT_EQ(out_.str(), statusJson(kTwo));
+}
+
+TEST_F(WardexCtlExchange, ASilentOrGarbledSupervisorPrintsNothing) {
+    const struct {
+        std::vector<Reply> replies;
+        int exit;
+        const char* error;
+    } cases[] = {
+        {{}, kCtlNoSupervisor, "no Wardex answers for this account (mailslot \"Wardex_CtlTest"},
+        {{{"STATUS", "1:1garbage", supervisor_}}, kCtlFailed, "answer cannot be read"},
+    };
+    for (const auto& c : cases) {
+        SupervisorStandIn standIn(userTag_, c.replies);
+        EXPECT_EQ(run({"status"}, 500ms), c.exit);
+        EXPECT_NE(err_.str().find(c.error), std::string::npos) << err_.str();
+        EXPECT_TRUE(out_.str().empty());
+    }
+}
+
+} // namespace
+} // namespace Kalvor

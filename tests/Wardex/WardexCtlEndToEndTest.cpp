@@ -1,0 +1,118 @@
+// wardexctl against the real supervisor in a temporary installation: what its status shows of
+// a restarted and an inactive application, how stop ends the supervisor, and what it says when
+// no supervisor runs.
+#include "Installation.h"
+#include "SpawnedProgram.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace Kalvor {
+namespace {
+
+using namespace std::chrono_literals;
+using Kalvor::Test::Installation;
+using Kalvor::Test::ListedApp;
+
+// Wine's first start of a program can take seconds.
+constexpr auto kProgramTime = 30s;
+
+struct CtlRun {
+    std::optional<int> exit;
+    std::string output; // with line breaks as "\n" on both platforms
+};
+
+CtlRun runWardexCtl(const std::vector<std::string>& arguments, bool withErrors = false) {
+    Kalvor::Test::SpawnedProgram program(Kalvor::Test::helperProgramPath("wardexctl"), arguments,
+                                         withErrors);
+    EXPECT_TRUE(program.started());
+    CtlRun run;
+    for (const char byte : program.readToEnd(kProgramTime))
+        if (byte != '\r')
+            run.output += byte;
+    run.exit = program.waitForExit(kProgramTime);
+    return run;
+}
+
+class WardexCtlEndToEnd : public ::testing::Test {
+protected:
+    ProcessInstance& startSupervising(const std::vector<ListedApp>& apps) {
+        for (const ListedApp& app : apps)
+            site_.installDemo(app.name);
+        site_.writeConfig(apps);
+        ProcessInstance& wardex = site_.startWardex();
+        EXPECT_TRUE(site_.waitForLog("Finished configuring.")) << site_.logText();
+        return wardex;
+    }
+
+    Installation site_;
+};
+
+TEST_F(WardexCtlEndToEnd, StatusShowsARestartedApplicationAndAnInactiveOne) {
+    startSupervising({{"DemoOne"}, {"DemoIdle", false}});
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    const auto before = site_.askProcessInfo("DemoOne");
+    ASSERT_TRUE(before);
+    site_.killApp(*before);
+    ASSERT_TRUE(site_.waitForLog("   Successfully restarted application.")) << site_.logText();
+    std::optional<Kalvor::Test::ProcessInfo> after;
+    ASSERT_TRUE(Kalvor::Test::waitFor([&] {
+        after = site_.askProcessInfo("DemoOne");
+        return after && after->processId != before->processId;
+    }));
+
+    // The status is the one the last pass left: the restart shows once that pass is over.
+    const std::string isoTime = "[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z";
+    const std::regex restarted(
+        R"(\{"name": "DemoOne", "id": "DemoOne", "state": "running", "pid": )" +
+        std::to_string(after->processId) + R"(, "restarts": [1-9][0-9]*, "last_start": ")" +
+        isoTime + R"(", "active": true\})");
+    CtlRun json;
+    EXPECT_TRUE(Kalvor::Test::waitFor(
+        [&] {
+            json = runWardexCtl({"status", "--json"});
+            return json.exit == 0 && std::regex_search(json.output, restarted);
+        },
+        60s))
+        << json.output;
+    EXPECT_EQ(json.output.rfind("[\n", 0), 0u) << json.output;
+    EXPECT_NE(json.output.find(R"({"name": "DemoIdle", "id": "DemoIdle", "state": "not started", )"
+                               R"("pid": null, "restarts": 0, "last_start": null, )"
+                               R"("active": false})"),
+              std::string::npos)
+        << json.output;
+
+    const CtlRun table = runWardexCtl({"status"});
+    EXPECT_EQ(table.exit, 0);
+    EXPECT_EQ(table.output.rfind("NAME", 0), 0u) << table.output;
+    EXPECT_TRUE(std::regex_search(table.output, std::regex("\nDemoIdle +not started +- +0 +-\n")))
+        << table.output;
+}
+
+TEST_F(WardexCtlEndToEnd, StopEndsTheSupervisorThroughItsShutdown) {
+    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    const CtlRun stop = runWardexCtl({"stop"}, true);
+    EXPECT_EQ(stop.exit, 0) << stop.output;
+    EXPECT_EQ(site_.waitForExit(wardex), 0) << site_.logText();
+    EXPECT_TRUE(site_.waitForLog("Shutting down the Wardex..."));
+    EXPECT_TRUE(site_.waitForLog("IPC from wardexctl_"));
+    EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
+    EXPECT_TRUE(site_.waitUntilGone("DemoOne"));
+}
+
+TEST_F(WardexCtlEndToEnd, WithoutASupervisorItExits3) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"status"}, std::vector<std::string>{"stop"}}) {
+        const CtlRun run = runWardexCtl(arguments, true);
+        EXPECT_EQ(run.exit, 3) << arguments[0];
+        EXPECT_NE(run.output.find("no Wardex answers for this account (mailslot \"Wardex_" +
+                                  site_.userTag() + "\")"),
+                  std::string::npos)
+            << run.output;
+    }
+}
+
+} // namespace
+} // namespace Kalvor
