@@ -24,15 +24,9 @@ constexpr int32_t kStartFailure = 0xFF; // -1 as an exit status
 
 class EndToEnd : public ::testing::Test {
 protected:
-    // Starts the supervisor with the applications and waits until it supervises.
     ProcessInstance& startSupervising(const std::vector<ListedApp>& apps) {
-        for (const ListedApp& app : apps)
-            site_.installDemo(app.name);
-        site_.writeConfig(apps);
-        ProcessInstance& wardex = site_.startWardex();
-        EXPECT_TRUE(site_.waitForLog("Finished configuring.")) << site_.logText();
-        EXPECT_TRUE(
-            Kalvor::Test::waitFor([&] { return site_.marker(site_.instanceMarker()) == 1; }));
+        ProcessInstance& wardex = site_.startSupervising(apps);
+        EXPECT_TRUE(site_.waitUntilSupervising()) << site_.logText();
         return wardex;
     }
     // Ends with the shutdown sequence and the instance marker back at 3.

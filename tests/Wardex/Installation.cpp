@@ -150,6 +150,18 @@ ProcessInstance& Installation::startWardex(const std::string& arguments) {
     return *wardexes_.back();
 }
 
+ProcessInstance& Installation::startSupervising(const std::vector<ListedApp>& apps) {
+    for (const ListedApp& app : apps)
+        installDemo(app.name);
+    writeConfig(apps);
+    return startWardex();
+}
+
+bool Installation::waitUntilSupervising(std::chrono::milliseconds timeout) {
+    return waitForLog("Finished configuring.", timeout) &&
+           waitFor([&] { return marker(instanceMarker()) == 1; }, timeout);
+}
+
 std::unique_ptr<ProcessInstance> Installation::startProgram(const std::string& path) {
     auto job = std::make_unique<ProcessInstance>(path, "");
     job->execute();

@@ -62,6 +62,10 @@ public:
 
     // Starts `wardex` with the arguments (a command line); the job is kept by the installation.
     ProcessInstance& startWardex(const std::string& arguments = "");
+    // Installs the applications, lists them and starts `wardex`.
+    ProcessInstance& startSupervising(const std::vector<ListedApp>& apps);
+    // Whether the supervisor got configured and took its instance marker within the time-out.
+    bool waitUntilSupervising(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     std::unique_ptr<ProcessInstance> startProgram(const std::string& path);
     // The exit value once the supervisor has ended within the time-out.
     std::optional<int32_t>

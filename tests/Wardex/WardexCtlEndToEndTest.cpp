@@ -38,11 +38,8 @@ CtlRun runWardexCtl(const std::vector<std::string>& arguments, bool withErrors =
 class WardexCtlEndToEnd : public ::testing::Test {
 protected:
     ProcessInstance& startSupervising(const std::vector<ListedApp>& apps) {
-        for (const ListedApp& app : apps)
-            site_.installDemo(app.name);
-        site_.writeConfig(apps);
-        ProcessInstance& wardex = site_.startWardex();
-        EXPECT_TRUE(site_.waitForLog("Finished configuring.")) << site_.logText();
+        ProcessInstance& wardex = site_.startSupervising(apps);
+        EXPECT_TRUE(site_.waitUntilSupervising()) << site_.logText();
         return wardex;
     }
 
