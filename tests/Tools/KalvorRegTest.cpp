@@ -127,6 +127,12 @@ TEST_F(KalvorRegTest, BadArgumentsFailWithoutWritingAnything) {
         {"delete", "HKLM", "/f"},
         {"export", "HKLM\\A"},
         {"export", "HKLM\\A", dir_.file("out.reg"), "/f"},
+        {"import"},
+        {"import", dir_.file("a.reg"), dir_.file("b.reg")},
+        {"import", dir_.file("a.reg"), "/f"},
+        {"import", "/s"},
+        // Read as the hives are (RegistryStore): a missing file, a link, a FIFO fail alike.
+        {"import", dir_.file("absent.reg")},
     };
     for (const Arguments& arguments : cases) {
         std::string joined;
@@ -190,6 +196,154 @@ TEST_F(KalvorRegTest, ExportWritesTheKeyAndItsSubKeysOnly) {
     EXPECT_EQ(run({"export", "HKLM\\SOFTWARE\\Absent", dir_.file("absent.reg")}), 1);
 }
 
+// Import: what regedit /s does with a REGEDIT4 file.
+class KalvorRegImportTest : public KalvorRegTest {
+protected:
+    std::string write(const std::string& text) {
+        const std::string path = dir_.file("import-" + std::to_string(++files_) + ".reg");
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+    void import(const std::string& text) {
+        runOk({"import", write(text)});
+        EXPECT_EQ(out_.str(), "The operation completed successfully.\n");
+    }
+    std::string machineText(RegistryRoot root = RegistryRoot::LocalMachine) {
+        return readFile(RegistryStore::hivePath(root));
+    }
+    std::string query(const std::string& key) {
+        EXPECT_EQ(run({"query", key, "/s"}), 0) << key << ": " << err_.str();
+        return out_.str();
+    }
+
+    int files_ = 0;
+};
+
+TEST_F(KalvorRegImportTest, LoadsEveryKindOfValueOfEveryRootAndSkipsComments) {
+    runOk({"add", "HKLM\\SOFTWARE\\Kalvor\\Resources", "/v", "StartupDebugLevel", "/t", "REG_DWORD",
+           "/d", "5"});
+    import("REGEDIT4\r\n"
+           "\r\n"
+           "; The first-run values.\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Resources]\r\n"
+           "  ; indented comment\r\n"
+           "\"ConfigurationDir\"=\"/home/u/.config/kalvor/\"\r\n"
+           "\"startupdebuglevel\"=dword:00000001\r\n"
+           "\"Quoted\"=\"a \\\"b\\\" c:\\\\d\"\r\n"
+           "@=\"default\"\r\n"
+           "\"Bytes\"=hex:01,02,\\\r\n"
+           "  ff\r\n"
+           "\"List\"=hex(7):61,00,62,00,00\r\n"
+           "\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Empty]\r\n"
+           "[hkey_current_user\\Software\\Own]\n"
+           "\"Mine\"=\"yes\"\n");
+    EXPECT_EQ(query("HKLM\\SOFTWARE\\Kalvor"),
+              "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\n\n"
+              "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Resources\n"
+              "    StartupDebugLevel    REG_DWORD    0x1\n"
+              "    ConfigurationDir    REG_SZ    /home/u/.config/kalvor/\n"
+              "    Quoted    REG_SZ    a \"b\" c:\\d\n"
+              "    (Default)    REG_SZ    default\n"
+              "    Bytes    REG_BINARY    0102FF\n"
+              "    List    REG_MULTI_SZ    a\\0b\n\n"
+              "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Empty\n\n");
+    EXPECT_EQ(query("HKCU\\Software"), "\nHKEY_CURRENT_USER\\Software\n\n"
+                                       "HKEY_CURRENT_USER\\Software\\Own\n"
+                                       "    Mine    REG_SZ    yes\n\n");
+    // The comments were the file's, not the store's.
+    EXPECT_EQ(machineText().find(';'), std::string::npos);
+    // What the supervisor reads is what was imported.
+    int32_t level = 0;
+    EXPECT_EQ(SystemInfo::readResourceInteger("StartupDebugLevel", level), SI_OK);
+    EXPECT_EQ(level, 1);
+}
+
+TEST_F(KalvorRegImportTest, DeletesKeysWithEverythingBelowThemAndSingleValuesInFileOrder) {
+    const std::string base = "HKLM\\SOFTWARE\\Kalvor";
+    runOk({"add", base + "\\Old\\Deep", "/v", "D", "/d", "d"});
+    runOk({"add", base + "\\Older", "/v", "Kept", "/d", "k"});
+    runOk({"add", base + "\\Values", "/v", "Gone", "/d", "g"});
+    runOk({"add", base + "\\Values", "/v", "Stays", "/d", "s"});
+    runOk({"add", base + "\\Values", "/ve", "/d", "default"});
+    runOk({"add", base + "\\Again", "/v", "Before", "/d", "b"});
+    import("REGEDIT4\n"
+           "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\old]\n"
+           "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Absent]\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Values]\n"
+           "\"gone\"=-\n"
+           "\"Absent\"=-\n"
+           "@=-\n"
+           "\"Dash\"=\"=-\"\n"
+           // Deleted, then made anew: the order of the file counts.
+           "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Again]\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Again]\n"
+           "\"After\"=\"a\"\n");
+    EXPECT_EQ(query(base), "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\n\n"
+                           "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Older\n"
+                           "    Kept    REG_SZ    k\n\n"
+                           "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Values\n"
+                           "    Stays    REG_SZ    s\n"
+                           "    Dash    REG_SZ    =-\n\n"
+                           "HKEY_LOCAL_MACHINE\\SOFTWARE\\Kalvor\\Again\n"
+                           "    After    REG_SZ    a\n\n");
+}
+
+TEST_F(KalvorRegImportTest, AMalformedFileChangesNothingAndNamesItsLine) {
+    runOk({"add", "HKLM\\K", "/v", "V", "/d", "before"});
+    const std::string machine = machineText();
+    const std::string good = "[HKEY_LOCAL_MACHINE\\K]\n\"V\"=\"after\"\n[HKEY_USERS\\U]\n";
+    const struct {
+        std::string text;
+        std::string error;
+    } cases[] = {
+        {"", "line 1: the file does not start with REGEDIT4"},
+        {"Windows Registry Editor Version 5.00\n" + good, "line 1: the file does not start"},
+        {"REGEDIT4\n\"V\"=\"x\"\n", "line 2: a value line before the first section"},
+        {"REGEDIT4\n" + good + "\"W\"=\"unclosed\n", "line 5: badly quoted text"},
+        {"REGEDIT4\n" + good + "\"W\"=dword:123456789\n", "line 5: dword: needs"},
+        {"REGEDIT4\n" + good + "\"W\"=hex:01,\\\n", "line 5: hex data goes on past the end"},
+        {"REGEDIT4\n" + good + "W=\"x\"\n", "line 5: neither a section nor a value line"},
+        {"REGEDIT4\n" + good + "[HKEY_LOCAL_MACHINE\\K\n", "line 5: a section line must end"},
+        {"REGEDIT4\n" + good + "[HKLM\\K]\n", "line 5: a section must name a key below a root"},
+        {"REGEDIT4\n" + good + "[-HKEY_LOCAL_MACHINE]\n", "line 5: a root key cannot be deleted"},
+        {"REGEDIT4\n" + good + "[-HKEY_USERS\\U]\n\"V\"=-\n",
+         "line 6: a value line under a key that is deleted"},
+        {"REGEDIT4\n" + good + std::string("\"a\0b\"=\"x\"\n", 10), "line 5: a value name cannot"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = write(c.text);
+        EXPECT_EQ(run({"import", path}), 1) << c.text;
+        EXPECT_EQ(out_.str(), "");
+        EXPECT_EQ(err_.str().rfind("ERROR: " + path + ": " + c.error, 0), 0u)
+            << "wanted " << c.error << ", got " << err_.str();
+        EXPECT_EQ(machineText(), machine) << c.text;
+        EXPECT_FALSE(exists(RegistryStore::hivePath(RegistryRoot::Users))) << c.text;
+    }
+}
+
+TEST_F(KalvorRegImportTest, ExportThenImportGivesTheSameStore) {
+    const std::string key = "HKLM\\SOFTWARE\\Kalvor";
+    runOk({"add", key + "\\Resources", "/v", "ConfigurationDir", "/d", "C:\\Kalvor\\\"conf\"\\"});
+    runOk({"add", key + "\\Resources", "/v", "Level", "/t", "REG_DWORD", "/d", "0xfffffffe"});
+    runOk({"add", key + "\\Resources", "/v", "List", "/t", "REG_MULTI_SZ", "/d", "a\\0\\0b"});
+    runOk({"add", key + "\\Resources", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", "%HOME%"});
+    runOk({"add", key + "\\Resources", "/ve", "/d", ""});
+    runOk({"add", key + "\\Resources\\Recorder", "/v", "WardexMarker:u", "/t", "REG_DWORD", "/d",
+           "3"});
+    runOk({"add", key + "\\Empty"});
+    const std::string before = machineText();
+    const std::string file = dir_.file("export.reg");
+    runOk({"export", key, file});
+    runOk({"delete", key, "/f"});
+    ASSERT_NE(machineText(), before);
+    runOk({"import", file});
+    EXPECT_EQ(machineText(), before);
+    // Once more over the same values: nothing to change.
+    runOk({"import", file});
+    EXPECT_EQ(machineText(), before);
+}
+
 TEST_F(KalvorRegTest, ACorruptHiveIsReportedAndLeftAlone) {
     ASSERT_EQ(::mkdir(registry_.c_str(), 0777), 0);
     const std::string path = RegistryStore::hivePath(RegistryRoot::LocalMachine);
@@ -218,9 +372,21 @@ TEST_F(KalvorRegTest, TheProgramRunsTheSameCommands) {
         EXPECT_EQ(bad.wait(), 1);
     }
     {
+        const std::string file = dir_.file("import.reg");
+        std::ofstream(file, std::ios::binary) << "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"V\"=-\n";
+        Kalvor::Test::ChildProcess import(program, {"import", file});
+        EXPECT_EQ(import.wait(), 0);
+        Kalvor::Test::ChildProcess query(program, {"query", "HKLM\\K", "/v", "V"});
+        EXPECT_EQ(query.wait(), 1);
+        std::ofstream(file, std::ios::binary) << "REGEDIT4\n\"V\"=-\n";
+        Kalvor::Test::ChildProcess bad(program, {"import", file});
+        EXPECT_EQ(bad.wait(), 1);
+    }
+    {
         Kalvor::Test::ChildProcess help(program, {"--help"}, output);
         EXPECT_EQ(help.wait(), 0);
         EXPECT_NE(readFile(output).find("/f"), std::string::npos);
+        EXPECT_NE(readFile(output).find("import FILE"), std::string::npos);
     }
 }
 
@@ -326,6 +492,46 @@ TEST_F(KalvorRegAccountsTest, AnAccountChangesOnlyItsOwnValuesAndSourceShowsWher
     }
     EXPECT_EQ(readFile(machineFile), machine);
     EXPECT_FALSE(exists(states.at(0)));
+}
+
+TEST_F(KalvorRegAccountsTest, AnAccountImportsIntoItsOwnStoreAndCannotDeleteMachineValues) {
+    runOk({"add", "HKLM\\K", "/v", "Machine", "/d", "m"});
+    const std::string machineFile = RegistryStore::hivePath(RegistryRoot::LocalMachine);
+    ASSERT_EQ(::chmod(machineFile.c_str(), 0644), 0);
+    const std::string machine = readFile(machineFile);
+    const std::string state = folder(dir_.file("state"), kAccount, 0700);
+    const std::string file = dir_.file("import.reg");
+    const auto importAs = [&](const std::string& text) {
+        std::ofstream(file, std::ios::binary) << text;
+        EXPECT_EQ(::chmod(file.c_str(), 0644), 0);
+        return runAs(kAccount, state, {"import", file});
+    };
+    ASSERT_EQ(importAs("REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"Own\"=\"o\"\n"
+                       "[HKEY_CURRENT_USER\\C]\n\"Own\"=\"c\"\n"),
+              0)
+        << err_.str();
+    const std::string store = state + "/kalvor/registry/";
+    const std::string own = readFile(store + "HKEY_LOCAL_MACHINE.reg");
+    EXPECT_NE(own.find("\"Own\"=\"o\""), std::string::npos) << own;
+    EXPECT_NE(readFile(store + "HKEY_CURRENT_USER.reg").find("\"Own\"=\"c\""), std::string::npos);
+
+    // The second root's refusal leaves the first root's store as it was too.
+    EXPECT_EQ(importAs("REGEDIT4\n[HKEY_CURRENT_USER\\C]\n\"Own\"=-\n"
+                       "[HKEY_LOCAL_MACHINE\\K]\n\"Machine\"=-\n"),
+              1);
+    EXPECT_EQ(err_.str(), "ERROR: The value Machine of HKEY_LOCAL_MACHINE\\K is a machine value, "
+                          "which this account cannot delete: its changes go to its own store " +
+                              store + "HKEY_LOCAL_MACHINE.reg.\n");
+    EXPECT_NE(readFile(store + "HKEY_CURRENT_USER.reg").find("\"Own\"=\"c\""), std::string::npos);
+    EXPECT_EQ(readFile(store + "HKEY_LOCAL_MACHINE.reg"), own);
+
+    // As with delete: the key goes from the account's store, and once only the machine's is
+    // left, deleting it is refused.
+    EXPECT_EQ(importAs("REGEDIT4\n[-HKEY_LOCAL_MACHINE\\K]\n"), 0) << err_.str();
+    EXPECT_EQ(readFile(store + "HKEY_LOCAL_MACHINE.reg").find("Own"), std::string::npos);
+    EXPECT_EQ(importAs("REGEDIT4\n[-HKEY_LOCAL_MACHINE\\K]\n"), 1);
+    EXPECT_NE(err_.str().find("The key HKEY_LOCAL_MACHINE\\K is a machine key"), std::string::npos);
+    EXPECT_EQ(readFile(machineFile), machine);
 }
 
 TEST_F(KalvorRegAccountsTest, AStoreFolderThatIsALinkOrNotTheAccountsAloneIsRefused) {

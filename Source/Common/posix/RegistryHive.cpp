@@ -1,5 +1,7 @@
 #include "Common/posix/RegistryHive.h"
 
+#include "Common/posix/TextLines.h"
+
 #include <cstdio>
 #include <unordered_set>
 
@@ -9,44 +11,6 @@ namespace {
 
 const char kHeader[] = "REGEDIT4";
 const char kCrLf[] = "\r\n";
-
-// Lines split at LF, a CR before the LF dropped; counts lines for error messages.
-class LineReader {
-public:
-    explicit LineReader(std::string_view text) : text_(text) {}
-
-    bool next(std::string_view& line) {
-        if (position_ >= text_.size())
-            return false;
-        std::size_t end = text_.find('\n', position_);
-        if (end == std::string_view::npos)
-            end = text_.size();
-        line = text_.substr(position_, end - position_);
-        position_ = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        ++number_;
-        return true;
-    }
-    std::size_t number() const { return number_; }
-
-private:
-    std::string_view text_;
-    std::size_t position_ = 0;
-    std::size_t number_ = 0;
-};
-
-bool isLineBlank(char byte) {
-    return byte == ' ' || byte == '\t';
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isLineBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isLineBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 char asciiLower(char byte) {
     return byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte + 32) : byte;
@@ -118,13 +82,13 @@ bool parseQuoted(std::string_view text, std::size_t& position, std::string& out)
 
 bool parseHexBytes(std::string_view list, std::string& out) {
     out.clear();
-    list = trimmed(list);
+    list = trimBlanks(list);
     if (list.empty())
         return true;
     for (;;) {
         const std::size_t comma = list.find(',');
         uint32_t byte = 0;
-        if (!parseHexNumber(trimmed(list.substr(0, comma)), 2, byte))
+        if (!parseHexNumber(trimBlanks(list.substr(0, comma)), 2, byte))
             return false;
         out.push_back(static_cast<char>(byte));
         if (comma == std::string_view::npos)
@@ -137,7 +101,7 @@ bool parseHexBytes(std::string_view list, std::string& out) {
 bool parseData(std::string_view data, RegistryValue& value, std::string& why) {
     if (!data.empty() && data.front() == '"') {
         std::size_t end = 0;
-        if (!parseQuoted(data, end, value.data) || !trimmed(data.substr(end)).empty()) {
+        if (!parseQuoted(data, end, value.data) || !trimBlanks(data.substr(end)).empty()) {
             why = "badly quoted text";
             return false;
         }
@@ -146,7 +110,7 @@ bool parseData(std::string_view data, RegistryValue& value, std::string& why) {
     }
     if (startsWithNoCase(data, "dword:")) {
         uint32_t number = 0;
-        if (!parseHexNumber(trimmed(data.substr(6)), 8, number)) {
+        if (!parseHexNumber(trimBlanks(data.substr(6)), 8, number)) {
             why = "dword: needs 1 to 8 hex digits";
             return false;
         }
@@ -253,11 +217,12 @@ bool parseSectionLine(std::string_view content, RegistryRoot root, std::string& 
     return true;
 }
 
-// "Name"=data or @=data; a hex list may go on in the following lines.
-bool parseValueLine(std::string_view content, LineReader& reader, RegistryValue& value,
-                    std::string& why) {
+} // namespace
+
+bool RegistryHive::parseValueLine(std::string_view content, const NextLine& nextLine,
+                                  RegistryValue& value, std::string& why) {
     std::size_t position = 0;
-    if (content.front() == '@') {
+    if (!content.empty() && content.front() == '@') {
         position = 1;
     } else if (!parseQuoted(content, position, value.name)) {
         why = "neither a section nor a value line";
@@ -274,16 +239,14 @@ bool parseValueLine(std::string_view content, LineReader& reader, RegistryValue&
     std::string_view next;
     while (!joined.empty() && joined.back() == '\\') {
         joined.pop_back();
-        if (!reader.next(next)) {
+        if (!nextLine(next)) {
             why = "hex data goes on past the end of the file";
             return false;
         }
-        joined += trimmed(next);
+        joined += trimBlanks(next);
     }
     return parseData(joined, value, why);
 }
-
-} // namespace
 
 bool RegistryHive::isStorableName(std::string_view name) {
     return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
@@ -319,7 +282,7 @@ bool RegistryHive::parse(std::string_view text, std::string& error) {
 }
 
 bool RegistryHive::parseLines(std::string_view text, std::string& error) {
-    LineReader reader(text);
+    TextLines reader(text);
     std::string_view line;
     if (!reader.next(line) || line != kHeader) {
         error = "line 1: the file does not start with REGEDIT4";
@@ -328,7 +291,7 @@ bool RegistryHive::parseLines(std::string_view text, std::string& error) {
     Section* section = nullptr;
     std::string comments; // waiting for the line they stand before
     while (reader.next(line)) {
-        const std::string_view content = trimmed(line);
+        const std::string_view content = trimBlanks(line);
         std::string why;
         if (content.empty())
             continue;
@@ -351,7 +314,8 @@ bool RegistryHive::parseLines(std::string_view text, std::string& error) {
         } else {
             RegistryValue value;
             bool changed = false;
-            if (parseValueLine(content, reader, value, why)) {
+            const auto nextLine = [&reader](std::string_view& next) { return reader.next(next); };
+            if (parseValueLine(content, nextLine, value, why)) {
                 if (!comments.empty())
                     section->valueComments[foldCase(value.name)] += comments;
                 comments.clear();

@@ -19,6 +19,7 @@
 #include "Common/RegistryTypes.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,6 +49,13 @@ public:
     std::string text() const;
     // The key and everything below it, as a REGEDIT4 text of its own.
     std::string exportText(const std::string& path) const;
+
+    // One value line as parse() reads it: "Name"=data or @=data, without the blanks around it.
+    // Hex data ending in "\" goes on in the lines that `nextLine` hands out (false when there
+    // are none). On failure `why` says what is wrong with the line.
+    using NextLine = std::function<bool(std::string_view& line)>;
+    static bool parseValueLine(std::string_view line, const NextLine& nextLine,
+                               RegistryValue& value, std::string& why);
 
     // Names that the text form can carry: no CR, LF or zero byte.
     static bool isStorableName(std::string_view name);

@@ -256,6 +256,14 @@ StoreResult RegistryStore::load(RegistryRoot root, RegistryHive& hive) {
     return {};
 }
 
+StoreResult RegistryStore::readText(const std::string& path, std::string& text) {
+    bool missing = false;
+    const StoreResult result = readWhole(path, text, missing);
+    if (missing)
+        return {StoreStatus::Failed, "cannot open " + path + ": no such file"};
+    return result;
+}
+
 StoreResult RegistryStore::loadMachine(RegistryRoot root, RegistryHive& hive) {
     hive = RegistryHive(root);
     return loadFrom(hivePath(root), hive);

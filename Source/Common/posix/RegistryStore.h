@@ -55,6 +55,10 @@ public:
     static StoreResult loadMachine(RegistryRoot root, RegistryHive& hive);
     // The account's store alone; empty for an account that writes the machine files.
     static StoreResult loadAccount(RegistryRoot root, RegistryHive& hive);
+    // A REGEDIT4 file named by the operator (kalvor-reg import), read as the hives are: not
+    // through a link, without blocking on a FIFO, refused past the size limit of a hive. A
+    // missing file is a failure.
+    static StoreResult readText(const std::string& path, std::string& text);
     // `change` edits the current hive of the file this account writes and returns whether it
     // changed anything; only then is the file rewritten.
     static StoreResult update(RegistryRoot root, const std::function<bool(RegistryHive&)>& change);

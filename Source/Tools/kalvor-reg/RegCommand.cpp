@@ -1,5 +1,7 @@
 #include "RegCommand.h"
 
+#include "RegImport.h"
+
 #include "Common/RegistryTypes.h"
 #include "Common/StringUtils.h"
 #include "Common/posix/RegistryStore.h"
@@ -22,6 +24,7 @@ const char kUsage[] =
     "       kalvor-reg add    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]\n"
     "       kalvor-reg delete KEY [/v NAME | /ve | /va] /f\n"
     "       kalvor-reg export KEY FILE [/y]\n"
+    "       kalvor-reg import FILE\n"
     "\n"
     "Reads and writes the Kalvor registry files in $KALVOR_REGISTRY_DIR\n"
     "(default /var/lib/kalvor/registry), one REGEDIT4 file per root key.\n"
@@ -40,6 +43,12 @@ const char kUsage[] =
     "           separated by \\0\n"
     "  /f       add: overwrite an existing value; delete: required\n"
     "  /y       export: overwrite an existing file\n"
+    "\n"
+    "import loads a REGEDIT4 file as regedit /s does, over existing values:\n"
+    "[ROOT\\path] sections with \"NAME\"=data and @=data lines, [-ROOT\\path]\n"
+    "deletes a key with every key below it, \"NAME\"=- (@=-) a value; lines\n"
+    "starting with ; are comments. A file that does not parse changes nothing\n"
+    "and its error names the line.\n"
     "\n"
     "No command asks for confirmation: add over an existing value is refused\n"
     "without /f, delete without /f and export over an existing file without /y.\n"
@@ -65,7 +74,7 @@ struct KeyName {
 struct Command {
     std::string verb;
     KeyName key;
-    std::string file;                     // export
+    std::string file;                     // export, import
     std::optional<std::string> valueName; // /v NAME or /ve ("")
     std::optional<std::string> typeName;
     std::optional<std::string> data;
@@ -118,9 +127,15 @@ bool isSwitch(const std::string& argument) {
 
 Command parseArguments(const std::vector<std::string>& arguments) {
     if (arguments.empty())
-        throw CommandError("Missing command: query, add, delete or export.");
+        throw CommandError("Missing command: query, add, delete, export or import.");
     Command command;
     command.verb = lowerCopy(arguments[0]);
+    if (command.verb == "import") {
+        if (arguments.size() != 2 || isSwitch(arguments[1]))
+            throw CommandError("import needs one FILE and takes no switches.");
+        command.file = arguments[1];
+        return command;
+    }
     const bool isExport = command.verb == "export";
     if (command.verb != "query" && command.verb != "add" && command.verb != "delete" && !isExport)
         throw CommandError("Unknown command: " + arguments[0]);
@@ -397,28 +412,35 @@ void add(const Command& command, std::ostream& out) {
     out << kDone << "\n";
 }
 
-// Whether what `command` deletes is in the machine file while this account writes its own store,
+// What a deletion names: a key with everything below it, one value, or (/va) every value.
+struct Deletion {
+    KeyName key;
+    std::optional<std::string> valueName;
+    bool allValues = false;
+};
+
+// Whether what `deletion` names is in the machine file while this account writes its own store,
 // from which alone it can delete.
-bool onlyMachineCanDelete(const Command& command) {
+bool onlyMachineCanDelete(const Deletion& deletion) {
     if (RegistryStore::writesMachineFiles())
         return false;
-    const RegistryHive machine = loadHive(command.key.root, &RegistryStore::loadMachine);
-    if (!machine.keyExists(command.key.path))
+    const RegistryHive machine = loadHive(deletion.key.root, &RegistryStore::loadMachine);
+    if (!machine.keyExists(deletion.key.path))
         return false;
-    if (command.valueName)
-        return machine.findValue(command.key.path, *command.valueName) != nullptr;
-    return !command.allValues || !machine.values(command.key.path).empty();
+    if (deletion.valueName)
+        return machine.findValue(deletion.key.path, *deletion.valueName) != nullptr;
+    return !deletion.allValues || !machine.values(deletion.key.path).empty();
 }
 
-std::string machineOnlyText(const Command& command) {
+std::string machineOnlyText(const Deletion& deletion) {
     const std::string what =
-        command.valueName
-            ? "The value " + (command.valueName->empty() ? "(Default)" : *command.valueName) +
-                  " of " + command.key.text() + " is a machine value"
-        : command.allValues ? "The values of " + command.key.text() + " are machine values"
-                            : "The key " + command.key.text() + " is a machine key";
+        deletion.valueName
+            ? "The value " + (deletion.valueName->empty() ? "(Default)" : *deletion.valueName) +
+                  " of " + deletion.key.text() + " is a machine value"
+        : deletion.allValues ? "The values of " + deletion.key.text() + " are machine values"
+                             : "The key " + deletion.key.text() + " is a machine key";
     return what + ", which this account cannot delete: its changes go to its own store " +
-           RegistryStore::accountHivePath(command.key.root) + ".";
+           RegistryStore::accountHivePath(deletion.key.root) + ".";
 }
 
 void remove(const Command& command, std::ostream& out) {
@@ -442,8 +464,9 @@ void remove(const Command& command, std::ostream& out) {
             changed = hive.deleteValue(command.key.path, value.name) || changed;
         return changed;
     });
+    const Deletion deletion{command.key, command.valueName, command.allValues};
     if (!found)
-        throw CommandError(onlyMachineCanDelete(command) ? machineOnlyText(command) : kNotFound);
+        throw CommandError(onlyMachineCanDelete(deletion) ? machineOnlyText(deletion) : kNotFound);
     out << kDone << "\n";
 }
 
@@ -459,6 +482,54 @@ void exportKey(const Command& command, std::ostream& out) {
     file.close();
     if (!file)
         throw CommandError("Cannot write " + command.file);
+    out << kDone << "\n";
+}
+
+// Empty when this account may make the import's deletions that found nothing in the store it
+// writes: nothing is there to delete, as regedit takes it. Otherwise the machine file holds it.
+std::string importRefusal(const ImportOutcome& outcome) {
+    for (const ImportStep& step : outcome.missed) {
+        const Deletion deletion{KeyName{step.root, step.path},
+                                step.kind == ImportStep::Kind::DeleteValue
+                                    ? std::optional<std::string>(step.value.name)
+                                    : std::nullopt};
+        if (onlyMachineCanDelete(deletion))
+            return machineOnlyText(deletion);
+    }
+    return "";
+}
+
+// One locked rewrite for each root key the file names. Every root's store is tried on a copy
+// first, so that a store that cannot be read or a deletion that is refused leaves every store
+// as it was.
+void importFile(const Command& command, std::ostream& out) {
+    std::string text;
+    const StoreResult read = RegistryStore::readText(command.file, text);
+    if (!read.ok())
+        throw CommandError(read.message);
+    std::vector<ImportStep> steps;
+    std::string error;
+    if (!parseImportText(text, steps, error))
+        throw CommandError(command.file + ": " + error + "; nothing was imported.");
+    const std::vector<RegistryRoot> roots = importRoots(steps);
+    const Loader written = RegistryStore::writesMachineFiles() ? &RegistryStore::loadMachine
+                                                               : &RegistryStore::loadAccount;
+    for (RegistryRoot root : roots) {
+        RegistryHive trial = loadHive(root, written);
+        const std::string refusal = importRefusal(applyImport(steps, trial));
+        if (!refusal.empty())
+            throw CommandError(refusal);
+    }
+    for (RegistryRoot root : roots) {
+        std::string refusal;
+        update(root, [&](RegistryHive& hive) {
+            const ImportOutcome outcome = applyImport(steps, hive);
+            refusal = importRefusal(outcome);
+            return refusal.empty() && outcome.changed;
+        });
+        if (!refusal.empty())
+            throw CommandError(refusal);
+    }
     out << kDone << "\n";
 }
 
@@ -478,6 +549,8 @@ int runRegCommand(const std::vector<std::string>& arguments, std::ostream& out, 
             add(command, out);
         else if (command.verb == "delete")
             remove(command, out);
+        else if (command.verb == "import")
+            importFile(command, out);
         else
             exportKey(command, out);
         return 0;
