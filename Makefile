@@ -2,6 +2,8 @@
 #   make test    posix suite, then the win32 suite under Wine where mingw-w64 and Wine exist
 #   make demo    the supervisor on a demo installation of its own
 #   make fuzz    the libFuzzer targets, for FUZZ_SECONDS each (clang; not part of CI)
+#   make package        the Debian package, in $(BUILD)/
+#   make package-win32  the zip of the win32 programs and catalogs, in $(BUILD)/
 
 BUILD ?= build
 JOBS  ?= $(shell nproc)
@@ -10,7 +12,7 @@ WIN32_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 HAVE_WIN32_TOOLS := $(shell command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && \
                             command -v wine >/dev/null 2>&1 && echo yes)
 
-.PHONY: test test-posix test-win32 test-asan test-tsan fuzz demo clean
+.PHONY: test test-posix test-win32 test-asan test-tsan fuzz demo package package-win32 clean
 
 test: test-posix test-win32
 
@@ -64,6 +66,26 @@ demo:
 	cmake --build $(BUILD)/posix -j$(JOBS) --target wardex kalvor-demo kalvor-reg kalvor-ipc
 	tools/demo/run-demo --bin $(BUILD)/posix/bin --dir $(BUILD)/demo \
 		$(if $(DEMO_SECONDS),--seconds $(DEMO_SECONDS))
+
+# Release builds of their own, without the tests, so that the suite's builds stay as they are.
+# The unit and the example configuration are configured for the prefix, /usr.
+package:
+	cmake -S . -B $(BUILD)/package $(GEN) -DCMAKE_BUILD_TYPE=Release -DKALVOR_BUILD_TESTS=OFF \
+	    -DCMAKE_INSTALL_PREFIX=/usr
+	cmake --build $(BUILD)/package -j$(JOBS)
+	rm -f $(BUILD)/package/*.deb
+	cd $(BUILD)/package && cpack -G DEB
+	tools/package/check-contents $(BUILD)/package/*.deb
+	cp $(BUILD)/package/*.deb $(BUILD)/
+
+package-win32:
+	cmake -S . -B $(BUILD)/package-win32 $(GEN) -DCMAKE_TOOLCHAIN_FILE=$(WIN32_TOOLCHAIN) \
+	    -DCMAKE_BUILD_TYPE=Release -DKALVOR_BUILD_TESTS=OFF
+	cmake --build $(BUILD)/package-win32 -j$(JOBS)
+	rm -f $(BUILD)/package-win32/*.zip
+	cd $(BUILD)/package-win32 && cpack -G ZIP
+	tools/package/check-contents $(BUILD)/package-win32/*.zip
+	cp $(BUILD)/package-win32/*.zip $(BUILD)/
 
 clean:
 	rm -rf $(BUILD)

@@ -1,5 +1,6 @@
 // A helper program started with posix_spawn for a test, killed and reaped if the test leaves
-// it behind (a failed assertion included), so no test leaves a zombie.
+// it behind (a failed assertion included), so no test leaves a zombie. One started in a process
+// group of its own takes the whole group with it: the programs it started and left running.
 #pragma once
 
 #include <cerrno>
@@ -21,7 +22,9 @@ public:
     // With `outputPath` (`errorPath`), the child's standard output (error) goes to that file.
     // Inherits the environment, so KALVOR_REGISTRY_DIR reaches it.
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::string& outputPath = "", const std::string& errorPath = "") {
+                 const std::string& outputPath = "", const std::string& errorPath = "",
+                 bool ownProcessGroup = false)
+        : ownGroup_(ownProcessGroup) {
         std::vector<std::string> texts{program};
         texts.insert(texts.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
@@ -36,17 +39,27 @@ public:
         if (!errorPath.empty())
             ::posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(),
                                                O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+        posix_spawnattr_t attributes;
+        ::posix_spawnattr_init(&attributes);
+        if (ownGroup_) {
+            ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+            ::posix_spawnattr_setpgroup(&attributes, 0);
+        }
+        if (::posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ) != 0)
             pid_ = -1;
+        ::posix_spawnattr_destroy(&attributes);
         ::posix_spawn_file_actions_destroy(&actions);
     }
     ~ChildProcess() {
+        if (pid_ > 0 && ownGroup_)
+            ::kill(-pid_, SIGKILL);
         if (pid_ > 0 && !status_) {
             ::kill(pid_, SIGKILL);
             reap(0);
         }
     }
-    ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_), status_(other.status_) {
+    ChildProcess(ChildProcess&& other) noexcept
+        : pid_(other.pid_), status_(other.status_), ownGroup_(other.ownGroup_) {
         other.pid_ = -1;
     }
     ChildProcess(const ChildProcess&) = delete;
@@ -82,6 +95,7 @@ private:
 
     pid_t pid_ = -1;
     std::optional<int> status_;
+    bool ownGroup_ = false;
 };
 
 } // namespace Kalvor::Test
