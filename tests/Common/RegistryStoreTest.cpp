@@ -374,8 +374,9 @@ constexpr uid_t kOtherAccount = 4712;
 class RegistryAccountsTest : public RegistryStoreTest {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0 || ::access(kSetpriv, X_OK) != 0)
-            GTEST_SKIP() << "acting as other accounts needs root and " << kSetpriv;
+        if (!Kalvor::Test::canActAsOtherAccounts())
+            GTEST_SKIP() << "acting as other accounts needs root, " << kSetpriv
+                         << " and a build every account can reach";
         ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
     }
     std::string folder(const std::string& path, uid_t owner, mode_t mode) {

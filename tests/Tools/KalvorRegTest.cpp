@@ -399,8 +399,9 @@ constexpr uid_t kOtherAccount = 4712;
 class KalvorRegAccountsTest : public KalvorRegTest {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0 || ::access(kSetpriv, X_OK) != 0)
-            GTEST_SKIP() << "acting as other accounts needs root and " << kSetpriv;
+        if (!Kalvor::Test::canActAsOtherAccounts())
+            GTEST_SKIP() << "acting as other accounts needs root, " << kSetpriv
+                         << " and a build every account can reach";
         ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
         ASSERT_EQ(::mkdir(registry_.c_str(), 0755), 0);
     }

@@ -47,6 +47,11 @@ std::string currentExecutablePath();
 // platforms (Windows form under Wine), so it can be started by CreateProcessA as well.
 std::string helperProgramPath(const std::string& name);
 
+// Whether this test may run programs of the build as other accounts (setpriv with account
+// numbers that need no account): it runs as root, setpriv is there, and the build's programs
+// can be reached and run by every account. posix only; false on win32.
+bool canActAsOtherAccounts();
+
 // Polls `condition` every few milliseconds until it holds or `timeout` has passed; returns
 // whether it held. Tests wait with this, never with a fixed sleep.
 bool waitFor(const std::function<bool()>& condition,

@@ -33,7 +33,7 @@ std::vector<std::string> asAccount(int account, std::vector<std::string> command
 class OtherAccounts : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0)
+        if (!Kalvor::Test::canActAsOtherAccounts())
             GTEST_SKIP() << "needs root to run processes as other accounts";
         site_.installDemo("DemoOne");
         site_.writeConfig({{"DemoOne"}});

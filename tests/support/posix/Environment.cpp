@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Kalvor::Test {
@@ -11,6 +12,22 @@ void setEnvironment(const std::string& name, const std::optional<std::string>& v
         ::setenv(name.c_str(), value->c_str(), 1);
     else
         ::unsetenv(name.c_str());
+}
+
+bool canActAsOtherAccounts() {
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+        return false;
+    // Every folder down to the build's programs must let others through (a checkout in /root
+    // would not).
+    std::string path = currentExecutablePath();
+    while (!path.empty()) {
+        struct stat status {};
+        if (::stat(path.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0)
+            return false;
+        const std::size_t slash = path.find_last_of('/');
+        path = slash == std::string::npos || slash == 0 ? "" : path.substr(0, slash);
+    }
+    return true;
 }
 
 std::string currentExecutablePath() {

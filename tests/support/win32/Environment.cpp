@@ -11,6 +11,10 @@ void setEnvironment(const std::string& name, const std::optional<std::string>& v
     ::_putenv_s(name.c_str(), value ? value->c_str() : "");
 }
 
+bool canActAsOtherAccounts() {
+    return false;
+}
+
 std::string currentExecutablePath() {
     char buffer[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
