@@ -54,9 +54,9 @@ private:
 // on failure, the system error left set.
 std::FILE* open(const std::string& path, int32_t mode, bool exclusive);
 
-// The identity of the file the path leads to now (win32 opens it briefly, for attributes only
-// and sharing everything, so that it neither blocks nor is refused). False when nothing is
-// there.
+// The identity of the file at the path now, a link not followed (win32 opens it briefly, for
+// attributes only and sharing everything, so that it neither blocks nor is refused). False
+// when nothing is there.
 bool identityAtPath(const std::string& path, FileIdentity& identity);
 
 // `origin` is SEEK_SET, SEEK_CUR or SEEK_END.

@@ -38,7 +38,12 @@ FileIdentity identityOf(const struct stat& info) {
 std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
     const Opening& opening = kOpenings[mode];
     // O_NONBLOCK keeps a FIFO without partner from blocking the open; a regular file ignores it.
-    const int flags = opening.flags | O_CLOEXEC | O_NONBLOCK | (exclusive ? O_CREAT | O_EXCL : 0);
+    // A file opened to write (a log, a lock file, a copy) may sit in a folder other accounts can
+    // write to: a link planted there must not lead the write, or a truncation, to a file of
+    // ours elsewhere. Reading follows links, as operators link configuration files.
+    const bool writes = (opening.flags & O_CREAT) != 0 || exclusive;
+    const int flags = opening.flags | O_CLOEXEC | O_NONBLOCK | (writes ? O_NOFOLLOW : 0) |
+                      (exclusive ? O_CREAT | O_EXCL : 0);
     UniqueFd fd(::open(nativePath(path).c_str(), flags, 0666));
     if (!fd)
         return nullptr;
@@ -59,10 +64,11 @@ std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
     return file;
 }
 
-// stat, as the open follows a link: a log kept behind a link is still the file it leads to.
+// lstat, as a file opened to write is never reached through a link: a link now in its place is
+// another file.
 bool identityAtPath(const std::string& path, FileIdentity& identity) {
     struct stat info = {};
-    if (::stat(nativePath(path).c_str(), &info) != 0)
+    if (::lstat(nativePath(path).c_str(), &info) != 0)
         return false;
     identity = identityOf(info);
     return true;

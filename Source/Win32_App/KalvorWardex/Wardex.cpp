@@ -3,7 +3,6 @@
 #include "Win32_App/KalvorWardex/WardexMessages.h"
 
 #include "Common/Exception.h"
-#include "Common/StringUtils.h"
 #include "Common/SystemInfo.h"
 #include "Common/UserName.h"
 #include "File/FileOps.h"

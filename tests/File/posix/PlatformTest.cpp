@@ -96,6 +96,24 @@ FileException openFailure(const std::string& path, int32_t flags) {
 
 // A FIFO would block the open or the reads, /dev/zero reads without end: only regular files
 // open, in every mode, and through a symbolic link too.
+// A link planted where a file is to be written (a log in a shared folder) is not followed: the
+// file it points at is neither written nor truncated.
+TEST(FilePlainPosix, AFileToWriteIsNeverReachedThroughALink) {
+    TempDir dir;
+    const std::string victim = dir.file("victim");
+    writeBytes(victim, "kept");
+    const std::string planted = dir.file("planted.log");
+    ASSERT_EQ(::symlink(victim.c_str(), planted.c_str()), 0);
+    for (const int32_t flags : {kNoLockWrite, kNoLockWrite | FileBase::kAppend,
+                                kNoLockWrite | FileBase::kRead | FileBase::kTruncate}) {
+        FilePlain file(planted);
+        EXPECT_EQ(captureFileError([&] { file.open(flags); }).code(), FL_CANNOT_OPEN) << flags;
+    }
+    FilePlain reader(victim);
+    reader.open(kRead);
+    EXPECT_EQ(reader.readAll(), "kept");
+}
+
 TEST(FilePlainPosix, OnlyARegularFileOpensAndNothingElseBlocks) {
     TempDir dir;
     const std::string fifo = dir.file("fifo");
