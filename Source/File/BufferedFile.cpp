@@ -203,6 +203,10 @@ bool BufferedFile::flush() {
     return std::fflush(file_) == 0 || fail(kFlushFailed);
 }
 
+bool BufferedFile::openStatus(StreamBackend::OpenStatus& status) const {
+    return file_ != nullptr && StreamBackend::openStatus(file_, status);
+}
+
 bool BufferedFile::commitToDisk() {
     return flush() && (StreamBackend::commit(file_) || fail(kFlushFailed));
 }

@@ -10,6 +10,8 @@
 // systemError() holds the system's number for it.
 #pragma once
 
+#include "File/StreamBackend.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -79,6 +81,8 @@ public:
     int64_t size();
 
     bool flush();
+    // See StreamBackend::openStatus; false when closed.
+    bool openStatus(StreamBackend::OpenStatus& status) const;
     // Flushes and has the system write the data to the device: the last step before a file is
     // made to replace another.
     bool commitToDisk();

@@ -104,6 +104,14 @@ bool FileBase::isStillAtPath() const {
     return !closed_ && StreamBackend::identityAtPath(openedName(), atPath) && atPath == identity_;
 }
 
+StreamBackend::OpenStatus FileBase::openStatus() const {
+    requireOpen();
+    StreamBackend::OpenStatus status;
+    if (!stream_.openStatus(status))
+        throw FileException(FL_POSITION, path_, KALVOR_HERE);
+    return status;
+}
+
 std::string FileBase::openedName() const {
     return usingTemp_ ? tempName() : path_;
 }

@@ -63,6 +63,10 @@ public:
     // leads to the open file: another process may have renamed or deleted it since. False when
     // closed. One look at the path (win32: a brief open for attributes).
     bool isStillAtPath() const;
+    // Whether the open file has been deleted, and its size on the device (flushed data only):
+    // a cheaper look than isStillAtPath() or size(), at the open file alone, which leaves the
+    // position alone. FL_IS_CLOSED on a closed file, FL_POSITION when the system refuses.
+    StreamBackend::OpenStatus openStatus() const;
     const std::string& path() const { return path_; }
     int32_t openFlags() const { return openFlags_; }
     void setLockDuration(const TimeSpan& duration) { lockDuration_ = duration; }

@@ -59,6 +59,19 @@ std::FILE* open(const std::string& path, int32_t mode, bool exclusive);
 // when nothing is there.
 bool identityAtPath(const std::string& path, FileIdentity& identity);
 
+// What the open file itself says now. Its times are not asked: on posix a look at them makes
+// the system give the next write a fresh fine-grained time stamp, which costs that write as
+// much again.
+struct OpenStatus {
+    // No name leads to it any longer (win32: its deletion is pending, or it has no name).
+    bool deleted = false;
+    // Bytes on the device, without what the stream still buffers.
+    int64_t bytes = 0;
+};
+
+// One look at the open file, none at a path. False when the system refuses.
+bool openStatus(std::FILE* file, OpenStatus& status);
+
 // `origin` is SEEK_SET, SEEK_CUR or SEEK_END.
 bool seek(std::FILE* file, int64_t offset, int origin);
 int64_t tell(std::FILE* file);

@@ -6,13 +6,12 @@
 #include "File/FileOps.h"
 #include "File/FilePlain.h"
 #include "File/FileUtils.h"
-#include "JobInstance/Monopoly.h"
+#include "JobInstance/SharedLock.h"
 #include "Logger/DecimalText.h"
 #include "Logger/LogRecord.h"
 #include "Logger/LogRotation.h"
 #include "Logger/LogState.h"
 #include "Time/SystemClock.h"
-#include "Time/Timer.h"
 
 #include <algorithm>
 #include <climits>
@@ -28,14 +27,10 @@ namespace {
 // Renamable: any writer may rotate the file while the others hold it open.
 constexpr int32_t kOpenFlags = FileBase::kWrite | FileBase::kAppend | FileBase::kInPlace |
                                FileBase::kNoLock | FileBase::kRenamable;
-// The lock is held for one line: a short burst of tries usually finds it free. After that the
-// writer keeps trying for about two seconds before it gives the line up, pausing briefly
-// between tries: the lock is free only between two lines of its holder, and a writer that
-// looked only every 50 ms could miss those gaps for the whole two seconds while several busy
-// processes share the file.
-constexpr int32_t kQuickLockTries = 50;
+// A writer waits this long for the lock before it gives the line up.
 constexpr uint32_t kLockPatienceMs = 2000;
-constexpr uint32_t kLockPauseMs = 1;
+// How often the path itself is looked at when nothing else says the file may have gone.
+constexpr uint32_t kPathLookIntervalMs = 1000;
 constexpr int64_t kMegabyte = 1048576;
 constexpr double kSizeFactorStep = 0.25;
 
@@ -127,7 +122,7 @@ std::vector<Archive> archivesOf(const std::string& path) {
 
 LogFileWriter::LogFileWriter(const std::string& path)
     : file_(std::make_unique<FilePlain>(path)),
-      lock_(std::make_unique<Monopoly>(lockNameFor(path))),
+      lock_(std::make_unique<SharedLock>(lockNameFor(path))),
       periodSeen_(LogRotation::period().totalSeconds()), sizeLimitSeen_(LogRotation::sizeLimit()),
       generationSeen_(LogRotation::recomputeGeneration()) {}
 
@@ -145,10 +140,10 @@ bool LogFileWriter::setPath(const std::string& path) {
     if (file_->path() == path)
         return true;
     std::unique_ptr<FilePlain> file;
-    std::unique_ptr<Monopoly> lock;
+    std::unique_ptr<SharedLock> lock;
     try {
         file = std::make_unique<FilePlain>(path);
-        lock = std::make_unique<Monopoly>(lockNameFor(path));
+        lock = std::make_unique<SharedLock>(lockNameFor(path));
     } catch (...) {
         return false;
     }
@@ -210,7 +205,8 @@ bool LogFileWriter::writeLocked(const std::string& text, bool internal) {
             rotate();
         }
         appendLine(text);
-        LogRotation::setInitRotationPending(false);
+        if (LogRotation::initRotationPending())
+            LogRotation::setInitRotationPending(false);
         return true;
     } catch (...) {
         return false;
@@ -233,17 +229,7 @@ void LogFileWriter::closeLocked(const std::string& reason) {
 }
 
 bool LogFileWriter::takeLock() {
-    for (int32_t attempt = 0; attempt < kQuickLockTries; ++attempt) {
-        if (lock_->acquire())
-            return true;
-    }
-    const uint32_t start = SystemClock::tickCount();
-    while (SystemClock::tickCount() - start < kLockPatienceMs) {
-        sleepMilliseconds(kLockPauseMs);
-        if (lock_->acquire())
-            return true;
-    }
-    return false;
+    return lock_->acquire(kLockPatienceMs);
 }
 
 void LogFileWriter::giveBackLock() {
@@ -266,9 +252,20 @@ void LogFileWriter::followSettings() {
 
 // Another process may have rotated the file away, or somebody deleted it. That file is closed
 // without a word (the rotating process has closed it in writing; a deleted one has no reader),
-// and the next line opens the path again.
+// and the next line opens the path again. A look at the path costs more than the line's write,
+// so it is taken only when the lock's count says another writer rotated the file, when the file
+// itself says it was deleted, or once a second for what neither tells (a rename from outside).
 void LogFileWriter::followPath() {
-    if (!file_->isOpen() || file_->isStillAtPath())
+    if (!file_->isOpen())
+        return;
+    status_ = file_->openStatus();
+    const uint32_t now = SystemClock::tickCount();
+    if (lock_->changes() == changesSeen_ && now - pathLookedAt_ < kPathLookIntervalMs &&
+        !status_.deleted)
+        return;
+    pathLookedAt_ = now;
+    changesSeen_ = lock_->changes();
+    if (file_->isStillAtPath())
         return;
     try {
         file_->close();
@@ -290,6 +287,9 @@ void LogFileWriter::openIfClosed() {
         throw;
     }
     openFailureReported_ = false;
+    changesSeen_ = lock_->changes();
+    pathLookedAt_ = SystemClock::tickCount();
+    status_ = file_->openStatus();
     const std::string openedName = LogRotation::writerLabel() + "LogOpened";
     openedTime_ = existed ? storedOpenedTime(openedName, now) : now;
     if (!existed)
@@ -322,7 +322,9 @@ void LogFileWriter::append(const std::string& bytes) {
 
 void LogFileWriter::appendLine(const std::string& text) {
     openIfClosed();
-    append(text + "\r\n");
+    // One buffer for every line: no allocation per line once it has grown.
+    line_.assign(text).append("\r\n");
+    append(line_);
 }
 
 void LogFileWriter::closeFile(const std::string& reason, bool announce) {
@@ -344,18 +346,16 @@ bool LogFileWriter::rotationDue(std::string& conditions) {
     if (scheme == LogRotation::kNone || state_ != State::Idle)
         return false;
     state_ = State::Checking;
-    const DateTime now;
     const bool byTime = (scheme & LogRotation::kTime) != 0;
     const bool bySize = (scheme & LogRotation::kSize) != 0;
 
-    int64_t megabytes = 0;
+    // The size when this line began: what other processes wrote is in it.
+    const int64_t megabytes = status_.bytes / kMegabyte;
     const double limit = sizeLimitSeen_ * sizeFactor_;
-    if (bySize) {
-        file_->seekToEnd();
-        megabytes = file_->position() / kMegabyte;
-    }
     // A limit of 0 or less would make every line "over the size": it switches the test off.
     const bool sizeOver = bySize && sizeLimitSeen_ > 0 && megabytes >= limit;
+    // The clock is read only where time matters: this check runs before every line.
+    const DateTime now = byTime ? DateTime() : nextRotation_;
     const bool timeDue = byTime && nextRotationKnown_ && !nextRotation_.after(now);
     const bool init = (scheme & LogRotation::kInit) != 0;
 
@@ -411,6 +411,7 @@ void LogFileWriter::rotate() {
     appendLine("Renaming file from " + quoted(oldPath) + " to " + quoted(newPath) + ".");
     closeFile("Rotating log file", true);
     if (FileOps::moveFile(oldPath, newPath, false)) {
+        lock_->bumpChanges();
         sizeFactor_ = 1.0;
         appendLine("Log continued from " + quoted(FileUtils::namePart(newPath)) + ".");
         deleteOldArchives();

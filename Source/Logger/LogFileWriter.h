@@ -2,12 +2,14 @@
 // process-wide scheme (LogRotation): once at start-up (init), at period boundaries in local time
 // (time) or when it has grown past the size limit (size).
 //
-// Every line is written whole under the machine-wide named lock made from the file's name, and
-// flushed before the lock is given back. The file is opened on the first line, for appending in
+// Every line is written whole under the account's shared lock named after the file (SharedLock),
+// and flushed before the lock is given back. The file is opened on the first line, for appending in
 // place and without a lock file (the named lock already keeps writers apart). Every line goes to
 // the file at the log's path: under the lock the writer first checks that its open file is
 // still the one there, and opens the path again when another process has rotated it away or it
-// was deleted. Rotation is decided and done under the same lock, just before a line: the file is
+// was deleted. A writer that rotates bumps the lock's count of changes, which tells the others
+// to look; a deletion is seen on the open file; a rename by anything else is seen within a
+// second. Rotation is decided and done under the same lock, just before a line: the file is
 // renamed to "<base>_<opened time>_<counter>.<extension>" (the time in basic UTC form, which is a
 // valid Windows name) and the line starts a new file. The rename never replaces a file: a name
 // already taken moves the counter on (at most kArchiveNameTries names). With a count of archives
@@ -23,6 +25,7 @@
 // be opened is named once on standard error, and again only after it was open in between.
 #pragma once
 
+#include "File/StreamBackend.h"
 #include "Time/DateTime.h"
 
 #include <cstdint>
@@ -33,7 +36,7 @@
 namespace Kalvor {
 
 class FilePlain;
-class Monopoly;
+class SharedLock;
 
 class LogFileWriter {
 public:
@@ -54,7 +57,7 @@ public:
     bool setPath(const std::string& path);
     std::string path() const;
 
-    // Appends the text and "\r\n". False when the lock was not had within about two seconds
+    // Appends the text and "\r\n". False when the lock was not had within two seconds
     // (the line is dropped) or the file could not be written.
     bool writeLine(const std::string& text);
 
@@ -84,7 +87,13 @@ private:
 
     mutable std::mutex mutex_;
     std::unique_ptr<FilePlain> file_;
-    std::unique_ptr<Monopoly> lock_;
+    std::unique_ptr<SharedLock> lock_;
+    // The lock's count of changes when the path was last looked at, and when that was.
+    uint64_t changesSeen_ = 0;
+    uint32_t pathLookedAt_ = 0;
+    // The open file as this line found it.
+    StreamBackend::OpenStatus status_;
+    std::string line_;
     State state_ = State::Idle;
     DateTime openedTime_;
     DateTime nextRotation_;

@@ -7,6 +7,8 @@
 #include "File/FilePlain.h"
 #include "JobInstance/Monopoly.h"
 #include "JobInstance/ProcessInstance.h"
+#include "JobInstance/SharedLock.h"
+#include "JobInstance/SharedLock.h"
 #include "Logger/LogFileWriter.h"
 #include "Logger/LogRotation.h"
 
@@ -101,6 +103,30 @@ void namedLockCycle(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// The lock a log line takes.
+void sharedLockCycle(benchmark::State& state) {
+    Kalvor::SharedLock lock("bench.log");
+    for (auto _ : state) {
+        if (!lock.acquire(2000))
+            state.SkipWithError("lock refused");
+        lock.release();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// What a line pays to learn whether its file was deleted, and its size.
+void openStatusLook(benchmark::State& state) {
+    Kalvor::FilePlain file(freshFile("unlinked.log"));
+    file.open(Kalvor::FileBase::kWrite | Kalvor::FileBase::kAppend | Kalvor::FileBase::kInPlace |
+              Kalvor::FileBase::kNoLock | Kalvor::FileBase::kRenamable);
+    for (auto _ : state) {
+        if (file.openStatus().deleted)
+            state.SkipWithError("file lost");
+    }
+    file.close();
+    state.SetItemsProcessed(state.iterations());
+}
+
 // The least a lock per line can cost here: flock and unlock on a descriptor kept open.
 void flockOnOpenDescriptor(benchmark::State& state) {
     const std::string path = freshFile("flock.lock");
@@ -126,7 +152,7 @@ void streamWriteAndFlush(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-// What every line pays to notice that another process rotated the file away.
+// What a look at the path costs: taken when another process may have rotated the file away.
 void stillAtPathCheck(benchmark::State& state) {
     Kalvor::FilePlain file(freshFile("check.log"));
     file.open(Kalvor::FileBase::kWrite | Kalvor::FileBase::kAppend | Kalvor::FileBase::kInPlace |
@@ -143,9 +169,11 @@ BENCHMARK(bareWriteLoop);
 BENCHMARK(logFileWriterOneProcess)->ArgName("sizeRotation")->Arg(0)->Arg(1);
 BENCHMARK(logFileWriterFourProcesses)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(namedLockCycle);
+BENCHMARK(sharedLockCycle);
 BENCHMARK(flockOnOpenDescriptor);
 BENCHMARK(streamWriteAndFlush);
 BENCHMARK(stillAtPathCheck);
+BENCHMARK(openStatusLook);
 
 } // namespace
 

@@ -7,11 +7,14 @@
 //   args OUTPUT [ARGS...]     writes each argument on a line of OUTPUT, then ends with 0
 //   lock NAME READY           takes the named Monopoly NAME, writes "held" or "refused" to READY;
 //                             held: goes on as "run", refused: ends with 3
+//   shared-lock NAME READY    takes the SharedLock NAME, adds one to its changes and writes
+//                             "held <changes>" to READY, then goes on as "run" holding it
 //
 // READY is a file written (whole, by renaming) once the helper is set up, so a test knows when it
 // can be told something. Whatever it does, the helper ends by itself after a minute, so that a
 // test that fails half-way leaves nothing running for long.
 #include "JobInstance/Monopoly.h"
+#include "JobInstance/SharedLock.h"
 #include "JobInstance/ThreadMessages.h"
 #include "Time/SystemClock.h"
 #include "Time/Timer.h"
@@ -93,7 +96,18 @@ int main(int argc, char** argv) {
         announce(argc, argv, 3, "held");
         return runUntilClosed(start);
     }
+    if (mode == "shared-lock" && argc > 3) {
+        Kalvor::SharedLock lock(argv[2]);
+        if (!lock.acquire(kLifetimeMs)) {
+            announce(argc, argv, 3, "refused");
+            return kRefused;
+        }
+        lock.bumpChanges();
+        Kalvor::ensureMessageQueue();
+        announce(argc, argv, 3, ("held " + std::to_string(lock.changes())).c_str());
+        return runUntilClosed(start);
+    }
     std::fprintf(stderr, "usage: kalvor-job-helper exit CODE | run [READY] | ignore-close [READY]"
-                         " | args OUTPUT [ARGS...] | lock NAME READY\n");
+                         " | args OUTPUT [ARGS...] | lock NAME READY | shared-lock NAME READY\n");
     return kUsage;
 }

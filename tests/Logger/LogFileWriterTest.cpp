@@ -1,7 +1,7 @@
 #include "Logger/LogFileWriter.h"
 
 #include "Config/ConfReader.h"
-#include "JobInstance/Monopoly.h"
+#include "JobInstance/SharedLock.h"
 #include "Logger/LogDispatcher.h"
 #include "Logger/LogMessenger.h"
 #include "Logger/LogRotation.h"
@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
+#include <thread>
 
 namespace Kalvor {
 namespace {
@@ -403,11 +405,19 @@ TEST_F(LogFileWriterTest, TimeRotationAtThePeriodBoundary) {
 }
 
 TEST_F(LogFileWriterTest, LineIsDroppedWhenTheLockStaysTaken) {
-    Monopoly holder(name);
-    ASSERT_TRUE(holder.acquire());
+    std::promise<void> held;
+    std::promise<void> done;
+    std::thread holder([&] {
+        SharedLock lock(name);
+        EXPECT_TRUE(lock.acquire(0));
+        held.set_value();
+        done.get_future().wait();
+    });
+    held.get_future().wait();
     LogFileWriter writer(path);
     EXPECT_FALSE(writer.writeLine("dropped"));
-    ASSERT_TRUE(holder.release());
+    done.set_value();
+    holder.join();
     EXPECT_TRUE(writer.writeLine("written"));
     const std::string log = readFile(path);
     EXPECT_FALSE(contains(log, "dropped"));

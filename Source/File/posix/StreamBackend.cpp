@@ -74,6 +74,17 @@ bool identityAtPath(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
+bool openStatus(std::FILE* file, OpenStatus& status) {
+    struct statx info;
+    constexpr unsigned kWanted = STATX_NLINK | STATX_SIZE;
+    if (::statx(::fileno(file), "", AT_EMPTY_PATH, kWanted, &info) != 0 ||
+        (info.stx_mask & kWanted) != kWanted)
+        return false;
+    status.deleted = info.stx_nlink == 0;
+    status.bytes = static_cast<int64_t>(info.stx_size);
+    return true;
+}
+
 bool seek(std::FILE* file, int64_t offset, int origin) {
     return ::fseeko(file, static_cast<off_t>(offset), origin) == 0;
 }

@@ -109,6 +109,16 @@ bool identityAtPath(const std::string& path, FileIdentity& identity) {
     return true;
 }
 
+bool openStatus(std::FILE* file, OpenStatus& status) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+    FILE_STANDARD_INFO info = {};
+    if (!::GetFileInformationByHandleEx(handle, FileStandardInfo, &info, sizeof(info)))
+        return false;
+    status.deleted = info.DeletePending || info.NumberOfLinks == 0;
+    status.bytes = info.EndOfFile.QuadPart;
+    return true;
+}
+
 bool seek(std::FILE* file, int64_t offset, int origin) {
     return ::_fseeki64(file, offset, origin) == 0;
 }

@@ -1,0 +1,117 @@
+#include "JobInstance/SharedLock.h"
+
+#include "JobTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <thread>
+
+namespace Kalvor {
+namespace {
+
+using Test::fileExists;
+using Test::quoted;
+using Test::readFile;
+using Test::ScopedEnv;
+using Test::startHelper;
+using Test::TempDir;
+using Test::waitFor;
+
+// Named objects are per session on Windows: every test takes names of its own.
+class SharedLockTest : public ::testing::Test {
+protected:
+    std::string uniqueName(const std::string& base) const {
+        return "KalvorTest_" + base + "_" + std::to_string(seed_);
+    }
+
+    // The helper holding the lock `name`, once it says so; `said` is what it wrote.
+    std::unique_ptr<ProcessInstance> startHolder(const std::string& name, std::string& said) {
+        const std::string ready = folder_.file(std::to_string(++started_) + ".ready");
+        auto holder = startHelper("shared-lock " + name + " " + quoted(ready));
+        EXPECT_TRUE(waitFor([&] { return fileExists(ready); })) << "the holder never got ready";
+        said = readFile(ready);
+        return holder;
+    }
+
+    TempDir folder_;
+    ScopedEnv lockDirectory_{"KALVOR_LOCK_DIR", folder_.path()};
+    uint32_t seed_ = std::random_device()();
+    int started_ = 0;
+};
+
+TEST_F(SharedLockTest, AnotherProcessWaitsUntilTheHolderLetsGo) {
+    const std::string name = uniqueName("wait");
+    std::string said;
+    auto holder = startHolder(name, said);
+    ASSERT_EQ(said, "held 1");
+
+    SharedLock lock(name);
+    EXPECT_FALSE(lock.acquire(50));
+    EXPECT_NE(lock.failure().find("held by another"), std::string::npos) << lock.failure();
+    EXPECT_FALSE(lock.isHeld());
+
+    // Asked to close, the holder ends and gives the lock up while this process is waiting.
+    std::thread closer([&] { holder->terminate(false, 0, 5000); });
+    EXPECT_TRUE(lock.acquire(10000)) << lock.failure();
+    closer.join();
+    EXPECT_EQ(lock.changes(), 1u) << "the holder's change is seen here";
+    lock.bumpChanges();
+    lock.release();
+    EXPECT_FALSE(lock.isHeld());
+
+    auto next = startHolder(name, said);
+    EXPECT_EQ(said, "held 3") << "both earlier changes are seen there";
+}
+
+TEST_F(SharedLockTest, AHolderThatDiesGivesItUp) {
+    const std::string name = uniqueName("dies");
+    std::string said;
+    auto holder = startHolder(name, said);
+    ASSERT_EQ(said, "held 1");
+    holder->terminate(true, 1, 0);
+
+    SharedLock lock(name);
+    EXPECT_TRUE(lock.acquire(10000)) << lock.failure();
+    lock.release();
+    EXPECT_TRUE(lock.acquire(0)) << "recovered for good, not just once";
+}
+
+TEST_F(SharedLockTest, ThreadsOfOneProcessTakeTurns) {
+    const std::string name = uniqueName("threads");
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 2000;
+    int64_t unguarded = 0; // only ever touched under the lock
+    // Attached before the threads and after them: on Windows the count lasts only while
+    // somebody has the name open.
+    SharedLock lock(name);
+    ASSERT_TRUE(lock.acquire(0));
+    lock.release();
+    std::vector<std::thread> threads;
+    for (int index = 0; index < kThreads; ++index)
+        threads.emplace_back([&] {
+            SharedLock lock(name);
+            for (int round = 0; round < kRounds; ++round) {
+                ASSERT_TRUE(lock.acquire(10000)) << lock.failure();
+                ++unguarded;
+                lock.bumpChanges();
+                lock.release();
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(unguarded, kThreads * kRounds);
+    ASSERT_TRUE(lock.acquire(0));
+    EXPECT_EQ(lock.changes(), static_cast<uint64_t>(kThreads * kRounds));
+}
+
+TEST_F(SharedLockTest, AcquiringWhatThisObjectHoldsIsAtOnce) {
+    SharedLock lock(uniqueName("again"));
+    ASSERT_TRUE(lock.acquire(0));
+    EXPECT_TRUE(lock.acquire(0));
+    lock.release();
+    EXPECT_FALSE(lock.isHeld());
+    lock.release(); // not held: nothing happens
+}
+
+} // namespace
+} // namespace Kalvor
