@@ -33,7 +33,7 @@ public:
     SharedLock& operator=(const SharedLock&) = delete;
 
     // True once taken, at once when this object holds it already. False when it was not had
-    // within `patienceMs` or the lock cannot be made; failure() says which.
+    // within `patienceMs` (0: at once) or the lock cannot be made; failure() says which.
     bool acquire(uint32_t patienceMs);
     void release();
     bool isHeld() const { return held_; }

@@ -8,7 +8,8 @@
 //   lock NAME READY           takes the named Monopoly NAME, writes "held" or "refused" to READY;
 //                             held: goes on as "run", refused: ends with 3
 //   shared-lock NAME READY    takes the SharedLock NAME, adds one to its changes and writes
-//                             "held <changes>" to READY, then goes on as "run" holding it
+//                             "held <changes>" to READY; gives the lock up once the file
+//                             READY.release is there, and goes on as "run"
 //
 // READY is a file written (whole, by renaming) once the helper is set up, so a test knows when it
 // can be told something. Whatever it does, the helper ends by itself after a minute, so that a
@@ -44,6 +45,13 @@ bool writeFile(const std::string& path, const std::string& text) {
 void announce(int argc, char** argv, int index, const char* text = "ready") {
     if (index < argc)
         writeFile(argv[index], text);
+}
+
+bool exists(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file != nullptr)
+        std::fclose(file);
+    return file != nullptr;
 }
 
 bool outOfTime(uint32_t start) {
@@ -105,6 +113,10 @@ int main(int argc, char** argv) {
         lock.bumpChanges();
         Kalvor::ensureMessageQueue();
         announce(argc, argv, 3, ("held " + std::to_string(lock.changes())).c_str());
+        const std::string release = std::string(argv[3]) + ".release";
+        while (!exists(release) && !outOfTime(start))
+            Kalvor::sleepMilliseconds(5);
+        lock.release();
         return runUntilClosed(start);
     }
     std::fprintf(stderr, "usage: kalvor-job-helper exit CODE | run [READY] | ignore-close [READY]"

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -149,12 +152,58 @@ int waitFor(pthread_mutex_t& mutex, uint32_t patienceMs) {
     return ::pthread_mutex_timedlock(&mutex, &deadline);
 }
 
-} // namespace
-
-struct SharedLock::Shared {
+// A lock file, mapped.
+struct MappedLock {
     std::string path;
     ino_t inode = 0;
     Mapping mapping;
+};
+
+// The process maps each lock file once, however many objects use the name: the mutex then has
+// one address in the process, which is what a thread checker goes by.
+class MappedLocks {
+public:
+    std::shared_ptr<MappedLock> find(const std::string& path, std::string& why) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (std::shared_ptr<MappedLock> known = mapped_[path].lock())
+            return known;
+        auto made = std::make_shared<MappedLock>();
+        made->path = path;
+        for (int round = 0; round < kAttachRounds; ++round) {
+            const Found found = mapLock(path, made->mapping, made->inode, why);
+            if (found == Found::Lock) {
+                mapped_[path] = made;
+                return made;
+            }
+            if (found == Found::Failed || !publishLock(path, found == Found::NoLock, why))
+                return nullptr;
+        }
+        why = path + ": keeps being replaced by another process";
+        return nullptr;
+    }
+
+    // A lock found broken for good: the next find() maps the file at the path anew.
+    void forget(const MappedLock& lock) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        const auto known = mapped_.find(lock.path);
+        if (known != mapped_.end() && known->second.lock().get() == &lock)
+            mapped_.erase(known);
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, std::weak_ptr<MappedLock>> mapped_;
+};
+
+MappedLocks& mappedLocks() {
+    static MappedLocks* const instance = new MappedLocks;
+    return *instance;
+}
+
+} // namespace
+
+struct SharedLock::Shared {
+    std::shared_ptr<MappedLock> lock;
 };
 
 SharedLock::SharedLock(std::string name) : name_(std::move(name)) {}
@@ -168,26 +217,15 @@ bool SharedLock::attach() {
         return true;
     std::string why;
     const std::string directory = lockDirectory(why);
-    if (directory.empty()) {
+    std::shared_ptr<MappedLock> lock =
+        directory.empty() ? nullptr : mappedLocks().find(directory + "/" + name_ + ".mutex", why);
+    if (!lock) {
         failure_ = why;
         return false;
     }
-    auto shared = std::make_unique<Shared>();
-    shared->path = directory + "/" + name_ + ".mutex";
-    for (int round = 0; round < kAttachRounds; ++round) {
-        const Found found = mapLock(shared->path, shared->mapping, shared->inode, why);
-        if (found == Found::Lock) {
-            shared_ = std::move(shared);
-            return true;
-        }
-        if (found == Found::Failed ||
-            !publishLock(shared->path, found == Found::NoLock, why)) {
-            failure_ = why;
-            return false;
-        }
-    }
-    failure_ = shared->path + ": keeps being replaced by another process";
-    return false;
+    shared_ = std::make_unique<Shared>();
+    shared_->lock = std::move(lock);
+    return true;
 }
 
 bool SharedLock::acquire(uint32_t patienceMs) {
@@ -195,11 +233,12 @@ bool SharedLock::acquire(uint32_t patienceMs) {
         return true;
     if (!attach())
         return false;
-    pthread_mutex_t& mutex = shared_->mapping.layout->mutex;
+    MappedLock& lock = *shared_->lock;
+    pthread_mutex_t& mutex = lock.mapping.layout->mutex;
     // Free most of the time: no clock is read then.
     int error = ::pthread_mutex_trylock(&mutex);
     if (error == EBUSY)
-        error = waitFor(mutex, patienceMs);
+        error = patienceMs > 0 ? waitFor(mutex, patienceMs) : ETIMEDOUT;
     // The holder died holding it: what it guarded is as it left it, which for a log is a whole
     // line or none, as each line is one write.
     if (error == EOWNERDEAD)
@@ -210,17 +249,17 @@ bool SharedLock::acquire(uint32_t patienceMs) {
         return true;
     }
     if (error == ETIMEDOUT) {
-        failure_ = shared_->path + ": held by another for over " + std::to_string(patienceMs) +
-                   " ms";
+        failure_ = lock.path + ": held by another for over " + std::to_string(patienceMs) + " ms";
         return false;
     }
-    failure_ = systemFailure(shared_->path, error);
+    failure_ = systemFailure(lock.path, error);
     if (error == ENOTRECOVERABLE) {
         // Never usable again (a holder recovered it without making it consistent): the next
         // attempt makes a new one, unless somebody has done so already.
         struct stat status {};
-        if (::lstat(shared_->path.c_str(), &status) == 0 && status.st_ino == shared_->inode)
-            ::unlink(shared_->path.c_str());
+        if (::lstat(lock.path.c_str(), &status) == 0 && status.st_ino == lock.inode)
+            ::unlink(lock.path.c_str());
+        mappedLocks().forget(lock);
         shared_.reset();
     }
     return false;
@@ -230,16 +269,16 @@ void SharedLock::release() {
     if (!held_)
         return;
     held_ = false;
-    ::pthread_mutex_unlock(&shared_->mapping.layout->mutex);
+    ::pthread_mutex_unlock(&shared_->lock->mapping.layout->mutex);
 }
 
 uint64_t SharedLock::changes() const {
-    return shared_ ? shared_->mapping.layout->changes : 0;
+    return shared_ ? shared_->lock->mapping.layout->changes : 0;
 }
 
 void SharedLock::bumpChanges() {
     if (held_)
-        ++shared_->mapping.layout->changes;
+        ++shared_->lock->mapping.layout->changes;
 }
 
 } // namespace Kalvor
