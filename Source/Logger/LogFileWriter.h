@@ -4,7 +4,7 @@
 //
 // Every line is written whole under the account's shared lock named after the file (SharedLock),
 // and flushed before the lock is given back. The file is opened on the first line, for appending in
-// place and without a lock file (the named lock already keeps writers apart). Every line goes to
+// place and without a lock file (the shared lock already keeps writers apart). Every line goes to
 // the file at the log's path: under the lock the writer first checks that its open file is
 // still the one there, and opens the path again when another process has rotated it away or it
 // was deleted. A writer that rotates bumps the lock's count of changes, which tells the others

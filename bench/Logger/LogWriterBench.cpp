@@ -1,9 +1,9 @@
 // Lines per second into one log file: the logger's writer in one process and in four processes
 // sharing the file, beside a bare loop that appends one line per write(2) to a file in the same
-// folder. The parts of a logged line are measured on their own too (the named lock taken and
-// given back, the stream's write and flush, the check that the open file is still the one at
-// the log's path), and the least a lock per line could cost (flock on a descriptor kept open),
-// to show where the time goes.
+// folder. The parts of a logged line are measured on their own too (the shared lock taken and
+// given back, the stream's write and flush, the look at the open file that every line takes,
+// the look at the log's path that a line takes when another writer rotated the file), and the
+// named lock and a bare flock for comparison, to show where the time goes.
 #include "File/FilePlain.h"
 #include "JobInstance/Monopoly.h"
 #include "JobInstance/ProcessInstance.h"
