@@ -4,7 +4,6 @@
 // running applications after the supervisor was restarted.
 //
 //   build/<cfg>/bin/wardex-bench [kills=30] [idle-seconds=60]
-#include "Common/Exception.h"
 #include "Installation.h"
 
 #include <algorithm>
@@ -127,18 +126,16 @@ std::vector<double> runitLatencies(const Test::Installation& site, int kills) {
     const std::string service = site.path("runit-service");
     std::filesystem::create_directories(service);
     std::filesystem::copy_file(Test::helperProgramPath("kalvor-demo"), service + "/run");
-    ProcessInstance runsv("runsv", "\"" + service + "\"");
-    try {
-        runsv.execute();
-    } catch (const Exception&) {
+    Test::ChildProcess runsv("/usr/bin/runsv", {service});
+    if (!runsv.started()) {
         std::printf("runit: runsv is not installed (apt-get install runit)\n");
         return {};
     }
     if (!Test::waitFor([] { return processesOf("./run").size() == 1; }))
         return {};
     std::vector<double> latencies = restartLatencies("./run", kills);
-    ::kill(static_cast<pid_t>(runsv.processId()), SIGTERM); // as "sv exit": stops the service
-    Test::waitFor([&] { return runsv.status() != JobRunning; });
+    runsv.askToClose(); // SIGTERM, as "sv exit": stops the service
+    runsv.waitForExit();
     return latencies;
 }
 
@@ -152,12 +149,11 @@ void adoptionSeconds(int count) {
         site.installDemo(apps.back().name);
     }
     site.writeConfig(apps, 3);
-    ProcessInstance& first = site.startWardex();
+    Test::ChildProcess& first = site.startWardex();
     for (const auto& app : apps)
         if (!site.waitUntilAnswering(app.name, std::chrono::seconds(60)))
             return;
-    first.terminate(true, 9, 0);
-    site.waitForExit(first);
+    first.kill();
     const auto restarted = Clock::now();
     site.startWardex();
     const bool all = Test::waitFor(
@@ -189,7 +185,7 @@ int main(int argc, char** argv) {
     site.setMarker("StartupDebugLevel", 0);
 
     const auto started = Clock::now();
-    ProcessInstance& wardex = site.startWardex();
+    Test::ChildProcess& wardex = site.startWardex();
     const auto allRunning = [&] {
         for (const auto& app : apps)
             if (processesOf(site.binDirectory() + "/" + app.name).empty())

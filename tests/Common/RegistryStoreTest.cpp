@@ -3,8 +3,7 @@
 #include "Common/RegistryBackend.h"
 #include "Common/SystemInfo.h"
 #include "Common/posix/UniqueFd.h"
-#include "TestSupport.h"
-#include "posix/ChildProcess.h"
+#include "posix/OtherAccounts.h"
 
 #include <gtest/gtest.h>
 
@@ -14,32 +13,21 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace Kalvor {
 namespace {
 
-const std::string kKey = "SOFTWARE\\Kalvor\\Resources";
+using Test::readFile;
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+const std::string kKey = "SOFTWARE\\Kalvor\\Resources";
 
 class RegistryStoreTest : public ::testing::Test {
 protected:
     std::string hivePath() const { return RegistryStore::hivePath(RegistryRoot::LocalMachine); }
     void writeHive(const std::string& text) { std::ofstream(hivePath(), std::ios::binary) << text; }
-    std::string readHive() const {
-        std::ifstream file(hivePath(), std::ios::binary);
-        std::ostringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    std::string readHive() const { return readFile(hivePath()); }
     RegistryHive loadHive() {
         RegistryHive hive(RegistryRoot::LocalMachine);
         const StoreResult result = RegistryStore::load(RegistryRoot::LocalMachine, hive);
@@ -47,8 +35,7 @@ protected:
         return hive;
     }
 
-    Kalvor::Test::TempDir dir_;
-    Kalvor::Test::ScopedEnv env_{"KALVOR_REGISTRY_DIR", dir_.path()};
+    Kalvor::Test::Sandbox sandbox_;
 };
 
 TEST_F(RegistryStoreTest, WritesRegedit4WithCrLfLineEnds) {
@@ -209,7 +196,7 @@ TEST_F(RegistryStoreTest, DefaultAndBinaryValuesSurviveARewrite) {
 }
 
 TEST_F(RegistryStoreTest, TheDirectoryComesFromTheEnvironmentAndIsMadeOnlyToWrite) {
-    const std::string nested = dir_.file("a/b/registry");
+    const std::string nested = sandbox_.file("a/b/registry");
     Kalvor::Test::ScopedEnv moved("KALVOR_REGISTRY_DIR", nested);
     std::string text;
     struct stat info = {};
@@ -218,7 +205,7 @@ TEST_F(RegistryStoreTest, TheDirectoryComesFromTheEnvironmentAndIsMadeOnlyToWrit
     ASSERT_EQ(SystemInfo::writeValue(kKey, "Dir", "x"), SI_OK);
     EXPECT_EQ(::stat((nested + "/HKEY_LOCAL_MACHINE.reg").c_str(), &info), 0);
     {
-        Kalvor::Test::ScopedEnv elsewhere("KALVOR_REGISTRY_DIR", dir_.file("other"));
+        Kalvor::Test::ScopedEnv elsewhere("KALVOR_REGISTRY_DIR", sandbox_.file("other"));
         EXPECT_EQ(SystemInfo::readString(kKey, "Dir", text), SI_MISSING);
     }
     EXPECT_EQ(SystemInfo::readString(kKey, "Dir", text), SI_OK);
@@ -282,7 +269,7 @@ TEST_F(RegistryStoreTest, OnlyARegularFileWithinTheSizeLimitIsRead) {
 // hive or its lock stops the write, one in the place of the temporary file is replaced; none is
 // written through.
 TEST_F(RegistryStoreTest, LinksBesideTheHiveAreNeitherFollowedNorWrittenThrough) {
-    const std::string victim = dir_.file("victim");
+    const std::string victim = sandbox_.file("victim");
     const std::string original = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Victim]\r\n";
     const struct {
         std::string suffix;
@@ -341,7 +328,7 @@ TEST_F(RegistryStoreTest, ParallelWritersLoseNoUpdateAndReadersNeverFail) {
             if (SystemInfo::readInteger(key, "Sentinel", sentinel) != SI_OK || sentinel != 7)
                 ++failedReads;
             for (Kalvor::Test::ChildProcess& writer : writers) {
-                if (!writer.poll())
+                if (!writer.exitCode())
                     return false;
             }
             return true;
@@ -350,7 +337,7 @@ TEST_F(RegistryStoreTest, ParallelWritersLoseNoUpdateAndReadersNeverFail) {
     ASSERT_TRUE(allEnded);
     EXPECT_EQ(failedReads, 0) << "of " << reads << " reads";
     for (Kalvor::Test::ChildProcess& writer : writers)
-        EXPECT_EQ(writer.wait(), 0);
+        EXPECT_EQ(writer.exitCode(), 0);
     // One load for the check: 4,000 reads of a 4,000-value file would outlast the writers.
     const RegistryHive hive = loadHive();
     EXPECT_EQ(hive.values(key).size(), 1u + kWriters * kValues);
@@ -364,33 +351,26 @@ TEST_F(RegistryStoreTest, ParallelWritersLoseNoUpdateAndReadersNeverFail) {
     }
 }
 
-// Across accounts: root starts the helper programs as other accounts through setpriv, with
-// numeric ids that need no entry in the password file.
-const char kSetpriv[] = "/usr/bin/setpriv";
-constexpr uid_t kAccount = 4711;
-constexpr uid_t kOtherAccount = 4712;
+// Across accounts: root runs the helper programs as other accounts (posix/OtherAccounts.h).
+using Test::kAccount;
+using Test::kOtherAccount;
+using Test::makeFolder;
 
 // The machine folder is the test's own, root's (0755), with root's file in it (0644).
 class RegistryAccountsTest : public RegistryStoreTest {
 protected:
     void SetUp() override {
         if (!Kalvor::Test::canActAsOtherAccounts())
-            GTEST_SKIP() << "acting as other accounts needs root, " << kSetpriv
-                         << " and a build every account can reach";
-        ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
-    }
-    std::string folder(const std::string& path, uid_t owner, mode_t mode) {
-        EXPECT_EQ(::mkdir(path.c_str(), mode), 0) << path;
-        EXPECT_EQ(::chmod(path.c_str(), mode), 0) << path;
-        EXPECT_EQ(::chown(path.c_str(), owner, owner), 0) << path;
-        return path;
+            GTEST_SKIP() << Kalvor::Test::kNoOtherAccounts;
+        ASSERT_NO_FATAL_FAILURE(Kalvor::Test::letOtherAccountsRead(sandbox_));
     }
     // An XDG_STATE_HOME of `account`, with a store file of `text` unless that is empty.
     std::string stateHome(const std::string& name, uid_t account, const std::string& text = "") {
-        const std::string home = folder(dir_.file(name), account, 0755);
+        const std::string home = makeFolder(sandbox_.file(name), account, 0755);
         if (!text.empty()) {
             const std::string store =
-                folder(folder(home + "/kalvor", account, 0700) + "/registry", account, 0700) +
+                makeFolder(makeFolder(home + "/kalvor", account, 0700) + "/registry", account,
+                           0700) +
                 "/HKEY_LOCAL_MACHINE.reg";
             std::ofstream(store, std::ios::binary) << text;
             EXPECT_EQ(::chown(store.c_str(), account, account), 0);
@@ -400,16 +380,11 @@ protected:
     // Runs a helper program as `account` with its XDG_STATE_HOME; out_ and err_ get its output.
     int runAs(uid_t account, const std::string& state, const std::string& program,
               const std::vector<std::string>& arguments) {
-        Kalvor::Test::ScopedEnv home("XDG_STATE_HOME", state);
-        const std::string id = std::to_string(account);
-        std::vector<std::string> all{"--reuid=" + id, "--regid=" + id, "--clear-groups",
-                                     Kalvor::Test::helperProgramPath(program)};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        Kalvor::Test::ChildProcess child(kSetpriv, all, dir_.file("out.txt"), dir_.file("err.txt"));
-        const int exit = child.wait();
-        out_ = readFile(dir_.file("out.txt"));
-        err_ = readFile(dir_.file("err.txt"));
-        return exit;
+        const Kalvor::Test::AccountRun run =
+            Kalvor::Test::runAsAccount(sandbox_, account, state, program, arguments);
+        out_ = run.output;
+        err_ = run.errors;
+        return run.exit;
     }
 
     std::string out_;
@@ -482,12 +457,12 @@ TEST_F(RegistryAccountsTest, TheOwnerOfTheMachineFolderWritesItDirectly) {
         std::function<std::string()> machineFolder;
         bool direct;
     } cases[] = {
-        {"its own", [&] { return folder(dir_.file("own"), kAccount, 0755); }, true},
-        {"one it makes", [&] { return folder(dir_.file("parent"), kAccount, 0755) + "/registry"; },
-         true},
-        {"root's", [&] { return folder(dir_.file("root"), 0, 0755); }, false},
-        {"root's, open to all", [&] { return folder(dir_.file("open"), 0, 0777); }, false},
-        {"one it cannot make", [&] { return dir_.file("missing/registry"); }, false},
+        {"its own", [&] { return makeFolder(sandbox_.file("own"), kAccount, 0755); }, true},
+        {"one it makes",
+         [&] { return makeFolder(sandbox_.file("parent"), kAccount, 0755) + "/registry"; }, true},
+        {"root's", [&] { return makeFolder(sandbox_.file("root"), 0, 0755); }, false},
+        {"root's, open to all", [&] { return makeFolder(sandbox_.file("open"), 0, 0777); }, false},
+        {"one it cannot make", [&] { return sandbox_.file("missing/registry"); }, false},
     };
     int round = 0;
     for (const auto& c : cases) {

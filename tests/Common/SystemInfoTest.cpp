@@ -3,7 +3,7 @@
 #include "Common/SystemInfo.h"
 #include "Common/RegistryBackend.h"
 #include "Common/StringUtils.h"
-#include "RegistrySandbox.h"
+#include "Sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -28,8 +28,8 @@ protected:
                                       static_cast<uint32_t>(bytes.size()));
     }
 
-    Kalvor::Test::RegistrySandbox sandbox_;
-    const std::string key_ = sandbox_.subKey();
+    Kalvor::Test::Sandbox sandbox_;
+    const std::string key_ = sandbox_.registrySubKey();
 };
 
 TEST_F(SystemInfoTest, MissingKeyAndMissingValueBothReadAsMissing) {

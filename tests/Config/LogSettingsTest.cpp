@@ -12,7 +12,7 @@
 #include "Logger/LogRotation.h"
 #include "Logger/LogState.h"
 #include "Logger/LoggerUnit.h"
-#include "RegistryCleanup.h"
+#include "Sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -73,14 +73,8 @@ std::vector<std::string> fileNames(const std::string& folder) {
 // values are machine-wide, so the tests of this fixture take turns through a named lock.
 class LogSettingsTest : public testing::Test {
 protected:
-    LogSettingsTest()
-        : registry_("KALVOR_REGISTRY_DIR", folder.file("registry")),
-          locks_("KALVOR_LOCK_DIR", folder.file("locks")),
-          mailslots_("KALVOR_MAILSLOT_DIR", folder.file("mailslots")) {}
-
     void SetUp() override {
-        for (const char* sub : {"registry", "locks", "mailslots", "logs"})
-            fs::create_directories(folder.file(sub));
+        fs::create_directories(sandbox.file("logs"));
         ASSERT_TRUE(
             Kalvor::Test::waitFor([this] { return turn_.acquire(); }, std::chrono::seconds(60)));
         clearRegistry();
@@ -97,16 +91,17 @@ protected:
         turn_.release();
     }
 
-    static void clearRegistry() {
-        for (const char* name : kRegistryValues)
-            Kalvor::Test::deleteResourceValue(name);
+    // The values have the names the code under test reads, not names the sandbox made.
+    void clearRegistry() const {
+        Kalvor::Test::Sandbox::deleteResourceValues(
+            {std::begin(kRegistryValues), std::end(kRegistryValues)});
     }
 
-    std::string logDir() const { return folder.file("logs") + kPathSeparator; }
+    std::string logDir() const { return sandbox.file("logs") + kPathSeparator; }
 
     // A configuration read from the text, for the settings to apply.
     void configure(const std::string& text) {
-        const std::string path = folder.file("log.conf");
+        const std::string path = sandbox.file("log.conf");
         Kalvor::Test::writeTextFile(path, text);
         auto reader = std::make_shared<ConfReader>(nullptr);
         reader->buildDOM(path);
@@ -114,17 +109,14 @@ protected:
     }
 
     void startInLogDir() {
-        settings.logDirectory = folder.file("logs");
+        settings.logDirectory = sandbox.file("logs");
         ASSERT_TRUE(settings.startLogging());
     }
 
-    Kalvor::Test::TempDir folder;
+    Kalvor::Test::Sandbox sandbox;
     LogSettings settings;
 
 private:
-    Kalvor::Test::ScopedEnv registry_;
-    Kalvor::Test::ScopedEnv locks_;
-    Kalvor::Test::ScopedEnv mailslots_;
     Monopoly turn_{"KalvorLogSettingsTests"};
 };
 
@@ -148,7 +140,7 @@ TEST(LogSettingsWords, SchemeWordsAreTakenInOrder) {
 }
 
 TEST_F(LogSettingsTest, StartTakesItsSettingsFromTheRegistry) {
-    ASSERT_EQ(SystemInfo::writeResourceString("StartupLogDir", folder.file("logs")), SI_OK);
+    ASSERT_EQ(SystemInfo::writeResourceString("StartupLogDir", sandbox.file("logs")), SI_OK);
     ASSERT_EQ(SystemInfo::writeValue(SystemInfo::kResourceKey, "StartupDebugLevel", 3), SI_OK);
     ASSERT_EQ(SystemInfo::writeResourceString("LogFileRotationScheme", "init,size"), SI_OK);
 
@@ -179,7 +171,7 @@ TEST_F(LogSettingsTest, StartWithoutRegistryValues) {
 }
 
 TEST_F(LogSettingsTest, StartKeepsADirectoryAlreadySetAndIgnoresOddLevels) {
-    ASSERT_EQ(SystemInfo::writeResourceString("StartupLogDir", folder.file("elsewhere")), SI_OK);
+    ASSERT_EQ(SystemInfo::writeResourceString("StartupLogDir", sandbox.file("elsewhere")), SI_OK);
     ASSERT_EQ(SystemInfo::writeValue(SystemInfo::kResourceKey, "StartupDebugLevel", 9), SI_OK);
     LogState::setDebugLevel(2);
     settings.logDirectory = logDir();
@@ -277,8 +269,8 @@ TEST_F(LogSettingsTest, RotationKeys) {
 TEST_F(LogSettingsTest, LogDirectoryMovesTheLog) {
     startInLogDir();
     ASSERT_TRUE(settings.loggerUnit->debug(0, "before the move"));
-    const std::string moved = folder.file("moved") + kPathSeparator;
-    configure("Kalvor()=''{ directories()=''{ log(DirName)='" + confText(folder.file("moved")) +
+    const std::string moved = sandbox.file("moved") + kPathSeparator;
+    configure("Kalvor()=''{ directories()=''{ log(DirName)='" + confText(sandbox.file("moved")) +
               "'{} } }");
     ASSERT_TRUE(settings.applyConfiguration());
     EXPECT_EQ(settings.logDirectory, moved);
@@ -293,8 +285,8 @@ TEST_F(LogSettingsTest, LogDirectoryMovesTheLog) {
     EXPECT_NE(after.find("after the move"), std::string::npos);
 
     // Without the key, with an empty one, or with one that cannot be made, the log stays.
-    Kalvor::Test::writeTextFile(folder.file("blocker"), "a file, not a directory");
-    const std::string unusable = confText(folder.file("blocker") + kPathSeparator + "sub");
+    Kalvor::Test::writeTextFile(sandbox.file("blocker"), "a file, not a directory");
+    const std::string unusable = confText(sandbox.file("blocker") + kPathSeparator + "sub");
     for (const std::string& text :
          {std::string("log()=''{}"),
           std::string("Kalvor()=''{ directories()=''{ log(DirName)=''{} } }"),

@@ -1,8 +1,10 @@
 // The demo application as the supervisor meets it: a separate process that answers over its
 // mailslot, ends when told to, and misbehaves when told to.
 #include "DemoTestSupport.h"
+#include "Sandbox.h"
 
 #include "IPC/IPCMessage.h"
+#include "JobInstance/ProcessInstance.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +17,7 @@ using Kalvor::Test::uniqueDemoId;
 
 class DemoApplicationTest : public ::testing::Test {
 protected:
-    Kalvor::Test::DemoSandbox sandbox;
+    Kalvor::Test::Sandbox sandbox;
     ReplyBox box;
 };
 
@@ -53,20 +55,17 @@ TEST_F(DemoApplicationTest, DieEndsItWithZero) {
 TEST_F(DemoApplicationTest, APoliteCloseEndsItWithZero) {
     DemoProcess app(uniqueDemoId("Close"));
     ASSERT_TRUE(app.askProcessInfo(box));
-    app.job().terminate(false, 0, 20000);
-    EXPECT_EQ(app.job().status(), JobClosed);
-    int32_t code = -1;
-    ASSERT_EQ(app.job().exitCode(code), 0);
-    EXPECT_EQ(code, 0);
+    ASSERT_TRUE(app.job().askToClose());
+    EXPECT_EQ(app.waitForExit(), 0);
 }
 
 TEST_F(DemoApplicationTest, OtherMessagesAndAnIgnoredDieLeaveItAnswering) {
     const struct {
-        std::string arguments;
+        std::vector<std::string> arguments;
         std::vector<std::string> lines;
     } cases[] = {
-        {"--ignore-die", {line("COMMAND", "", "DIE")}},
-        {"",
+        {{"--ignore-die"}, {line("COMMAND", "", "DIE")}},
+        {{},
          {line("COMMAND", "", "die"), line("COMMAND", "RECONFIG", "RECONFIG"),
           line("REPLY", "DIE", "DIE"), line("DIE", "", ""),
           "kalvor\x1b"
@@ -81,9 +80,9 @@ TEST_F(DemoApplicationTest, OtherMessagesAndAnIgnoredDieLeaveItAnswering) {
             app.sendLine(text);
         // Lines are taken in order: once this answer is in, all of the above were handled.
         const auto answer = app.askProcessInfo(box);
-        ASSERT_TRUE(answer) << c.arguments;
+        ASSERT_TRUE(answer) << c.arguments.size();
         EXPECT_EQ(answer->text, app.processInfo());
-        EXPECT_TRUE(app.running()) << c.arguments;
+        EXPECT_TRUE(app.running()) << c.arguments.size();
     }
 }
 
@@ -93,8 +92,8 @@ TEST_F(DemoApplicationTest, CrashModeEndsItNonZeroOnItsOwn) {
     Kalvor::Test::ScopedEnv crash("KALVOR_DEMO_CRASH_AFTER_" + byEnvironment, "0.2");
     const struct {
         std::string id;
-        std::string arguments;
-    } cases[] = {{byArgument, "--crash-after 0.2"}, {byEnvironment, ""}};
+        std::vector<std::string> arguments;
+    } cases[] = {{byArgument, {"--crash-after", "0.2"}}, {byEnvironment, {}}};
     for (const auto& c : cases) {
         DemoProcess app(c.id, c.arguments);
         const auto code = app.waitForExit();

@@ -18,10 +18,6 @@ namespace {
 constexpr std::chrono::seconds kStartTime{30};
 } // namespace
 
-DemoSandbox::DemoSandbox()
-    : slots_("KALVOR_MAILSLOT_DIR", folder_.file("slots")),
-      locks_("KALVOR_LOCK_DIR", folder_.file("locks")) {}
-
 std::string uniqueDemoId(const std::string& stem) {
     static std::atomic<int> counter{0};
     return "DemoTest" + stem + std::to_string(currentProcessId()) + "x" + std::to_string(counter++);
@@ -68,13 +64,19 @@ std::optional<IPCMessage> ReplyBox::next(std::chrono::milliseconds timeout) {
     return message;
 }
 
-DemoProcess::DemoProcess(const std::string& id, const std::string& arguments)
-    : id_(id), job_(helperProgramPath("kalvor-demo"), "--id " + id + " " + arguments) {
-    job_.setStopWhenDestroyed(true);
-    job_.execute();
+namespace {
+
+std::vector<std::string> demoArguments(const std::string& id,
+                                       const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{"--id", id};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return all;
 }
 
-DemoProcess::~DemoProcess() = default;
+} // namespace
+
+DemoProcess::DemoProcess(const std::string& id, const std::vector<std::string>& arguments)
+    : id_(id), job_(helperProgramPath("kalvor-demo"), demoArguments(id, arguments)) {}
 
 std::string DemoProcess::processInfo() const {
     return std::to_string(job_.processId()) + "," + std::to_string(job_.threadId());
@@ -93,13 +95,5 @@ void DemoProcess::sendLine(const std::string& line) {
     EXPECT_TRUE(trySendLine(mailslotName(), line)) << line;
 }
 
-std::optional<int32_t> DemoProcess::waitForExit(std::chrono::milliseconds timeout) {
-    if (!waitFor([&] { return !running(); }, timeout))
-        return std::nullopt;
-    int32_t code = -1;
-    if (job_.exitCode(code) != 0)
-        return std::nullopt;
-    return code;
-}
 
 } // namespace Kalvor::Test

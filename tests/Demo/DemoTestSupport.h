@@ -1,9 +1,10 @@
-// What the demo application's tests share: a private mailslot folder, unique ids, the
-// application as a child process the test owns, and a mailslot that collects its answers.
+// What the demo application's tests share: unique ids, the application as a child process the
+// test owns, and a mailslot that collects its answers.
 #pragma once
 
+#include "ChildProcess.h"
+
 #include "IPC/IPCMessage.h"
-#include "JobInstance/ProcessInstance.h"
 #include "TestSupport.h"
 
 #include <chrono>
@@ -18,19 +19,8 @@ class MailSlot;
 
 namespace Kalvor::Test {
 
-// Points the posix mailslot and lock folders at a fresh folder for the object's life (on win32
-// mailslots are machine-wide, which the unique ids below allow for).
-class DemoSandbox {
-public:
-    DemoSandbox();
-
-private:
-    TempDir folder_;
-    ScopedEnv slots_;
-    ScopedEnv locks_;
-};
-
-// An application id that no other test, process or run uses at the same time.
+// An application id that no other test, process or run uses at the same time (on win32
+// mailslots are machine-wide).
 std::string uniqueDemoId(const std::string& stem);
 
 std::string currentUserTag();
@@ -58,10 +48,9 @@ private:
 // reaped when the object goes.
 class DemoProcess {
 public:
-    DemoProcess(const std::string& id, const std::string& arguments = std::string());
-    ~DemoProcess();
+    DemoProcess(const std::string& id, const std::vector<std::string>& arguments = {});
 
-    ProcessInstance& job() { return job_; }
+    ChildProcess& job() { return job_; }
     const std::string& id() const { return id_; }
     std::string mailslotName() const { return id_ + "_" + currentUserTag(); }
     // "pid,tid" as the job knows them.
@@ -72,14 +61,15 @@ public:
     std::optional<IPCMessage> askProcessInfo(ReplyBox& box);
     // Fails the test when the line cannot be handed over.
     void sendLine(const std::string& line);
-    bool running() { return job_.status() == JobRunning; }
+    bool running() { return !job_.exitCode(); }
     // The exit code once it has ended within the time-out.
-    std::optional<int32_t>
-    waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    std::optional<int> waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        return job_.waitForExit(timeout);
+    }
 
 private:
     std::string id_;
-    ProcessInstance job_;
+    ChildProcess job_;
 };
 
 } // namespace Kalvor::Test

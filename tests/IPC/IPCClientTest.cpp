@@ -3,6 +3,7 @@
 #include "Common/Exception.h"
 #include "IPC/MailSlot.h"
 #include "IPCTestSupport.h"
+#include "Sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +12,9 @@
 namespace Kalvor {
 namespace {
 
-using Kalvor::Test::uniqueSlotName;
-
 class IPCClientTest : public ::testing::Test {
 protected:
-    Kalvor::Test::SlotSandbox sandbox;
+    Kalvor::Test::Sandbox sandbox;
 };
 
 std::vector<std::string> receiveCount(MailSlot& receiver, std::size_t count) {
@@ -28,7 +27,7 @@ std::vector<std::string> receiveCount(MailSlot& receiver, std::size_t count) {
 }
 
 TEST_F(IPCClientTest, SendsTheMessageLineToTheTarget) {
-    const std::string name = uniqueSlotName("client");
+    const std::string name = sandbox.uniqueName("client");
     MailSlot receiver(MailSlot::kReceiver, name);
     IPCClient client(name);
     EXPECT_TRUE(client.send("LOGMSG", "", "a text"));
@@ -43,7 +42,7 @@ TEST_F(IPCClientTest, SendsTheMessageLineToTheTarget) {
 }
 
 TEST_F(IPCClientTest, OpensNothingBeforeItsFirstSend) {
-    const std::string name = uniqueSlotName("idle");
+    const std::string name = sandbox.uniqueName("idle");
     {
         IPCClient idle(name);
         EXPECT_FALSE(idle.hasChannel());
@@ -56,7 +55,7 @@ TEST_F(IPCClientTest, OpensNothingBeforeItsFirstSend) {
 }
 
 TEST_F(IPCClientTest, FailuresCarryTheClientsLocationLast) {
-    const std::string missing = uniqueSlotName("missing");
+    const std::string missing = sandbox.uniqueName("missing");
     const struct {
         const char* what;
         std::function<void(IPCClient&)> send;

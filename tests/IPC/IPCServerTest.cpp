@@ -5,7 +5,7 @@
 #include "Common/Exception.h"
 #include "IPC/IPCClient.h"
 #include "JobInstance/ThreadMessages.h"
-#include "TestSupport.h"
+#include "Sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +21,6 @@ namespace Kalvor {
 namespace {
 
 using Test::CapturedLog;
-using Test::ScopedEnv;
-using Test::TempDir;
 
 const std::string kEsc = "\x1b";
 
@@ -32,10 +30,6 @@ struct Received {
 
 class IPCServerTest : public ::testing::Test {
 protected:
-    IPCServerTest()
-        : mailslots_("KALVOR_MAILSLOT_DIR", folder_.file("mailslots")),
-          locks_("KALVOR_LOCK_DIR", folder_.file("locks")) {}
-
     std::unique_ptr<IPCServer> startServer() {
         auto server =
             std::make_unique<IPCServer>(kName, log_.dispatcher(),
@@ -59,12 +53,9 @@ protected:
         return Kalvor::Test::waitFor([&] { return received().size() >= count; });
     }
 
+    Kalvor::Test::Sandbox sandbox_;
     // Mailslot names are machine-wide under Wine, where the tests run in parallel processes.
-    const std::string kName = std::string("ServerUnderTest_") +
-                              ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    TempDir folder_;
-    ScopedEnv mailslots_;
-    ScopedEnv locks_;
+    const std::string kName = sandbox_.uniqueName("ServerUnderTest");
     CapturedLog log_;
     std::mutex mutex_;
     std::vector<Received> received_;

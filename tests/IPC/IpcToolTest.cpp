@@ -2,11 +2,12 @@
 // and tests use it.
 #include "IpcCommand.h"
 
+#include "ChildProcess.h"
 #include "Common/Exception.h"
 #include "IPC/IPCClient.h"
 #include "IPC/MailSlot.h"
 #include "IPCTestSupport.h"
-#include "SpawnedProgram.h"
+#include "Sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,21 @@ namespace Kalvor {
 namespace {
 
 using namespace std::chrono_literals;
-using Kalvor::Test::SpawnedProgram;
-using Kalvor::Test::uniqueSlotName;
+using Kalvor::Test::ChildProcess;
 
 const std::string E(1, '\x1b');
 
 class IpcToolTest : public ::testing::Test {
 protected:
-    Kalvor::Test::SlotSandbox sandbox;
+    Kalvor::Test::Sandbox sandbox;
     const std::string tool = Kalvor::Test::helperProgramPath("kalvor-ipc");
+    // Standard output on a pipe; with `withErrors` standard error too.
+    ChildProcess run(const std::vector<std::string>& arguments, bool withErrors = false) const {
+        ChildProcess::Options options;
+        options.captureOutput = true;
+        options.errorsToOutput = withErrors;
+        return ChildProcess(tool, arguments, options);
+    }
 };
 
 TEST(IpcToolFormat, ShowsFieldsWithEveryHiddenByteEscaped) {
@@ -73,16 +80,16 @@ TEST(IpcToolArguments, BadOnesGiveTheUsageAndExitValue2) {
 
 TEST_F(IpcToolTest, AHelpWordInAMessageIsSentNotObeyed) {
     std::ostringstream out, err;
-    EXPECT_EQ(runIpcCommand({"send", uniqueSlotName("absent"), "COMMAND", "", "--help"}, out, err,
-                            nullptr),
+    EXPECT_EQ(runIpcCommand({"send", sandbox.uniqueName("absent"), "COMMAND", "", "--help"}, out,
+                            err, nullptr),
               1);
     EXPECT_NE(err.str().find("Unable to send message."), std::string::npos);
 }
 
 TEST_F(IpcToolTest, SendHandsOneLineToTheTarget) {
-    const std::string name = uniqueSlotName("toolsend");
+    const std::string name = sandbox.uniqueName("toolsend");
     MailSlot receiver(MailSlot::kReceiver, name);
-    SpawnedProgram send(tool, {"send", name, "COMMAND", "", "RUN_PROG prog|two words", "Me_x"});
+    ChildProcess send = run({"send", name, "COMMAND", "", "RUN_PROG prog|two words", "Me_x"});
     ASSERT_TRUE(send.started());
     EXPECT_EQ(send.waitForExit(60s), 0);
     std::vector<std::string> texts;
@@ -92,7 +99,7 @@ TEST_F(IpcToolTest, SendHandsOneLineToTheTarget) {
 }
 
 TEST_F(IpcToolTest, SendToAMissingTargetReportsTheFailure) {
-    SpawnedProgram send(tool, {"send", uniqueSlotName("absent"), "COMMAND", "", "DIE"}, true);
+    ChildProcess send = run({"send", sandbox.uniqueName("absent"), "COMMAND", "", "DIE"}, true);
     ASSERT_TRUE(send.started());
     const std::string report = send.readToEnd(60s);
     EXPECT_EQ(send.waitForExit(60s), 1);
@@ -116,8 +123,8 @@ void sendWhenListening(const std::string& name, const std::vector<std::string>& 
 }
 
 TEST_F(IpcToolTest, ListenPrintsEachLineAsItArrivesAndEndsAfterTheCount) {
-    const std::string name = uniqueSlotName("toollisten");
-    SpawnedProgram listen(tool, {"listen", name, "--count", "2"});
+    const std::string name = sandbox.uniqueName("toollisten");
+    ChildProcess listen = run({"listen", name, "--count", "2"});
     ASSERT_TRUE(listen.started());
     sendWhenListening(name, {"Kalvor" + E + "COMMAND" + E + E + "STATUS_CHECK" + E + "Me" + E});
     std::string line;
@@ -131,21 +138,21 @@ TEST_F(IpcToolTest, ListenPrintsEachLineAsItArrivesAndEndsAfterTheCount) {
 }
 
 TEST_F(IpcToolTest, ListenEndsAfterItsTime) {
-    SpawnedProgram listen(tool, {"listen", uniqueSlotName("tooltime"), "--seconds", "0.2"});
+    ChildProcess listen = run({"listen", sandbox.uniqueName("tooltime"), "--seconds", "0.2"});
     ASSERT_TRUE(listen.started());
     EXPECT_EQ(listen.waitForExit(60s), 0);
     EXPECT_EQ(listen.readToEnd(1s), "");
 }
 
 TEST_F(IpcToolTest, ListenEndsCleanlyOnAnInterrupt) {
-    const std::string name = uniqueSlotName("toolstop");
-    SpawnedProgram listen(tool, {"listen", name});
+    const std::string name = sandbox.uniqueName("toolstop");
+    ChildProcess listen = run({"listen", name});
     ASSERT_TRUE(listen.started());
     sendWhenListening(name, {"Kalvor" + E + "A" + E + E + E});
     std::string line;
     ASSERT_TRUE(listen.readLine(line, 60s));
     if (!listen.interrupt())
-        GTEST_SKIP() << "no console to send Ctrl-Break through";
+        GTEST_SKIP() << "no interrupt here that reaches the program alone";
     EXPECT_EQ(listen.waitForExit(60s), 0);
     EXPECT_FALSE(Kalvor::Test::slotExists(name));
 }

@@ -5,6 +5,7 @@
 #include "Common/SystemError.h"
 #include "IPCTestSupport.h"
 #include "JobInstance/Monopoly.h"
+#include "Sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +15,9 @@
 namespace Kalvor {
 namespace {
 
-using Kalvor::Test::uniqueSlotName;
-
 class MailSlotTest : public ::testing::Test {
 protected:
-    Kalvor::Test::SlotSandbox sandbox;
+    Kalvor::Test::Sandbox sandbox;
 };
 
 // Receives until `count` texts have arrived (or a generous deadline passed).
@@ -42,7 +41,7 @@ template <typename Action> IPCException ipcFailure(Action action) {
 }
 
 TEST_F(MailSlotTest, SendToANameWithoutReceiverFailsWithTheFileNotFoundText) {
-    MailSlot sender(MailSlot::kLocalSender, uniqueSlotName("nobody"));
+    MailSlot sender(MailSlot::kLocalSender, sandbox.uniqueName("nobody"));
     const IPCException error = ipcFailure([&] { sender.send("hello"); });
     EXPECT_EQ(error.code(), IC_CANNOT_SEND);
     EXPECT_EQ(error.detail(), systemErrorText(2));
@@ -51,14 +50,14 @@ TEST_F(MailSlotTest, SendToANameWithoutReceiverFailsWithTheFileNotFoundText) {
 }
 
 TEST_F(MailSlotTest, ReceiveOnAnEmptySlotLeavesTheListAlone) {
-    MailSlot receiver(MailSlot::kReceiver, uniqueSlotName("empty"));
+    MailSlot receiver(MailSlot::kReceiver, sandbox.uniqueName("empty"));
     std::vector<std::string> texts{"already there"};
     receiver.receive(texts);
     EXPECT_EQ(texts, std::vector<std::string>{"already there"});
 }
 
 TEST_F(MailSlotTest, WaitingTextsAreAppendedInTheOrderWritten) {
-    const std::string name = uniqueSlotName("order");
+    const std::string name = sandbox.uniqueName("order");
     MailSlot receiver(MailSlot::kReceiver, name);
     MailSlot sender(MailSlot::kLocalSender, name);
     for (const char* text : {"first", "second", "third"})
@@ -69,7 +68,7 @@ TEST_F(MailSlotTest, WaitingTextsAreAppendedInTheOrderWritten) {
 }
 
 TEST_F(MailSlotTest, TextsArriveByteForByte) {
-    const std::string name = uniqueSlotName("bytes");
+    const std::string name = sandbox.uniqueName("bytes");
     MailSlot receiver(MailSlot::kReceiver, name);
     MailSlot sender(MailSlot::kLocalSender, name);
     std::string everyByte;
@@ -87,7 +86,7 @@ TEST_F(MailSlotTest, TextsArriveByteForByte) {
 }
 
 TEST_F(MailSlotTest, ADatagramIsReadUpToItsFirstZeroByteOrWhole) {
-    const std::string name = uniqueSlotName("raw");
+    const std::string name = sandbox.uniqueName("raw");
     MailSlot receiver(MailSlot::kReceiver, name);
     Kalvor::Test::sendRawDatagram(name, "no terminator");
     Kalvor::Test::sendRawDatagram(name, std::string("cut\0here", 8));
@@ -96,7 +95,7 @@ TEST_F(MailSlotTest, ADatagramIsReadUpToItsFirstZeroByteOrWhole) {
 }
 
 TEST_F(MailSlotTest, TheModeDecidesWhichOperationsWork) {
-    const std::string name = uniqueSlotName("modes");
+    const std::string name = sandbox.uniqueName("modes");
     MailSlot receiver(MailSlot::kReceiver, name);
     EXPECT_EQ(ipcFailure([&] { receiver.send("to myself"); }).code(), IC_NOT_SENDER);
 
@@ -111,7 +110,7 @@ TEST_F(MailSlotTest, TheModeDecidesWhichOperationsWork) {
 }
 
 TEST_F(MailSlotTest, ASenderNeverCreatesTheSlot) {
-    const std::string name = uniqueSlotName("nocreate");
+    const std::string name = sandbox.uniqueName("nocreate");
     {
         MailSlot sender(MailSlot::kLocalSender, name);
         EXPECT_EQ(ipcFailure([&] { sender.send("lost"); }).code(), IC_CANNOT_SEND);
@@ -124,7 +123,7 @@ TEST_F(MailSlotTest, ASenderNeverCreatesTheSlot) {
 }
 
 TEST_F(MailSlotTest, ASecondReceiverOfTheNameIsRefused) {
-    const std::string name = uniqueSlotName("twice");
+    const std::string name = sandbox.uniqueName("twice");
     MailSlot first(MailSlot::kReceiver, name);
     EXPECT_EQ(ipcFailure([&] { MailSlot(MailSlot::kReceiver, name); }).code(),
               IC_CANNOT_CREATE_COMM);
@@ -136,7 +135,7 @@ TEST_F(MailSlotTest, ASecondReceiverOfTheNameIsRefused) {
 TEST_F(MailSlotTest, AfterAFailedWriteTheNextSendOpensTheSlotAgain) {
     if (Kalvor::Test::runningUnderWine())
         GTEST_SKIP() << "Wine accepts writes to a mailslot whose receiver has gone";
-    const std::string name = uniqueSlotName("reopen");
+    const std::string name = sandbox.uniqueName("reopen");
     MailSlot sender(MailSlot::kLocalSender, name);
     {
         MailSlot gone(MailSlot::kReceiver, name);
@@ -151,7 +150,7 @@ TEST_F(MailSlotTest, AfterAFailedWriteTheNextSendOpensTheSlotAgain) {
 TEST_F(MailSlotTest, ABroadcastReachesTheLocalReceiver) {
     if (Kalvor::Test::runningUnderWine())
         GTEST_SKIP() << "Wine has no broadcast mailslots";
-    const std::string name = uniqueSlotName("broadcast");
+    const std::string name = sandbox.uniqueName("broadcast");
     MailSlot receiver(MailSlot::kReceiver, name);
     MailSlot sender(MailSlot::kBroadcastSender, name);
     sender.send("to everyone");
@@ -159,14 +158,14 @@ TEST_F(MailSlotTest, ABroadcastReachesTheLocalReceiver) {
 }
 
 TEST_F(MailSlotTest, ATextWithAZeroByteIsRefusedRatherThanCut) {
-    const std::string name = uniqueSlotName("zero");
+    const std::string name = sandbox.uniqueName("zero");
     MailSlot receiver(MailSlot::kReceiver, name);
     MailSlot sender(MailSlot::kLocalSender, name);
     EXPECT_EQ(ipcFailure([&] { sender.send(std::string("cut\0off", 7)); }).code(), IC_CANNOT_SEND);
 }
 
 TEST_F(MailSlotTest, ASenderWaitsWhileAnotherHoldsTheWriterLock) {
-    const std::string name = uniqueSlotName("lock");
+    const std::string name = sandbox.uniqueName("lock");
     MailSlot receiver(MailSlot::kReceiver, name);
     MailSlot sender(MailSlot::kLocalSender, name);
     Monopoly otherWriter("Kalvor_MailSlot");
@@ -197,7 +196,7 @@ TEST_F(MailSlotTest, ASenderWaitsWhileAnotherHoldsTheWriterLock) {
 TEST_F(MailSlotTest, ASenderGivesUpOnAWriterLockThatIsNeverFreed) {
     if (!Kalvor::Test::namedLocksArePrivate())
         GTEST_SKIP() << "holding the machine-wide writer lock would stall the parallel tests";
-    const std::string name = uniqueSlotName("stuck");
+    const std::string name = sandbox.uniqueName("stuck");
     MailSlot receiver(MailSlot::kReceiver, name);
     MailSlot sender(MailSlot::kLocalSender, name);
     Monopoly stuckWriter("Kalvor_MailSlot");
@@ -209,7 +208,7 @@ TEST_F(MailSlotTest, ASenderGivesUpOnAWriterLockThatIsNeverFreed) {
 }
 
 TEST_F(MailSlotTest, WritersOfOneProcessTakeTurns) {
-    const std::string name = uniqueSlotName("turns");
+    const std::string name = sandbox.uniqueName("turns");
     MailSlot receiver(MailSlot::kReceiver, name);
     constexpr int kWriters = 3;
     constexpr int kEach = 300;

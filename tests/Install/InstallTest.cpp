@@ -1,8 +1,8 @@
 // The installation as a user gets it: `cmake --install` of this build into a temporary prefix,
 // then the first run that the README's "Install" section describes, with the installed programs
 // and files alone. The demo application, which is not installed, stands in for the user's one.
-#include "TestSupport.h"
-#include "posix/ChildProcess.h"
+#include "ChildProcess.h"
+#include "Sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,6 @@ namespace {
 
 using Kalvor::Test::ChildProcess;
 using Kalvor::Test::ScopedEnv;
-using Kalvor::Test::TempDir;
 using Kalvor::Test::waitFor;
 
 constexpr auto kInstallTime = std::chrono::seconds(90);
@@ -61,6 +60,13 @@ std::set<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
+ChildProcess::Options toFiles(const std::string& output, const std::string& errors) {
+    ChildProcess::Options options;
+    options.outputFile = output;
+    options.errorFile = errors;
+    return options;
+}
+
 // Gone, or a zombie that nobody has reaped yet: either way it runs no more.
 bool processEnded(pid_t pid) {
     const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
@@ -71,13 +77,16 @@ bool processEnded(pid_t pid) {
 class InstallTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string log = dir_.file("install.log");
+        ChildProcess::Options outputAndErrors;
+        outputAndErrors.captureOutput = true;
+        outputAndErrors.errorsToOutput = true;
         ChildProcess install(KALVOR_CMAKE_COMMAND,
-                             {"--install", KALVOR_BUILD_DIR, "--prefix", prefix_}, log, log);
+                             {"--install", KALVOR_BUILD_DIR, "--prefix", prefix_}, outputAndErrors);
         ASSERT_TRUE(install.started());
-        ASSERT_TRUE(waitFor([&] { return install.poll().has_value(); }, kInstallTime))
-            << "cmake --install did not end within " << kInstallTime.count() << " s";
-        ASSERT_EQ(install.wait(), 0) << readFile(log);
+        const std::string log = install.readToEnd(kInstallTime);
+        const std::optional<int> exit = install.waitForExit(kToolTime);
+        ASSERT_TRUE(exit) << "cmake --install did not end within " << kInstallTime.count() << " s";
+        ASSERT_EQ(exit, 0) << log;
     }
 
     std::string installed(const std::string& relative) const { return prefix_ + "/" + relative; }
@@ -86,14 +95,15 @@ protected:
     // end in time (it is then killed).
     int runInstalled(const std::string& name, const std::vector<std::string>& arguments,
                      std::string& output) {
-        const std::string outputFile = dir_.file(name + ".out");
-        const std::string errorFile = dir_.file(name + ".err");
-        ChildProcess tool(installed("bin/" + name), arguments, outputFile, errorFile);
-        if (!waitFor([&] { return tool.poll().has_value(); }, kToolTime))
+        const std::string outputFile = sandbox_.file(name + ".out");
+        const std::string errorFile = sandbox_.file(name + ".err");
+        ChildProcess tool(installed("bin/" + name), arguments, toFiles(outputFile, errorFile));
+        const std::optional<int> exit = tool.waitForExit(kToolTime);
+        if (!exit)
             return -1;
         output = readFile(outputFile);
         lastErrors_ = readFile(errorFile);
-        return tool.wait();
+        return *exit;
     }
 
     // The installed example with the README's replacement of %HOME% made; false when the
@@ -105,13 +115,13 @@ protected:
         return count > 0;
     }
 
-    TempDir dir_;
-    const std::string prefix_ = dir_.file("prefix");
-    const std::string home_ = dir_.file("home");
+    // Its mailslot and lock folders stand in for the installed unit's runtime ones.
+    Kalvor::Test::Sandbox sandbox_;
+    const std::string prefix_ = sandbox_.file("prefix");
+    const std::string home_ = sandbox_.file("home");
     ScopedEnv homeVariable_{"HOME", home_};
+    // Where the installed unit puts the registry: below the user's home.
     ScopedEnv registry_{"KALVOR_REGISTRY_DIR", home_ + "/.local/share/kalvor/registry"};
-    ScopedEnv mailslots_{"KALVOR_MAILSLOT_DIR", dir_.file("run/mailslots")};
-    ScopedEnv locks_{"KALVOR_LOCK_DIR", dir_.file("run/locks")};
     std::string lastErrors_;
 };
 
@@ -180,19 +190,21 @@ TEST_F(InstallTest, TheReadmesFirstRunSupervisesTheUsersApplicationUntilStopped)
     fs::copy_file(Kalvor::Test::helperProgramPath("kalvor-demo"), program);
 
     // In a process group of its own, so that whatever is left running goes with it.
-    ChildProcess wardex(installed("bin/wardex"), {}, dir_.file("wardex.out"),
-                        dir_.file("wardex.err"), /*ownProcessGroup=*/true);
+    ChildProcess::Options options =
+        toFiles(sandbox_.file("wardex.out"), sandbox_.file("wardex.err"));
+    options.ownProcessGroup = true;
+    ChildProcess wardex(installed("bin/wardex"), {}, options);
     ASSERT_TRUE(wardex.started());
     const std::regex running(R"((^|\n)ExampleApp +running +[0-9]+ )");
     const bool supervised = waitFor(
         [&] {
-            return !wardex.poll() && runInstalled("wardexctl", {"status"}, output) == 0 &&
+            return !wardex.exitCode() && runInstalled("wardexctl", {"status"}, output) == 0 &&
                    std::regex_search(output, running);
         },
         kSupervisionTime);
     ASSERT_TRUE(supervised) << "wardexctl status:\n"
                             << output << lastErrors_ << "wardex:\n"
-                            << readFile(dir_.file("wardex.err"));
+                            << readFile(sandbox_.file("wardex.err"));
     ASSERT_EQ(runInstalled("wardexctl", {"status", "--json"}, output), 0);
     std::smatch pid;
     ASSERT_TRUE(std::regex_search(output, pid, std::regex(R"("pid": ([0-9]+))"))) << output;
@@ -209,8 +221,9 @@ TEST_F(InstallTest, TheReadmesFirstRunSupervisesTheUsersApplicationUntilStopped)
         << log;
 
     ASSERT_EQ(runInstalled("wardexctl", {"stop"}, output), 0) << lastErrors_;
-    ASSERT_TRUE(waitFor([&] { return wardex.poll().has_value(); }, kStopTime));
-    EXPECT_EQ(wardex.wait(), 0) << readFile(dir_.file("wardex.err"));
+    const std::optional<int> exit = wardex.waitForExit(kStopTime);
+    ASSERT_TRUE(exit);
+    EXPECT_EQ(exit, 0) << readFile(sandbox_.file("wardex.err"));
     EXPECT_TRUE(waitFor([&] { return processEnded(application); }, kToolTime));
     EXPECT_EQ(runInstalled("wardexctl", {"status"}, output), 3) << "no supervisor is left";
 }

@@ -34,7 +34,9 @@ inline bool fileExists(const std::string& path) {
     return std::ifstream(path).good();
 }
 
-// The helper started with `arguments`, ended with its job even when the test fails half-way.
+// The helper started by ProcessInstance with `arguments`, for the tests of ProcessInstance
+// itself (a test that only needs the helper runs it as a ChildProcess); ended with its job even
+// when the test fails half-way.
 inline std::unique_ptr<ProcessInstance> startHelper(const std::string& arguments) {
     auto job = std::make_unique<ProcessInstance>(jobHelperPath(), arguments);
     job->setStopWhenDestroyed(true);

@@ -1,39 +1,33 @@
 #include "JobInstance/Monopoly.h"
 
+#include "ChildProcess.h"
 #include "JobTestSupport.h"
+#include "Sandbox.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
-#include <random>
 #include <thread>
 
 namespace Kalvor {
 namespace {
 
+using Test::ChildProcess;
 using Test::fileExists;
 using Test::jobHelperPath;
 using Test::quoted;
 using Test::readFile;
-using Test::ScopedEnv;
-using Test::startHelper;
-using Test::TempDir;
+using Test::Sandbox;
 using Test::waitFor;
 
 // Named mutexes are machine-wide on Windows; every test takes names of its own.
 class NamedMonopoly : public ::testing::Test {
 protected:
-    std::string uniqueName(const std::string& base) const {
-        return "KalvorTest_" + base + "_" + std::to_string(seed_);
-    }
-
-    TempDir folder_;
-    ScopedEnv lockDirectory_{"KALVOR_LOCK_DIR", folder_.path()};
-    uint32_t seed_ = std::random_device()();
+    Sandbox sandbox_;
 };
 
 TEST_F(NamedMonopoly, IsRefusedToASecondHolderInTheSameProcess) {
-    Monopoly first(uniqueName("same"));
-    Monopoly second(uniqueName("same"));
+    Monopoly first(sandbox_.uniqueName("same"));
+    Monopoly second(sandbox_.uniqueName("same"));
     ASSERT_TRUE(first.acquire());
     EXPECT_TRUE(first.isHeld());
     EXPECT_FALSE(second.acquire());
@@ -45,48 +39,49 @@ TEST_F(NamedMonopoly, IsRefusedToASecondHolderInTheSameProcess) {
 }
 
 TEST_F(NamedMonopoly, AcquiringTwiceTakesOneMutexThatOneReleaseFrees) {
-    Monopoly holder(uniqueName("twice"));
+    Monopoly holder(sandbox_.uniqueName("twice"));
     EXPECT_TRUE(holder.acquire());
     EXPECT_TRUE(holder.acquire());
     EXPECT_TRUE(holder.release());
     EXPECT_FALSE(holder.isHeld());
     EXPECT_TRUE(holder.release()) << "releasing what is not held";
-    Monopoly other(uniqueName("twice"));
+    Monopoly other(sandbox_.uniqueName("twice"));
     EXPECT_TRUE(other.acquire());
 }
 
 TEST_F(NamedMonopoly, GoesWithItsHolderWhenDestroyed) {
     {
-        Monopoly holder(uniqueName("scope"));
+        Monopoly holder(sandbox_.uniqueName("scope"));
         ASSERT_TRUE(holder.acquire());
     }
-    Monopoly next(uniqueName("scope"));
+    Monopoly next(sandbox_.uniqueName("scope"));
     EXPECT_TRUE(next.acquire());
 }
 
 TEST_F(NamedMonopoly, IsRefusedWhileAnotherProcessHoldsItAndFreeOnceThatIsKilled) {
-    const std::string name = uniqueName("process");
-    const std::string ready = folder_.file("lock.ready");
-    auto holder = startHelper("lock " + name + " " + quoted(ready));
+    const std::string name = sandbox_.uniqueName("process");
+    const std::string ready = sandbox_.file("lock.ready");
+    ChildProcess holder(jobHelperPath(), {"lock", name, ready});
     ASSERT_TRUE(waitFor([&] { return fileExists(ready); }));
     ASSERT_EQ(readFile(ready), "held");
 
     Monopoly lock(name);
     EXPECT_FALSE(lock.acquire());
-    holder->terminate(true, 1, 0);
+    holder.kill();
     EXPECT_TRUE(waitFor([&] { return lock.acquire(); }));
 
-    const std::string refusedReady = folder_.file("refused.ready");
-    auto refused = startHelper("lock " + name + " " + quoted(refusedReady));
+    const std::string refusedReady = sandbox_.file("refused.ready");
+    ChildProcess refused(jobHelperPath(), {"lock", name, refusedReady});
     ASSERT_TRUE(waitFor([&] { return fileExists(refusedReady); }));
     EXPECT_EQ(readFile(refusedReady), "refused");
 }
 
+// Started by ProcessInstance, as the supervisor starts an application that inherits handles.
 TEST_F(NamedMonopoly, AProgramStartedWithInheritedHandlesDoesNotKeepIt) {
-    const std::string name = uniqueName("inherit");
+    const std::string name = sandbox_.uniqueName("inherit");
     Monopoly lock(name);
     ASSERT_TRUE(lock.acquire());
-    const std::string ready = folder_.file("inherit.ready");
+    const std::string ready = sandbox_.file("inherit.ready");
     ProcessInstance child(jobHelperPath(), "run " + quoted(ready), false, 1);
     child.setStopWhenDestroyed(true);
     child.execute();
@@ -103,8 +98,7 @@ TEST_F(NamedMonopoly, AnEmptyNameIsNeverTaken) {
 }
 
 TEST(Monopoly, SetNameReplacesSeparatorsAndKeepsTheNameWhileHeld) {
-    TempDir folder;
-    ScopedEnv lockDirectory("KALVOR_LOCK_DIR", folder.path());
+    Sandbox sandbox;
     Monopoly lock;
     EXPECT_FALSE(lock.isNamed());
     EXPECT_TRUE(lock.setName("Wardex/DOMAIN\\user name"));

@@ -1,51 +1,43 @@
 #include "JobInstance/SharedLock.h"
 
+#include "ChildProcess.h"
 #include "JobTestSupport.h"
+#include "Sandbox.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <random>
 #include <thread>
 
 namespace Kalvor {
 namespace {
 
+using Test::ChildProcess;
 using Test::fileExists;
-using Test::quoted;
 using Test::readFile;
-using Test::ScopedEnv;
-using Test::startHelper;
-using Test::TempDir;
 using Test::waitFor;
 
 // Named objects are per session on Windows: every test takes names of its own.
 class SharedLockTest : public ::testing::Test {
 protected:
-    std::string uniqueName(const std::string& base) const {
-        return "KalvorTest_" + base + "_" + std::to_string(seed_);
-    }
-
     // The helper holding the lock `name`, once it says so; `said` is what it wrote. It gives
     // the lock up once `release` (READY.release) is there.
-    std::unique_ptr<ProcessInstance> startHolder(const std::string& name, std::string& said,
-                                                 std::string* release = nullptr) {
-        const std::string ready = folder_.file(std::to_string(++started_) + ".ready");
+    ChildProcess startHolder(const std::string& name, std::string& said,
+                             std::string* release = nullptr) {
+        const std::string ready = sandbox_.file(std::to_string(++started_) + ".ready");
         if (release != nullptr)
             *release = ready + ".release";
-        auto holder = startHelper("shared-lock " + name + " " + quoted(ready));
+        ChildProcess holder(Kalvor::Test::jobHelperPath(), {"shared-lock", name, ready});
         EXPECT_TRUE(waitFor([&] { return fileExists(ready); })) << "the holder never got ready";
         said = readFile(ready);
         return holder;
     }
 
-    TempDir folder_;
-    ScopedEnv lockDirectory_{"KALVOR_LOCK_DIR", folder_.path()};
-    uint32_t seed_ = std::random_device()();
+    Kalvor::Test::Sandbox sandbox_;
     int started_ = 0;
 };
 
 TEST_F(SharedLockTest, AnotherProcessWaitsUntilTheHolderLetsGo) {
-    const std::string name = uniqueName("wait");
+    const std::string name = sandbox_.uniqueName("wait");
     std::string said;
     std::string release;
     auto holder = startHolder(name, said, &release);
@@ -70,11 +62,11 @@ TEST_F(SharedLockTest, AnotherProcessWaitsUntilTheHolderLetsGo) {
 }
 
 TEST_F(SharedLockTest, AHolderThatDiesGivesItUp) {
-    const std::string name = uniqueName("dies");
+    const std::string name = sandbox_.uniqueName("dies");
     std::string said;
     auto holder = startHolder(name, said);
     ASSERT_EQ(said, "held 1");
-    holder->terminate(true, 1, 0);
+    holder.kill();
 
     // Tried without waiting: ThreadSanitizer does not see a lock that a waiting
     // pthread_mutex_timedlock takes over from a dead holder, though the lock itself works.
@@ -85,7 +77,7 @@ TEST_F(SharedLockTest, AHolderThatDiesGivesItUp) {
 }
 
 TEST_F(SharedLockTest, ThreadsOfOneProcessTakeTurns) {
-    const std::string name = uniqueName("threads");
+    const std::string name = sandbox_.uniqueName("threads");
     constexpr int kThreads = 4;
     constexpr int kRounds = 2000;
     int64_t unguarded = 0; // only ever touched under the lock
@@ -113,7 +105,7 @@ TEST_F(SharedLockTest, ThreadsOfOneProcessTakeTurns) {
 }
 
 TEST_F(SharedLockTest, AcquiringWhatThisObjectHoldsIsAtOnce) {
-    SharedLock lock(uniqueName("again"));
+    SharedLock lock(sandbox_.uniqueName("again"));
     ASSERT_TRUE(lock.acquire(0));
     EXPECT_TRUE(lock.acquire(0));
     lock.release();

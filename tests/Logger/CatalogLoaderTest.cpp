@@ -36,7 +36,7 @@ TEST_F(CatalogLoaderTest, AllAcceptsEveryKnownModuleAndRejectsUnknownKeys) {
     catalogFile("frobnicate.mess", "1: nobody's\n");
     catalogFile("notes.txt", "1: not a catalog\n");
     std::filesystem::create_directory(sandbox.file("LogMessages/core.mess")); // a folder
-    const CatalogLoadReport report = loadCatalogs(catalog, sandbox.folder(), "all");
+    const CatalogLoadReport report = loadCatalogs(catalog, sandbox.path(), "all");
     EXPECT_TRUE(report.success);
     EXPECT_EQ(report.error, "");
     EXPECT_EQ(sorted(report.accepted), (Strings{"log", "wardex"}));
@@ -57,7 +57,7 @@ TEST_F(CatalogLoaderTest, SelectionIsBySubstringOfTheKey) {
     catalogFile("ipc.mess", "1: ipc\n");
     // The supervisor's own selection names its module twice; "core" is not in it.
     const CatalogLoadReport report =
-        loadCatalogs(catalog, sandbox.folder() + "/", "wardex,configuration,wardex");
+        loadCatalogs(catalog, sandbox.path() + "/", "wardex,configuration,wardex");
     EXPECT_TRUE(report.success);
     EXPECT_EQ(sorted(report.accepted), (Strings{"configuration", "wardex"}));
     EXPECT_EQ(sorted(report.rejected), (Strings{"core", "ipc"}));
@@ -67,7 +67,7 @@ TEST_F(CatalogLoaderTest, SelectionIsBySubstringOfTheKey) {
 TEST_F(CatalogLoaderTest, UnreadableFileIsRejectedWithTheFileLayersReport) {
     catalogFile("configuration.mess", "1: c\n");
     const Kalvor::Test::UnreadableFile unreadable(sandbox.file("LogMessages/wardex.mess"));
-    const CatalogLoadReport report = loadCatalogs(catalog, sandbox.folder(), "all");
+    const CatalogLoadReport report = loadCatalogs(catalog, sandbox.path(), "all");
     EXPECT_TRUE(report.success);
     EXPECT_EQ(report.accepted, Strings{"configuration"});
     ASSERT_EQ(report.rejected, Strings{"wardex"});
@@ -88,7 +88,7 @@ TEST_F(CatalogLoaderTest, MissingFolderLoadsNothingAndSucceeds) {
 TEST_F(CatalogLoaderTest, EmptyBaseDirectoryIsTheCurrentOne) {
     catalogFile("wardex.mess", "1: here\n");
     const std::filesystem::path before = std::filesystem::current_path();
-    std::filesystem::current_path(sandbox.folder());
+    std::filesystem::current_path(sandbox.path());
     const CatalogLoadReport report = loadCatalogs(catalog, "", "all");
     std::filesystem::current_path(before);
     EXPECT_EQ(report.accepted, Strings{"wardex"});

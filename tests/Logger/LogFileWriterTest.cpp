@@ -36,13 +36,13 @@ class LogFileWriterTest : public testing::Test {
 protected:
     Kalvor::Test::LoggerSandbox sandbox;
     const std::string path = sandbox.logPath();
-    const std::string name = sandbox.label() + ".log";
+    const std::string name = sandbox.writerLabel() + ".log";
 
     // The rotated files beside the log, in name order.
     std::vector<std::string> rotatedFiles() const {
         std::vector<std::string> rotated;
-        for (const std::string& file : fileNames(sandbox.folder())) {
-            if (file != name && startsWith(file, sandbox.label() + "_"))
+        for (const std::string& file : fileNames(sandbox.path())) {
+            if (file != name && startsWith(file, sandbox.writerLabel() + "_"))
                 rotated.push_back(file);
         }
         return rotated;
@@ -57,7 +57,7 @@ protected:
     }
 
     std::string rotatedName(int32_t counter) const {
-        return sandbox.label() + "_20071024T092329Z_" + std::to_string(counter) + ".log";
+        return sandbox.writerLabel() + "_20071024T092329Z_" + std::to_string(counter) + ".log";
     }
 };
 
@@ -98,11 +98,11 @@ TEST_F(LogFileWriterTest, SamePathTwiceWritesNothing) {
     const std::string before = readFile(path);
     EXPECT_TRUE(writer.setPath(path));
     EXPECT_EQ(readFile(path), before);
-    EXPECT_EQ(fileNames(sandbox.folder()), std::vector<std::string>{name});
+    EXPECT_EQ(fileNames(sandbox.path()), std::vector<std::string>{name});
 }
 
 TEST_F(LogFileWriterTest, NewPathClosesTheOldFileAndNamesItInTheNewOne) {
-    const std::string moved = sandbox.file(sandbox.label() + "-moved.log");
+    const std::string moved = sandbox.file(sandbox.writerLabel() + "-moved.log");
     {
         LogFileWriter writer(path);
         ASSERT_TRUE(writer.writeLine("before"));
@@ -224,7 +224,7 @@ TEST(LogFileWriterArchives, RotationKeepsTheNewestArchivesAsConfigured) {
         LogRotation::setSizeLimit(1);
         LogRotation::setKeptArchives(c.keep);
         const std::string log = own.logPath();
-        const std::string notes = own.file(own.label() + "_notes.log");
+        const std::string notes = own.file(own.writerLabel() + "_notes.log");
         Kalvor::Test::writeFile(notes, "not an archive");
         Kalvor::Test::writeFile(log, "");
         own.setRegistryValue("LogOpened", "2007-10-24T09:23:29Z");
@@ -234,8 +234,8 @@ TEST(LogFileWriterArchives, RotationKeepsTheNewestArchivesAsConfigured) {
             ASSERT_TRUE(writer.writeLine("rotation " + std::to_string(rotation)));
         }
         std::vector<std::string> archives;
-        for (const std::string& file : fileNames(own.folder())) {
-            if (startsWith(file, own.label() + "_2"))
+        for (const std::string& file : fileNames(own.path())) {
+            if (startsWith(file, own.writerLabel() + "_2"))
                 archives.push_back(file);
         }
         ASSERT_EQ(archives.size(), c.archivesLeft) << "keep " << c.keep;

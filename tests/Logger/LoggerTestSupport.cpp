@@ -6,22 +6,14 @@
 #include "Logger/LogState.h"
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace Kalvor::Test {
 namespace {
-
-std::string uniqueLabel() {
-    static std::atomic<unsigned> counter{0};
-    std::random_device seed;
-    return "LogTest" + std::to_string(seed() % 1000000000u) + "x" + std::to_string(counter++);
-}
 
 void resetLoggingSettings() {
     LogRotation::setScheme(LogRotation::kNone);
@@ -38,30 +30,26 @@ void resetLoggingSettings() {
 
 } // namespace
 
-LoggerSandbox::LoggerSandbox()
-    : registry_("KALVOR_REGISTRY_DIR", folder_.file("registry")),
-      locks_("KALVOR_LOCK_DIR", folder_.file("locks")),
-      mailslots_("KALVOR_MAILSLOT_DIR", folder_.file("mailslots")), label_(uniqueLabel()) {
-    fs::create_directories(folder_.file("registry"));
-    fs::create_directories(folder_.file("locks"));
-    fs::create_directories(folder_.file("mailslots"));
+LoggerSandbox::LoggerSandbox() : writerLabel_(uniqueName("LogTest")) {
     resetLoggingSettings();
-    LogRotation::setWriterLabel(label_);
+    LogRotation::setWriterLabel(writerLabel_);
+    // Named by the writer after its label.
+    deleteAfterwards(writerLabel_ + "LogOpened");
+    deleteAfterwards(writerLabel_ + "LogCounter");
 }
 
 LoggerSandbox::~LoggerSandbox() {
     resetLoggingSettings();
-    deleteResourceValue(label_ + "LogOpened");
-    deleteResourceValue(label_ + "LogCounter");
 }
 
 std::string LoggerSandbox::registryValue(const std::string& suffix) const {
     std::string text;
-    return SystemInfo::readResourceString(label_ + suffix, text) == SI_OK ? text : "<missing>";
+    return SystemInfo::readResourceString(writerLabel_ + suffix, text) == SI_OK ? text
+                                                                                : "<missing>";
 }
 
 void LoggerSandbox::setRegistryValue(const std::string& suffix, const std::string& text) const {
-    SystemInfo::writeResourceString(label_ + suffix, text);
+    SystemInfo::writeResourceString(writerLabel_ + suffix, text);
 }
 
 std::string readFile(const std::string& path) {

@@ -1,8 +1,9 @@
-// What the logger tests share: a sandbox that gives each test its own folder, registry values,
-// lock and mailslot directories, and puts the process-wide logging settings back afterwards.
+// What the logger tests share: a sandbox that also gives each test a writer label of its own
+// (so its log file and the registry values the writer keeps are its alone) and puts the
+// process-wide logging settings back afterwards.
 #pragma once
 
-#include "TestSupport.h"
+#include "Sandbox.h"
 
 #include <cstdint>
 #include <string>
@@ -10,30 +11,22 @@
 
 namespace Kalvor::Test {
 
-class LoggerSandbox {
+class LoggerSandbox : public Sandbox {
 public:
     LoggerSandbox();
     ~LoggerSandbox();
-    LoggerSandbox(const LoggerSandbox&) = delete;
-    LoggerSandbox& operator=(const LoggerSandbox&) = delete;
 
-    const std::string& folder() const { return folder_.path(); }
-    std::string file(const std::string& name) const { return folder_.file(name); }
     // A log file name unique to this test: named locks and the registry are machine-wide under
     // Wine, where the tests of one binary run in parallel processes.
-    std::string logPath() const { return file(label_ + ".log"); }
+    std::string logPath() const { return file(writerLabel_ + ".log"); }
     // The writer label in force; the registry values are named after it.
-    const std::string& label() const { return label_; }
+    const std::string& writerLabel() const { return writerLabel_; }
 
     std::string registryValue(const std::string& suffix) const;
     void setRegistryValue(const std::string& suffix, const std::string& text) const;
 
 private:
-    TempDir folder_;
-    ScopedEnv registry_;
-    ScopedEnv locks_;
-    ScopedEnv mailslots_;
-    std::string label_;
+    std::string writerLabel_;
 };
 
 std::string readFile(const std::string& path);
@@ -45,9 +38,8 @@ std::vector<std::string> logLines(const std::string& path);
 uint64_t fileSize(const std::string& path);
 void resizeFile(const std::string& path, uint64_t size);
 
-// Platform parts (posix/, win32/).
-void deleteResourceValue(const std::string& name);
-// Keeps a file from being read for the object's life, though its name is still listed.
+// Keeps a file from being read for the object's life, though its name is still listed
+// (platform part: posix/, win32/).
 class UnreadableFile {
 public:
     explicit UnreadableFile(const std::string& path);

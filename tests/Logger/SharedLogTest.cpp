@@ -1,7 +1,7 @@
 // Several processes writing one log file with rotation: every line is kept whole, once, and in
 // its writer's order across the log and its rotated files, and a process whose file another one
 // rotated away writes on in the live file.
-#include "JobInstance/ProcessInstance.h"
+#include "ChildProcess.h"
 #include "Logger/LogFileWriter.h"
 #include "Logger/LogRotation.h"
 #include "LoggerTestSupport.h"
@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <map>
-#include <memory>
 #include <regex>
 
 namespace Kalvor {
@@ -26,40 +25,35 @@ bool contains(const std::string& text, const std::string& part) {
 
 // Starts the writer program with its arguments after the log's path and label; no writer
 // outlives a failed test.
-std::unique_ptr<ProcessInstance> startWriter(const Kalvor::Test::LoggerSandbox& sandbox,
-                                             const std::string& arguments) {
-    auto writer = std::make_unique<ProcessInstance>(
-        Kalvor::Test::helperProgramPath("kalvor-log-writer"),
-        "\"" + sandbox.logPath() + "\" " + sandbox.label() + " " + arguments, true);
-    writer->setStopWhenDestroyed(true);
-    writer->execute();
-    return writer;
+Kalvor::Test::ChildProcess startWriter(const Kalvor::Test::LoggerSandbox& sandbox,
+                                       std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {sandbox.logPath(), sandbox.writerLabel()});
+    return Kalvor::Test::ChildProcess(Kalvor::Test::helperProgramPath("kalvor-log-writer"),
+                                      arguments);
 }
 
 // Waits for the writers to end; true when each wrote every line.
-bool allLinesWritten(const std::vector<std::unique_ptr<ProcessInstance>>& writers) {
+bool allLinesWritten(std::vector<Kalvor::Test::ChildProcess>& writers) {
     const bool ended = Kalvor::Test::waitFor(
         [&] {
-            return std::none_of(writers.begin(), writers.end(),
-                                [](const auto& job) { return job->status() == JobRunning; });
+            return std::all_of(writers.begin(), writers.end(),
+                               [](auto& writer) { return writer.exitCode().has_value(); });
         },
         std::chrono::seconds(110));
     EXPECT_TRUE(ended) << "writers still running";
     bool written = ended;
-    for (const auto& job : writers) {
-        int32_t exitCode = -1;
-        EXPECT_EQ(job->exitCode(exitCode), 0);
-        EXPECT_EQ(exitCode, 0) << "lines that could not be written";
-        written = written && exitCode == 0;
+    for (auto& writer : writers) {
+        EXPECT_EQ(writer.exitCode(), 0) << "lines that could not be written";
+        written = written && writer.exitCode() == 0;
     }
     return written;
 }
 
 // The rotated files ("<label>_<time>_<counter>.log") by counter, then the log itself.
 std::vector<std::string> filesInWritingOrder(const Kalvor::Test::LoggerSandbox& sandbox) {
-    const std::regex rotated(sandbox.label() + "_\\d{8}T\\d{6}Z_(\\d+)\\.log");
+    const std::regex rotated(sandbox.writerLabel() + "_\\d{8}T\\d{6}Z_(\\d+)\\.log");
     std::vector<std::pair<long, std::string>> numbered;
-    for (const std::string& name : Kalvor::Test::fileNames(sandbox.folder())) {
+    for (const std::string& name : Kalvor::Test::fileNames(sandbox.path())) {
         std::smatch match;
         if (std::regex_match(name, match, rotated))
             numbered.emplace_back(std::stol(match[1]), name);
@@ -87,10 +81,10 @@ bool isWriterEvent(const std::string& line) {
 
 TEST(SharedLogTest, EightProcessesRotatingOneFileKeepEveryLineOnceAndInOrder) {
     Kalvor::Test::LoggerSandbox sandbox;
-    std::vector<std::unique_ptr<ProcessInstance>> writers;
+    std::vector<Kalvor::Test::ChildProcess> writers;
     for (int tag = 0; tag < kWriters; ++tag)
         writers.push_back(
-            startWriter(sandbox, std::to_string(tag) + " " + std::to_string(kLinesEach) + " 1"));
+            startWriter(sandbox, {std::to_string(tag), std::to_string(kLinesEach), "1"}));
     ASSERT_TRUE(allLinesWritten(writers));
 
     const std::vector<std::string> files = filesInWritingOrder(sandbox);
@@ -129,16 +123,16 @@ TEST(SharedLogTest, EightProcessesRotatingOneFileKeepEveryLineOnceAndInOrder) {
 TEST(SharedLogTest, AfterAnotherProcessRotatedTheLogThisOneWritesOnInTheLiveFile) {
     struct Case {
         int32_t scheme;
-        const char* writerArguments; // TAG COUNT SIZE_MB [init]
-        uint64_t grownTo;            // the log's size before the other process writes
+        std::vector<std::string> writerArguments; // TAG COUNT SIZE_MB [init]
+        uint64_t grownTo;                         // the log's size before the other process writes
     };
     const Case cases[] = {
-        {LogRotation::kInit, "1 5 0 init", 0},
-        {LogRotation::kSize, "1 5 1", kMegabyte},
+        {LogRotation::kInit, {"1", "5", "0", "init"}, 0},
+        {LogRotation::kSize, {"1", "5", "1"}, kMegabyte},
     };
     const std::string oldStamp = "_20071024T092329Z_";
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.writerArguments);
+        SCOPED_TRACE(::testing::PrintToString(c.writerArguments));
         Kalvor::Test::LoggerSandbox sandbox;
         const std::string path = sandbox.logPath();
         Kalvor::Test::writeFile(path, "from an earlier run\r\n");
@@ -151,14 +145,14 @@ TEST(SharedLogTest, AfterAnotherProcessRotatedTheLogThisOneWritesOnInTheLiveFile
         if (c.grownTo > 0)
             Kalvor::Test::resizeFile(path, c.grownTo);
 
-        std::vector<std::unique_ptr<ProcessInstance>> other;
+        std::vector<Kalvor::Test::ChildProcess> other;
         other.push_back(startWriter(sandbox, c.writerArguments));
         ASSERT_TRUE(allLinesWritten(other));
         ASSERT_TRUE(writer.writeLine("mine after"));
 
-        const std::string archive = sandbox.label() + oldStamp + "0.log";
-        ASSERT_EQ(Kalvor::Test::fileNames(sandbox.folder()),
-                  (std::vector<std::string>{sandbox.label() + ".log", archive}));
+        const std::string archive = sandbox.writerLabel() + oldStamp + "0.log";
+        ASSERT_EQ(Kalvor::Test::fileNames(sandbox.path()),
+                  (std::vector<std::string>{sandbox.writerLabel() + ".log", archive}));
         const std::string archived = Kalvor::Test::readFile(sandbox.file(archive));
         EXPECT_TRUE(contains(archived, "mine before\r\n"));
         EXPECT_FALSE(contains(archived, "mine after"));
@@ -170,7 +164,7 @@ TEST(SharedLogTest, AfterAnotherProcessRotatedTheLogThisOneWritesOnInTheLiveFile
         LogRotation::setScheme(LogRotation::kSize);
         Kalvor::Test::resizeFile(path, kMegabyte);
         ASSERT_TRUE(writer.writeLine("mine rotates"));
-        const std::vector<std::string> names = Kalvor::Test::fileNames(sandbox.folder());
+        const std::vector<std::string> names = Kalvor::Test::fileNames(sandbox.path());
         ASSERT_EQ(names.size(), 3u);
         EXPECT_FALSE(contains(names[2], oldStamp)) << names[2];
         EXPECT_EQ(Kalvor::Test::readFile(sandbox.file(archive)), archived) << "archive touched";

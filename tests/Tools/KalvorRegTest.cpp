@@ -2,11 +2,11 @@
 #include "Common/SystemInfo.h"
 #include "Common/posix/RegistryStore.h"
 #include "RegCommand.h"
-#include "TestSupport.h"
-#include "posix/ChildProcess.h"
+#include "posix/OtherAccounts.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,13 +19,7 @@ namespace Kalvor {
 namespace {
 
 using Arguments = std::vector<std::string>;
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using Test::readFile;
 
 bool exists(const std::string& path) {
     struct stat info = {};
@@ -44,10 +38,8 @@ protected:
         EXPECT_EQ(err_.str(), "");
     }
 
-    Kalvor::Test::TempDir dir_;
-    // Not created until something is written.
-    const std::string registry_ = dir_.file("registry");
-    Kalvor::Test::ScopedEnv env_{"KALVOR_REGISTRY_DIR", registry_};
+    Kalvor::Test::Sandbox sandbox_;
+    const std::string registry_ = sandbox_.registryDirectory();
     std::ostringstream out_;
     std::ostringstream err_;
 };
@@ -102,6 +94,8 @@ TEST_F(KalvorRegTest, RootAbbreviationsChooseTheHiveFile) {
 }
 
 TEST_F(KalvorRegTest, BadArgumentsFailWithoutWritingAnything) {
+    // No registry folder to start with: a failed command must not make one either.
+    ASSERT_TRUE(std::filesystem::remove(registry_));
     const Arguments cases[] = {
         {},
         {"frob", "HKLM\\A"},
@@ -126,13 +120,13 @@ TEST_F(KalvorRegTest, BadArgumentsFailWithoutWritingAnything) {
         {"delete", "HKLM\\A", "/v", "N"},
         {"delete", "HKLM", "/f"},
         {"export", "HKLM\\A"},
-        {"export", "HKLM\\A", dir_.file("out.reg"), "/f"},
+        {"export", "HKLM\\A", sandbox_.file("out.reg"), "/f"},
         {"import"},
-        {"import", dir_.file("a.reg"), dir_.file("b.reg")},
-        {"import", dir_.file("a.reg"), "/f"},
+        {"import", sandbox_.file("a.reg"), sandbox_.file("b.reg")},
+        {"import", sandbox_.file("a.reg"), "/f"},
         {"import", "/s"},
         // Read as the hives are (RegistryStore): a missing file, a link, a FIFO fail alike.
-        {"import", dir_.file("absent.reg")},
+        {"import", sandbox_.file("absent.reg")},
     };
     for (const Arguments& arguments : cases) {
         std::string joined;
@@ -141,7 +135,7 @@ TEST_F(KalvorRegTest, BadArgumentsFailWithoutWritingAnything) {
         EXPECT_EQ(run(arguments), 1) << joined;
         EXPECT_EQ(err_.str().rfind("ERROR: ", 0), 0u) << joined;
         EXPECT_FALSE(exists(registry_)) << joined;
-        EXPECT_FALSE(exists(dir_.file("out.reg"))) << joined;
+        EXPECT_FALSE(exists(sandbox_.file("out.reg"))) << joined;
     }
 }
 
@@ -178,7 +172,7 @@ TEST_F(KalvorRegTest, ExportWritesTheKeyAndItsSubKeysOnly) {
     runOk({"add", "HKLM\\SOFTWARE\\Kalvor\\Resources\\Recorder", "/v", "B", "/t", "REG_DWORD", "/d",
            "1"});
     runOk({"add", "HKLM\\SOFTWARE\\Other", "/v", "C", "/d", "c"});
-    const std::string file = dir_.file("export.reg");
+    const std::string file = sandbox_.file("export.reg");
     runOk({"export", "HKLM\\SOFTWARE\\Kalvor\\Resources", file});
     const std::string expected =
         "REGEDIT4\r\n"
@@ -193,14 +187,14 @@ TEST_F(KalvorRegTest, ExportWritesTheKeyAndItsSubKeysOnly) {
     EXPECT_EQ(readFile(file), "keep");
     runOk({"export", "HKLM\\SOFTWARE\\Kalvor\\Resources", file, "/y"});
     EXPECT_EQ(readFile(file), expected);
-    EXPECT_EQ(run({"export", "HKLM\\SOFTWARE\\Absent", dir_.file("absent.reg")}), 1);
+    EXPECT_EQ(run({"export", "HKLM\\SOFTWARE\\Absent", sandbox_.file("absent.reg")}), 1);
 }
 
 // Import: what regedit /s does with a REGEDIT4 file.
 class KalvorRegImportTest : public KalvorRegTest {
 protected:
     std::string write(const std::string& text) {
-        const std::string path = dir_.file("import-" + std::to_string(++files_) + ".reg");
+        const std::string path = sandbox_.file("import-" + std::to_string(++files_) + ".reg");
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }
@@ -333,7 +327,7 @@ TEST_F(KalvorRegImportTest, ExportThenImportGivesTheSameStore) {
            "3"});
     runOk({"add", key + "\\Empty"});
     const std::string before = machineText();
-    const std::string file = dir_.file("export.reg");
+    const std::string file = sandbox_.file("export.reg");
     runOk({"export", key, file});
     runOk({"delete", key, "/f"});
     ASSERT_NE(machineText(), before);
@@ -345,7 +339,6 @@ TEST_F(KalvorRegImportTest, ExportThenImportGivesTheSameStore) {
 }
 
 TEST_F(KalvorRegTest, ACorruptHiveIsReportedAndLeftAlone) {
-    ASSERT_EQ(::mkdir(registry_.c_str(), 0777), 0);
     const std::string path = RegistryStore::hivePath(RegistryRoot::LocalMachine);
     std::ofstream(path, std::ios::binary) << "REGEDIT4\r\nnot a line\r\n";
     EXPECT_EQ(run({"add", "HKLM\\A", "/v", "N", "/d", "x"}), 1);
@@ -356,73 +349,56 @@ TEST_F(KalvorRegTest, ACorruptHiveIsReportedAndLeftAlone) {
 
 TEST_F(KalvorRegTest, TheProgramRunsTheSameCommands) {
     const std::string program = Kalvor::Test::helperProgramPath("kalvor-reg");
-    const std::string output = dir_.file("stdout.txt");
+    const auto exitOf = [&](const Arguments& arguments) {
+        return Kalvor::Test::ChildProcess(program, arguments).waitForExit();
+    };
+    Kalvor::Test::ChildProcess::Options capture;
+    capture.captureOutput = true;
+    EXPECT_EQ(exitOf({"add", "HKLM\\K", "/v", "V", "/t", "REG_DWORD", "/d", "7"}), 0);
     {
-        Kalvor::Test::ChildProcess add(program,
-                                       {"add", "HKLM\\K", "/v", "V", "/t", "REG_DWORD", "/d", "7"});
-        EXPECT_EQ(add.wait(), 0);
+        Kalvor::Test::ChildProcess query(program, {"query", "HKLM\\K", "/v", "V"}, capture);
+        EXPECT_EQ(query.readToEnd(std::chrono::seconds(60)),
+                  "\nHKEY_LOCAL_MACHINE\\K\n    V    REG_DWORD    0x7\n\n");
+        EXPECT_EQ(query.waitForExit(), 0);
     }
+    EXPECT_EQ(exitOf({"add", "HKLM\\K", "/v", "V", "/d", "8"}), 1);
     {
-        Kalvor::Test::ChildProcess query(program, {"query", "HKLM\\K", "/v", "V"}, output);
-        EXPECT_EQ(query.wait(), 0);
-        EXPECT_EQ(readFile(output), "\nHKEY_LOCAL_MACHINE\\K\n    V    REG_DWORD    0x7\n\n");
-    }
-    {
-        Kalvor::Test::ChildProcess bad(program, {"add", "HKLM\\K", "/v", "V", "/d", "8"});
-        EXPECT_EQ(bad.wait(), 1);
-    }
-    {
-        const std::string file = dir_.file("import.reg");
+        const std::string file = sandbox_.file("import.reg");
         std::ofstream(file, std::ios::binary) << "REGEDIT4\n[HKEY_LOCAL_MACHINE\\K]\n\"V\"=-\n";
-        Kalvor::Test::ChildProcess import(program, {"import", file});
-        EXPECT_EQ(import.wait(), 0);
-        Kalvor::Test::ChildProcess query(program, {"query", "HKLM\\K", "/v", "V"});
-        EXPECT_EQ(query.wait(), 1);
+        EXPECT_EQ(exitOf({"import", file}), 0);
+        EXPECT_EQ(exitOf({"query", "HKLM\\K", "/v", "V"}), 1);
         std::ofstream(file, std::ios::binary) << "REGEDIT4\n\"V\"=-\n";
-        Kalvor::Test::ChildProcess bad(program, {"import", file});
-        EXPECT_EQ(bad.wait(), 1);
+        EXPECT_EQ(exitOf({"import", file}), 1);
     }
     {
-        Kalvor::Test::ChildProcess help(program, {"--help"}, output);
-        EXPECT_EQ(help.wait(), 0);
-        EXPECT_NE(readFile(output).find("/f"), std::string::npos);
-        EXPECT_NE(readFile(output).find("import FILE"), std::string::npos);
+        Kalvor::Test::ChildProcess help(program, {"--help"}, capture);
+        const std::string text = help.readToEnd(std::chrono::seconds(60));
+        EXPECT_EQ(help.waitForExit(), 0);
+        EXPECT_NE(text.find("/f"), std::string::npos);
+        EXPECT_NE(text.find("import FILE"), std::string::npos);
     }
 }
 
-// Across accounts: root runs the program as other accounts through setpriv, with numeric ids
-// that need no entry in the password file. The machine folder is root's (0755).
-const char kSetpriv[] = "/usr/bin/setpriv";
-constexpr uid_t kAccount = 4711;
-constexpr uid_t kOtherAccount = 4712;
+// Across accounts: root runs the program as other accounts (posix/OtherAccounts.h). The machine
+// folder is root's (0755).
+using Test::kAccount;
+using Test::kOtherAccount;
+using Test::makeFolder;
 
 class KalvorRegAccountsTest : public KalvorRegTest {
 protected:
     void SetUp() override {
         if (!Kalvor::Test::canActAsOtherAccounts())
-            GTEST_SKIP() << "acting as other accounts needs root, " << kSetpriv
-                         << " and a build every account can reach";
-        ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
-        ASSERT_EQ(::mkdir(registry_.c_str(), 0755), 0);
-    }
-    std::string folder(const std::string& path, uid_t owner, mode_t mode) {
-        EXPECT_EQ(::mkdir(path.c_str(), mode), 0) << path;
-        EXPECT_EQ(::chmod(path.c_str(), mode), 0) << path;
-        EXPECT_EQ(::chown(path.c_str(), owner, owner), 0) << path;
-        return path;
+            GTEST_SKIP() << Kalvor::Test::kNoOtherAccounts;
+        ASSERT_NO_FATAL_FAILURE(Kalvor::Test::letOtherAccountsRead(sandbox_));
     }
     // kalvor-reg as `account` with its XDG_STATE_HOME; out_ and err_ get its output.
     int runAs(uid_t account, const std::string& state, const Arguments& arguments) {
-        Kalvor::Test::ScopedEnv home("XDG_STATE_HOME", state);
-        const std::string id = std::to_string(account);
-        Arguments all{"--reuid=" + id, "--regid=" + id, "--clear-groups",
-                      Kalvor::Test::helperProgramPath("kalvor-reg")};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        Kalvor::Test::ChildProcess child(kSetpriv, all, dir_.file("out.txt"), dir_.file("err.txt"));
-        const int exit = child.wait();
-        out_.str(readFile(dir_.file("out.txt")));
-        err_.str(readFile(dir_.file("err.txt")));
-        return exit;
+        const Kalvor::Test::AccountRun run =
+            Kalvor::Test::runAsAccount(sandbox_, account, state, "kalvor-reg", arguments);
+        out_.str(run.output);
+        err_.str(run.errors);
+        return run.exit;
     }
 };
 
@@ -434,9 +410,9 @@ TEST_F(KalvorRegAccountsTest, AnAccountChangesOnlyItsOwnValuesAndSourceShowsWher
     ASSERT_EQ(::chmod(machineFile.c_str(), 0644), 0);
     const std::string machine = readFile(machineFile);
     const std::map<uid_t, std::string> states = {
-        {0, dir_.file("root-state")},
-        {kAccount, folder(dir_.file("state"), kAccount, 0700)},
-        {kOtherAccount, folder(dir_.file("other-state"), kOtherAccount, 0700)}};
+        {0, sandbox_.file("root-state")},
+        {kAccount, makeFolder(sandbox_.file("state"), kAccount, 0700)},
+        {kOtherAccount, makeFolder(sandbox_.file("other-state"), kOtherAccount, 0700)}};
     const std::string done = "The operation completed successfully.\n";
     const std::string rootsView = "\nHKEY_LOCAL_MACHINE\\K\n"
                                   "    Machine    REG_DWORD    0x1    (machine)\n"
@@ -500,8 +476,8 @@ TEST_F(KalvorRegAccountsTest, AnAccountImportsIntoItsOwnStoreAndCannotDeleteMach
     const std::string machineFile = RegistryStore::hivePath(RegistryRoot::LocalMachine);
     ASSERT_EQ(::chmod(machineFile.c_str(), 0644), 0);
     const std::string machine = readFile(machineFile);
-    const std::string state = folder(dir_.file("state"), kAccount, 0700);
-    const std::string file = dir_.file("import.reg");
+    const std::string state = makeFolder(sandbox_.file("state"), kAccount, 0700);
+    const std::string file = sandbox_.file("import.reg");
     const auto importAs = [&](const std::string& text) {
         std::ofstream(file, std::ios::binary) << text;
         EXPECT_EQ(::chmod(file.c_str(), 0644), 0);
@@ -536,9 +512,9 @@ TEST_F(KalvorRegAccountsTest, AnAccountImportsIntoItsOwnStoreAndCannotDeleteMach
 }
 
 TEST_F(KalvorRegAccountsTest, AStoreFolderThatIsALinkOrNotTheAccountsAloneIsRefused) {
-    const std::string state = folder(dir_.file("state"), kAccount, 0755);
-    const std::string target = folder(dir_.file("target"), kAccount, 0700);
-    const std::string store = folder(state + "/kalvor", kAccount, 0700) + "/registry";
+    const std::string state = makeFolder(sandbox_.file("state"), kAccount, 0755);
+    const std::string target = makeFolder(sandbox_.file("target"), kAccount, 0700);
+    const std::string store = makeFolder(state + "/kalvor", kAccount, 0700) + "/registry";
     const struct {
         std::string name;
         std::function<int()> make;

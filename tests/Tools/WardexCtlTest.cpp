@@ -4,12 +4,11 @@
 #include "StatusOutput.h"
 
 #include "Common/Exception.h"
-#include "File/ProcessId.h"
 #include "IPC/IPCClient.h"
 #include "IPC/IPCMessage.h"
 #include "IPC/MailSlot.h"
 #include "IPC/StatusReport.h"
-#include "TestSupport.h"
+#include "Sandbox.h"
 #include "Time/Timer.h"
 
 #include <gtest/gtest.h>
@@ -149,11 +148,9 @@ protected:
         return runWardexCtl(arguments, out_, err_, {userTag_, wait});
     }
 
-    Kalvor::Test::TempDir folder_;
-    Kalvor::Test::ScopedEnv slots_{"KALVOR_MAILSLOT_DIR", folder_.file("slots")};
-    Kalvor::Test::ScopedEnv locks_{"KALVOR_LOCK_DIR", folder_.file("locks")};
-    // Under Wine mailslots are machine-wide: a tag of this process keeps clear of others.
-    const std::string userTag_ = "CtlTest" + std::to_string(currentProcessId());
+    Kalvor::Test::Sandbox sandbox_;
+    // Under Wine mailslots are machine-wide: a tag of the sandbox's keeps clear of others.
+    const std::string userTag_ = sandbox_.uniqueName("CtlTest");
     const std::string supervisor_ = "Wardex_" + userTag_;
     std::ostringstream out_, err_;
 };

@@ -17,6 +17,7 @@
 namespace Kalvor {
 namespace {
 
+using Kalvor::Test::ChildProcess;
 using Kalvor::Test::Installation;
 using Test::ListedApp;
 
@@ -24,14 +25,14 @@ constexpr int32_t kStartFailure = 0xFF; // -1 as an exit status
 
 class EndToEnd : public ::testing::Test {
 protected:
-    ProcessInstance& startSupervising(const std::vector<ListedApp>& apps) {
-        ProcessInstance& wardex = site_.startSupervising(apps);
+    ChildProcess& startSupervising(const std::vector<ListedApp>& apps) {
+        ChildProcess& wardex = site_.startSupervising(apps);
         EXPECT_TRUE(site_.waitUntilSupervising()) << site_.logText();
         return wardex;
     }
     // Ends with the shutdown sequence and the instance marker back at 3.
-    void expectOrderlyStop(ProcessInstance& wardex) {
-        EXPECT_EQ(site_.waitForExit(wardex), 0) << site_.logText();
+    void expectOrderlyStop(ChildProcess& wardex) {
+        EXPECT_EQ(wardex.waitForExit(), 0) << site_.logText();
         EXPECT_TRUE(site_.waitForLog("Shutting down the Wardex..."));
         EXPECT_TRUE(site_.waitForLog("   Terminating IPC server."));
         EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
@@ -41,7 +42,7 @@ protected:
 };
 
 TEST_F(EndToEnd, StartsTheListedApplicationAndStopsItOnDie) {
-    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ChildProcess& wardex = startSupervising({{"DemoOne"}});
     EXPECT_TRUE(site_.waitUntilAnswering("DemoOne"));
     EXPECT_TRUE(site_.waitForLog("   Successfully started application."));
     EXPECT_TRUE(site_.waitForLog("Wardex started"));
@@ -51,18 +52,18 @@ TEST_F(EndToEnd, StartsTheListedApplicationAndStopsItOnDie) {
 }
 
 TEST_F(EndToEnd, SecondSupervisorOfTheUserIsRefused) {
-    ProcessInstance& first = startSupervising({});
-    ProcessInstance& second = site_.startWardex();
-    EXPECT_EQ(site_.waitForExit(second).value_or(0) & 0xFF, kStartFailure);
+    ChildProcess& first = startSupervising({});
+    ChildProcess& second = site_.startWardex();
+    EXPECT_EQ(second.waitForExit().value_or(0) & 0xFF, kStartFailure);
     EXPECT_TRUE(site_.waitForLog("Another Wardex is already running for this user"));
     EXPECT_EQ(site_.marker(site_.instanceMarker()), 1);
-    EXPECT_EQ(first.status(), JobRunning);
+    EXPECT_FALSE(first.exitCode().has_value());
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
     expectOrderlyStop(first);
 }
 
 TEST_F(EndToEnd, KilledApplicationIsRestarted) {
-    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ChildProcess& wardex = startSupervising({{"DemoOne"}});
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
     const auto before = site_.askProcessInfo("DemoOne");
     ASSERT_TRUE(before);
@@ -80,22 +81,21 @@ TEST_F(EndToEnd, KilledApplicationIsRestarted) {
 
 TEST_F(EndToEnd, RunningApplicationIsCapturedNotStartedTwice) {
     site_.installDemo("DemoOne");
-    auto manual =
-        site_.startProgram(site_.binDirectory() + "/" + Kalvor::Test::demoFileName("DemoOne"));
+    ChildProcess manual(site_.binDirectory() + "/" + Kalvor::Test::demoFileName("DemoOne"), {});
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
     site_.writeConfig({{"DemoOne"}});
-    ProcessInstance& wardex = site_.startWardex();
+    ChildProcess& wardex = site_.startWardex();
     EXPECT_TRUE(site_.waitForLog("   Captured running application.")) << site_.logText();
     EXPECT_EQ(site_.logCount("Attempting to start application"), 0u);
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
     expectOrderlyStop(wardex);
     // The captured one was told to stop like any other.
-    EXPECT_TRUE(Kalvor::Test::waitFor([&] { return manual->status() != JobRunning; }));
+    EXPECT_TRUE(manual.waitForExit(std::chrono::seconds(10)));
 }
 
 TEST_F(EndToEnd, ReconfigAddsANewlyListedApplication) {
     site_.installDemo("DemoTwo");
-    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ChildProcess& wardex = startSupervising({{"DemoOne"}});
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
     site_.writeConfig({{"DemoOne"}, {"DemoTwo"}});
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "RECONFIG"));
@@ -107,7 +107,7 @@ TEST_F(EndToEnd, ReconfigAddsANewlyListedApplication) {
 }
 
 TEST_F(EndToEnd, DeactivatedApplicationIsToldToDieUntilItStops) {
-    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ChildProcess& wardex = startSupervising({{"DemoOne"}});
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
     site_.writeConfig({{"DemoOne", false}});
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "RECONFIG"));
@@ -119,7 +119,7 @@ TEST_F(EndToEnd, DeactivatedApplicationIsToldToDieUntilItStops) {
 }
 
 TEST_F(EndToEnd, DeletedGlobalMarkerStopsTheSupervisor) {
-    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ChildProcess& wardex = startSupervising({{"DemoOne"}});
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
     site_.deleteMarker("WardexMarker");
     EXPECT_TRUE(site_.waitForLog("Main loop: Registry marker not found. Shutting down."));
@@ -128,16 +128,16 @@ TEST_F(EndToEnd, DeletedGlobalMarkerStopsTheSupervisor) {
 }
 
 TEST_F(EndToEnd, GlobalMarkerTwoStopsTheSupervisor) {
-    ProcessInstance& wardex = startSupervising({});
+    ChildProcess& wardex = startSupervising({});
     site_.setMarker("WardexMarker", 2);
     EXPECT_TRUE(site_.waitForLog("Main loop: Registry marker has shutdown value. Shutting down."));
     expectOrderlyStop(wardex);
 }
 
 TEST_F(EndToEnd, PoliteCloseRequestEndsInTheShutdownSequence) {
-    ProcessInstance& wardex = startSupervising({});
+    ChildProcess& wardex = startSupervising({});
     // SIGTERM on posix (the session ends), WM_CLOSE to the main thread on win32.
-    wardex.terminate(false, 0, 20000);
+    ASSERT_TRUE(wardex.askToClose());
     expectOrderlyStop(wardex);
 }
 
@@ -145,19 +145,19 @@ TEST_F(EndToEnd, InstanceMarkerZeroHoldsTheChecksBack) {
     site_.installDemo("DemoOne");
     site_.writeConfig({{"DemoOne"}});
     site_.setMarker(site_.instanceMarker(), 0);
-    ProcessInstance& wardex = site_.startWardex();
+    ChildProcess& wardex = site_.startWardex();
     // Logged once every 40 passes, about 20 seconds.
     EXPECT_TRUE(site_.waitForLog("but Registry marker prevented it.", std::chrono::seconds(40)));
     EXPECT_EQ(site_.logCount("Getting application"), 0u);
     EXPECT_EQ(site_.marker(site_.instanceMarker()), 0);
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
-    EXPECT_EQ(site_.waitForExit(wardex), 0);
+    EXPECT_EQ(wardex.waitForExit(), 0);
     EXPECT_EQ(site_.marker(site_.instanceMarker()), 0);
 }
 
 TEST_F(EndToEnd, RunProgLineWithOneBarStartsAProgram) {
     site_.installDemo("DemoRun");
-    ProcessInstance& wardex = startSupervising({});
+    ChildProcess& wardex = startSupervising({});
     const std::string program = site_.binDirectory() + "/" + Kalvor::Test::demoFileName("DemoRun");
     ASSERT_TRUE(site_.sendToWardex("RUN_PROG", program));
     EXPECT_TRUE(site_.waitForLog("IPC: Cannot run this."));
@@ -169,8 +169,8 @@ TEST_F(EndToEnd, RunProgLineWithOneBarStartsAProgram) {
 
 TEST_F(EndToEnd, MissingIdEndsStartUpNamingTheKey) {
     site_.writeConfig({{"DemoOne", true, false}});
-    ProcessInstance& wardex = site_.startWardex();
-    EXPECT_EQ(site_.waitForExit(wardex).value_or(0) & 0xFF, kStartFailure);
+    ChildProcess& wardex = site_.startWardex();
+    EXPECT_EQ(wardex.waitForExit().value_or(0) & 0xFF, kStartFailure);
     EXPECT_NE(site_.logText().find("wardex.monitor.DemoOne.id"), std::string::npos)
         << site_.logText();
     EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
@@ -180,18 +180,18 @@ TEST_F(EndToEnd, MissingIdEndsStartUpNamingTheKey) {
 // entries are written.
 TEST_F(EndToEnd, MissingConfigurationDirIsReportedAndTheSupervisorRunsEmpty) {
     site_.removeConfigurationDir();
-    ProcessInstance& wardex = site_.startWardex();
+    ChildProcess& wardex = site_.startWardex();
     EXPECT_TRUE(site_.waitForLog("Could not get configuration dir from system."));
     // Without the catalogs the start-up notice shows as its number.
     EXPECT_TRUE(site_.waitForLog("(2.23.01)")) << site_.logText();
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
-    EXPECT_EQ(site_.waitForExit(wardex), 0);
+    EXPECT_EQ(wardex.waitForExit(), 0);
     EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
 }
 
 TEST_F(EndToEnd, BrokenConfigurationFileIsReportedWithItsLine) {
     site_.writeRawConfig("wardex() = '' {\n  monitor() = '' {\n    Demo(Bool = 'true'\n");
-    ProcessInstance& wardex = site_.startWardex();
+    ChildProcess& wardex = site_.startWardex();
     EXPECT_TRUE(site_.waitForLog("(2.23.01)")) << site_.logText();
     // The catalogs of the configuration directory are read first: the error has its text.
     EXPECT_TRUE(site_.waitForLog("The configuration file \"" + site_.configFile() +
@@ -200,7 +200,7 @@ TEST_F(EndToEnd, BrokenConfigurationFileIsReportedWithItsLine) {
     EXPECT_EQ(site_.logText().find("(Message not found.)"), std::string::npos) << site_.logText();
     EXPECT_NE(site_.logText().find(", line 3."), std::string::npos) << site_.logText();
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
-    EXPECT_EQ(site_.waitForExit(wardex), 0);
+    EXPECT_EQ(wardex.waitForExit(), 0);
     EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
 }
 
@@ -209,7 +209,7 @@ TEST_F(EndToEnd, ConfigurationFileFromTheCommandLine) {
     site_.writeConfig({{"DemoOne"}});
     const std::string elsewhere = site_.configFile() + ".first";
     std::rename(site_.configFile().c_str(), elsewhere.c_str());
-    ProcessInstance& wardex = site_.startWardex("-c \"" + elsewhere + "\"");
+    ChildProcess& wardex = site_.startWardex({"-c", elsewhere});
     EXPECT_TRUE(site_.waitUntilAnswering("DemoOne"));
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
     expectOrderlyStop(wardex);
@@ -237,7 +237,7 @@ TEST_F(EndToEnd, AnImpostorAnsweringForAnApplicationDoesNotKeepItFromStarting) {
             sleepMilliseconds(10);
         }
     });
-    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ChildProcess& wardex = startSupervising({{"DemoOne"}});
     EXPECT_TRUE(site_.waitForLog("Could not take over the running application \"DemoOne\""))
         << site_.logText();
     EXPECT_TRUE(site_.waitForLog("Attempting to start application \"DemoOne\"..."));
@@ -252,9 +252,8 @@ TEST_F(EndToEnd, AnImpostorAnsweringForAnApplicationDoesNotKeepItFromStarting) {
 // On win32 a GUI program: with no console to attach to it prints nothing, and still ends with 0.
 TEST(WardexHelp, ExitsWithZero) {
     Kalvor::Test::Installation site;
-    ProcessInstance help(Kalvor::Test::helperProgramPath("wardex"), "--help");
-    help.execute();
-    EXPECT_EQ(site.waitForExit(help), 0);
+    ChildProcess help(Kalvor::Test::helperProgramPath("wardex"), {"--help"});
+    EXPECT_EQ(help.waitForExit(), 0);
 }
 
 // The larger of two message sizes that reach the supervisor whole: 300,000 bytes on posix.
@@ -279,7 +278,7 @@ TEST_F(EndToEnd, ReceivedTextsNeitherFillTheLogNorForgeALine) {
     ASSERT_GT(size, 0u);
     RecordProperty("messageBytes", std::to_string(size));
     site_.writeConfig({}, 3);
-    ProcessInstance& wardex = site_.startWardex();
+    ChildProcess& wardex = site_.startWardex();
     ASSERT_TRUE(site_.waitForLog("Finished configuring.")) << site_.logText();
     const std::size_t before = site_.logText().size();
     for (int sent = 0; sent < 30; ++sent)

@@ -11,6 +11,7 @@
 namespace Kalvor {
 namespace {
 
+using Kalvor::Test::ChildProcess;
 using Kalvor::Test::Installation;
 using Kalvor::Test::ListedApp;
 
@@ -22,23 +23,23 @@ TEST(Events, FortyRunningApplicationsAreAdoptedAfterARestartNoneStartedTwice) {
         site.installDemo(apps.back().name);
     }
     site.writeConfig(apps, 3);
-    ProcessInstance& first = site.startWardex();
+    ChildProcess& first = site.startWardex();
     for (const ListedApp& app : apps)
         ASSERT_TRUE(site.waitUntilAnswering(app.name, std::chrono::seconds(60))) << app.name;
     // Killed, so that it cannot tell its applications to stop: they run on.
-    first.terminate(true, 9, 0);
-    ASSERT_TRUE(site.waitForExit(first));
+    first.kill();
+    ASSERT_TRUE(first.exitCode());
     const std::size_t starts = site.logCount("Attempting to start application");
     ASSERT_EQ(starts, 40u);
 
-    ProcessInstance& second = site.startWardex();
+    ChildProcess& second = site.startWardex();
     EXPECT_TRUE(Kalvor::Test::waitFor(
         [&] { return site.logCount("   Captured running application.") == 40; },
         std::chrono::seconds(60)))
         << site.logCount("   Captured running application.");
     EXPECT_EQ(site.logCount("Attempting to start application"), starts);
     ASSERT_TRUE(site.sendToWardex("COMMAND", "DIE"));
-    EXPECT_EQ(site.waitForExit(second), 0);
+    EXPECT_EQ(second.waitForExit(), 0);
 }
 
 // An application that ends right after each start is restarted at the first pass after its
@@ -48,7 +49,7 @@ TEST(Events, ACrashLoopIsRestartedAtMostAboutTwiceASecond) {
     Kalvor::Test::ScopedEnv crashing("KALVOR_DEMO_CRASH_AFTER", "0.05");
     site.installDemo("DemoCrash");
     site.writeConfig({{"DemoCrash"}});
-    ProcessInstance& wardex = site.startWardex();
+    ChildProcess& wardex = site.startWardex();
     ASSERT_TRUE(site.waitForLog("   Successfully started application.")) << site.logText();
     const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(Kalvor::Test::waitFor(
@@ -60,7 +61,7 @@ TEST(Events, ACrashLoopIsRestartedAtMostAboutTwiceASecond) {
     EXPECT_LE(static_cast<double>(restarts), 2.0 * seconds + 1.0)
         << restarts << " restarts in " << seconds << " s";
     ASSERT_TRUE(site.sendToWardex("COMMAND", "DIE"));
-    EXPECT_EQ(site.waitForExit(wardex), 0);
+    EXPECT_EQ(wardex.waitForExit(), 0);
 }
 
 } // namespace

@@ -5,9 +5,8 @@
 #include "IPC/IPCClient.h"
 #include "IPC/IPCMessage.h"
 #include "IPC/MailSlot.h"
-#include "JobInstance/JobInstance.h"
+#include "JobInstance/ProcessInstance.h"
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -42,29 +41,19 @@ std::string readWhole(const std::string& path) {
     return text.str();
 }
 
-std::string uniqueName(const std::string& base) {
-    static std::atomic<unsigned> counter{0};
-    return base + "_" + std::to_string(counter++) + "_" +
-           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-
 } // namespace
 
-Installation::Installation()
-    : registry_("KALVOR_REGISTRY_DIR", root_.file("registry")),
-      mailslots_("KALVOR_MAILSLOT_DIR", root_.file("mailslots")),
-      locks_("KALVOR_LOCK_DIR", root_.file("locks")) {
+Installation::Installation() {
     userTag_ = currentUserName();
     for (char& byte : userTag_)
         if (byte == ' ')
             byte = '_';
     for (const char* folder : {"bin", "conf", "log", "conf/LogMessages"})
-        fs::create_directories(root_.file(folder));
+        fs::create_directories(path(folder));
     for (const auto& entry : fs::directory_iterator(WARDEX_CATALOG_DIR))
-        fs::copy_file(entry.path(),
-                      fs::path(root_.file("conf/LogMessages")) / entry.path().filename());
-    SystemInfo::writeResourceString("ConfigurationDir", withSeparator(root_.file("conf")));
-    SystemInfo::writeResourceString("StartupLogDir", withSeparator(root_.file("log")));
+        fs::copy_file(entry.path(), fs::path(path("conf/LogMessages")) / entry.path().filename());
+    SystemInfo::writeResourceString("ConfigurationDir", withSeparator(path("conf")));
+    SystemInfo::writeResourceString("StartupLogDir", withSeparator(path("log")));
     SystemInfo::writeValue(kResources, "StartupDebugLevel", 5);
     setMarker("WardexMarker", 1);
     setMarker(instanceMarker(), 3);
@@ -75,21 +64,17 @@ Installation::~Installation() {
 }
 
 void Installation::stopEverything() {
-    for (auto& wardex : wardexes_) {
-        if (wardex->status() != JobRunning)
+    for (ChildProcess& wardex : wardexes_) {
+        if (wardex.exitCode())
             continue;
         sendToWardex("COMMAND", "DIE");
-        if (!waitForExit(*wardex, std::chrono::seconds(20)))
-            wardex->terminate(true, 1, 0);
+        if (!wardex.waitForExit(std::chrono::seconds(20)))
+            wardex.kill();
     }
     for (const std::string& demo : demos_)
         if (const auto info = askProcessInfo(demo, std::chrono::milliseconds(500)))
             killApp(*info);
-    for (auto& other : others_)
-        if (other->status() == JobRunning)
-            other->terminate(true, 1, 0);
     wardexes_.clear();
-    others_.clear();
 }
 
 void Installation::installDemo(const std::string& name) {
@@ -102,9 +87,9 @@ void Installation::writeConfig(const std::vector<ListedApp>& apps, int32_t debug
     const std::string level = "'" + std::to_string(debugLevel) + "'";
     std::ostringstream text;
     text << "Kalvor() = '' {\n  directories() = '' {\n"
-         << "    conf(DirName) = " << confValue(root_.file("conf")) << " { }\n"
+         << "    conf(DirName) = " << confValue(path("conf")) << " { }\n"
          << "    bin(DirName) = " << confValue(binDirectory()) << " { }\n"
-         << "    log(DirName) = " << confValue(root_.file("log")) << " { }\n  }\n}\n"
+         << "    log(DirName) = " << confValue(path("log")) << " { }\n  }\n}\n"
          << "log() = '' { global() = '' { debug-level(Integer) = " << level << " { } } }\n"
          << "wardex() = '' {\n  log() = '' { debug-level(Integer) = " << level << " { } }\n"
          << "  monitor() = '' {\n";
@@ -142,15 +127,12 @@ void Installation::removeConfigurationDir() {
     deleteRegistryValue(kResources, "ConfigurationDir");
 }
 
-ProcessInstance& Installation::startWardex(const std::string& arguments) {
-    auto job = std::make_unique<ProcessInstance>(helperProgramPath("wardex"), arguments);
-    job->setStopWhenDestroyed(true);
-    job->execute();
-    wardexes_.push_back(std::move(job));
-    return *wardexes_.back();
+ChildProcess& Installation::startWardex(const std::vector<std::string>& arguments,
+                                        const ChildProcess::Options& options) {
+    return wardexes_.emplace_back(helperProgramPath("wardex"), arguments, options);
 }
 
-ProcessInstance& Installation::startSupervising(const std::vector<ListedApp>& apps) {
+ChildProcess& Installation::startSupervising(const std::vector<ListedApp>& apps) {
     for (const ListedApp& app : apps)
         installDemo(app.name);
     writeConfig(apps);
@@ -162,24 +144,8 @@ bool Installation::waitUntilSupervising(std::chrono::milliseconds timeout) {
            waitFor([&] { return marker(instanceMarker()) == 1; }, timeout);
 }
 
-std::unique_ptr<ProcessInstance> Installation::startProgram(const std::string& path) {
-    auto job = std::make_unique<ProcessInstance>(path, "");
-    job->execute();
-    return job;
-}
-
-std::optional<int32_t> Installation::waitForExit(ProcessInstance& job,
-                                                 std::chrono::milliseconds timeout) {
-    if (!waitFor([&] { return job.status() != JobRunning; }, timeout))
-        return std::nullopt;
-    int32_t code = 0;
-    if (job.exitCode(code) != 0)
-        return std::nullopt;
-    return code;
-}
-
 std::string Installation::logText() const {
-    return readWhole(withSeparator(root_.file("log")) + "WardexDebug(" + userTag_ + ").log");
+    return readWhole(withSeparator(path("log")) + "WardexDebug(" + userTag_ + ").log");
 }
 
 bool Installation::waitForLog(const std::string& text, std::chrono::milliseconds timeout) const {
@@ -208,13 +174,14 @@ bool Installation::sendToWardex(const std::string& type, const std::string& text
 }
 
 std::string Installation::configFile() const {
-    return withSeparator(root_.file("conf")) + "wardex.conf";
+    return withSeparator(path("conf")) + "wardex.conf";
 }
 
 std::optional<ProcessInfo> Installation::askProcessInfo(const std::string& appId,
                                                         std::chrono::milliseconds timeout) {
     try {
-        const std::string own = uniqueName("EndToEnd");
+        // A fresh name for each question: a late answer to an earlier one cannot pass for this.
+        const std::string own = sandbox_.uniqueName("EndToEnd" + std::to_string(++questions_));
         MailSlot answers(MailSlot::kReceiver, own);
         IPCClient client(appId + "_" + userTag_);
         if (!client.send("COMMAND", "SEND_PROCESS_INFO", "SEND_PROCESS_INFO", own))

@@ -1,17 +1,17 @@
-// A temporary installation of the supervisor for end-to-end tests: its own registry, mailslot
-// and lock directories, configuration directory and catalogs, a program directory with demo
-// applications, and the real `wardex` binary started in it.
+// A temporary installation of the supervisor for end-to-end tests: a sandbox (its registry,
+// mailslot and lock directories) holding a configuration directory and catalogs, a program
+// directory with demo applications, and the real `wardex` binary started in it.
 //
 // Every process it knows of is ended on destruction, also when a test fails: the supervisor is
 // asked to stop and then killed, and each listed demo application that still answers is ended.
 #pragma once
 
-#include "JobInstance/ProcessInstance.h"
-#include "TestSupport.h"
+#include "ChildProcess.h"
+#include "Sandbox.h"
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,8 +41,8 @@ public:
     // markers, its applications' mailslots), e.g. one run under another account.
     void actAs(const std::string& userTag) { userTag_ = userTag; }
     // A file or folder of the installation, by its path relative to the installation's root.
-    std::string path(const std::string& relative) const { return root_.file(relative); }
-    std::string binDirectory() const { return root_.file("bin"); }
+    std::string path(const std::string& relative) const { return sandbox_.file(relative); }
+    std::string binDirectory() const { return sandbox_.file("bin"); }
     // As the supervisor forms it from "ConfigurationDir".
     std::string configFile() const;
     std::string instanceMarker() const { return "WardexMarker:" + userTag_; }
@@ -60,16 +60,13 @@ public:
     void deleteMarker(const std::string& name);
     void removeConfigurationDir();
 
-    // Starts `wardex` with the arguments (a command line); the job is kept by the installation.
-    ProcessInstance& startWardex(const std::string& arguments = "");
+    // Starts `wardex` with the arguments; the process is kept by the installation.
+    ChildProcess& startWardex(const std::vector<std::string>& arguments = {},
+                              const ChildProcess::Options& options = {});
     // Installs the applications, lists them and starts `wardex`.
-    ProcessInstance& startSupervising(const std::vector<ListedApp>& apps);
+    ChildProcess& startSupervising(const std::vector<ListedApp>& apps);
     // Whether the supervisor got configured and took its instance marker within the time-out.
     bool waitUntilSupervising(std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    std::unique_ptr<ProcessInstance> startProgram(const std::string& path);
-    // The exit value once the supervisor has ended within the time-out.
-    std::optional<int32_t>
-    waitForExit(ProcessInstance& job, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
     std::string logText() const;
     bool waitForLog(const std::string& text,
@@ -87,19 +84,18 @@ public:
                             std::chrono::milliseconds timeout = std::chrono::seconds(20));
     bool waitUntilGone(const std::string& appId,
                        std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // Ends an application by its ids, as the supervisor ends one it took over.
     void killApp(const ProcessInfo& info);
 
 private:
     void stopEverything();
 
-    TempDir root_;
-    ScopedEnv registry_;
-    ScopedEnv mailslots_;
-    ScopedEnv locks_;
+    Sandbox sandbox_;
     std::string userTag_;
     std::vector<std::string> demos_;
-    std::vector<std::unique_ptr<ProcessInstance>> wardexes_;
-    std::vector<std::unique_ptr<ProcessInstance>> others_;
+    // A deque: the references handed out stay valid as more are started.
+    std::deque<ChildProcess> wardexes_;
+    unsigned questions_ = 0;
 };
 
 // Platform parts.

@@ -2,7 +2,6 @@
 // a restarted and an inactive application, how stop ends the supervisor, and what it says when
 // no supervisor runs.
 #include "Installation.h"
-#include "SpawnedProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@ namespace Kalvor {
 namespace {
 
 using namespace std::chrono_literals;
+using Kalvor::Test::ChildProcess;
 using Kalvor::Test::Installation;
 using Kalvor::Test::ListedApp;
 
@@ -24,8 +24,10 @@ struct CtlRun {
 };
 
 CtlRun runWardexCtl(const std::vector<std::string>& arguments, bool withErrors = false) {
-    Kalvor::Test::SpawnedProgram program(Kalvor::Test::helperProgramPath("wardexctl"), arguments,
-                                         withErrors);
+    ChildProcess::Options options;
+    options.captureOutput = true;
+    options.errorsToOutput = withErrors;
+    ChildProcess program(Kalvor::Test::helperProgramPath("wardexctl"), arguments, options);
     EXPECT_TRUE(program.started());
     CtlRun run;
     for (const char byte : program.readToEnd(kProgramTime))
@@ -37,8 +39,8 @@ CtlRun runWardexCtl(const std::vector<std::string>& arguments, bool withErrors =
 
 class WardexCtlEndToEnd : public ::testing::Test {
 protected:
-    ProcessInstance& startSupervising(const std::vector<ListedApp>& apps) {
-        ProcessInstance& wardex = site_.startSupervising(apps);
+    ChildProcess& startSupervising(const std::vector<ListedApp>& apps) {
+        ChildProcess& wardex = site_.startSupervising(apps);
         EXPECT_TRUE(site_.waitUntilSupervising()) << site_.logText();
         return wardex;
     }
@@ -88,11 +90,11 @@ TEST_F(WardexCtlEndToEnd, StatusShowsARestartedApplicationAndAnInactiveOne) {
 }
 
 TEST_F(WardexCtlEndToEnd, StopEndsTheSupervisorThroughItsShutdown) {
-    ProcessInstance& wardex = startSupervising({{"DemoOne"}});
+    ChildProcess& wardex = startSupervising({{"DemoOne"}});
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
     const CtlRun stop = runWardexCtl({"stop"}, true);
     EXPECT_EQ(stop.exit, 0) << stop.output;
-    EXPECT_EQ(site_.waitForExit(wardex), 0) << site_.logText();
+    EXPECT_EQ(wardex.waitForExit(), 0) << site_.logText();
     EXPECT_TRUE(site_.waitForLog("Shutting down the Wardex..."));
     EXPECT_TRUE(site_.waitForLog("IPC from wardexctl_"));
     EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);

@@ -4,6 +4,7 @@
 #include "Common/SystemInfo.h"
 #include "FakeServices.h"
 #include "IPC/MailSlot.h"
+#include "Sandbox.h"
 #include "Win32_App/KalvorWardex/ApplicationTable.h"
 #include "Win32_App/KalvorWardex/Markers.h"
 
@@ -18,24 +19,18 @@ namespace Kalvor {
 namespace {
 
 using Test::FakeWardexServices;
-using Test::ScopedEnv;
-using Test::TempDir;
+using Test::Sandbox;
 
 const std::string kResources = "SOFTWARE\\Kalvor\\Resources";
 
 class WardexTest : public ::testing::Test {
 protected:
-    WardexTest()
-        : registry_("KALVOR_REGISTRY_DIR", folder_.file("registry")),
-          locks_("KALVOR_LOCK_DIR", folder_.file("locks")),
-          mailslots_("KALVOR_MAILSLOT_DIR", folder_.file("mailslots")) {
-        SystemInfo::writeResourceString("ConfigurationDir", folder_.path() + "/");
-    }
+    WardexTest() { SystemInfo::writeResourceString("ConfigurationDir", sandbox_.path() + "/"); }
 
     std::unique_ptr<Wardex> make(const std::string& commandLine = "dummy") {
         auto services = std::make_unique<FakeWardexServices>();
         fake_ = services.get();
-        fake_->configuration.set("Kalvor.directories.conf", "DirName", folder_.path() + "/");
+        fake_->configuration.set("Kalvor.directories.conf", "DirName", sandbox_.path() + "/");
         return std::make_unique<Wardex>(commandLine, std::move(services), "-");
     }
     int32_t marker(const std::string& name) {
@@ -43,10 +38,7 @@ protected:
         return SystemInfo::readInteger(kResources, name, value) == SI_OK ? value : -1;
     }
 
-    TempDir folder_;
-    ScopedEnv registry_;
-    ScopedEnv locks_;
-    ScopedEnv mailslots_;
+    Sandbox sandbox_;
     FakeWardexServices* fake_ = nullptr;
 };
 
@@ -76,7 +68,7 @@ TEST_F(WardexTest, FirstConfigurationFromTheOptionLaterOnesFromTheConfigurationD
     ASSERT_TRUE(wardex->initialise());
     ASSERT_TRUE(wardex->reconfigure(false));
     const std::vector<std::string> expected{"/elsewhere/first.conf",
-                                            folder_.path() + "/wardex.conf"};
+                                            sandbox_.path() + "/wardex.conf"};
     EXPECT_EQ(fake_->configuration.loadedFiles, expected);
     EXPECT_EQ(fake_->logName, "WardexDebug(" + wardex->userTag() + ").log");
     EXPECT_TRUE(fake_->log.contains("Finished configuring."));
@@ -119,7 +111,7 @@ TEST_F(WardexTest, VersionFileSetsTheProductVersionInTenths) {
     const std::pair<const char*, int32_t> cases[] = {
         {"5.35\n", 53}, {"1e10", INT32_MAX}, {"-1e10", INT32_MIN}, {"inf", 0}, {"nan", 0}};
     for (const auto& [text, tenths] : cases) {
-        std::ofstream(folder_.file("version"), std::ios::trunc) << text;
+        std::ofstream(sandbox_.file("version"), std::ios::trunc) << text;
         auto wardex = make();
         ASSERT_TRUE(wardex->initialise()) << text;
         EXPECT_EQ(wardex->productVersionTenths(), tenths) << text;
@@ -136,7 +128,7 @@ TEST_F(WardexTest, ReconfigureRequestDuringAReadIsKept) {
 }
 
 TEST_F(WardexTest, ConfigurationDirectoryThatIsNotThereFailsStartNamingIt) {
-    const std::string missing = folder_.file("nowhere") + "/";
+    const std::string missing = sandbox_.file("nowhere") + "/";
     SystemInfo::writeResourceString("ConfigurationDir", missing);
     auto wardex = make();
     EXPECT_FALSE(wardex->initialise());

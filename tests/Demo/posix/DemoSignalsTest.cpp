@@ -1,6 +1,7 @@
 // posix only: the signals that stand in for the end of the session and for a close, and the
 // supervisor's mailslot as the default place for an answer.
 #include "DemoTestSupport.h"
+#include "Sandbox.h"
 
 #include "IPC/IPCMessage.h"
 #include "IPC/MailSlot.h"
@@ -18,7 +19,7 @@ using Kalvor::Test::uniqueDemoId;
 
 class DemoSignalsTest : public ::testing::Test {
 protected:
-    Kalvor::Test::DemoSandbox sandbox;
+    Kalvor::Test::Sandbox sandbox;
     ReplyBox box;
 };
 

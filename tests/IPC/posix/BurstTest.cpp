@@ -5,10 +5,10 @@
 // Each sender reports how long it slept in its sends. Part of that is the receiving thread
 // waiting for a processor on a busy machine rather than anything the receiver does, so the
 // bound is 100 ms on top of the time this process's threads spent waiting for one.
+#include "ChildProcess.h"
 #include "IPC/IPCMessage.h"
 #include "IPC/MailSlot.h"
-#include "IPCTestSupport.h"
-#include "SpawnedProgram.h"
+#include "Sandbox.h"
 #include "Time/Timer.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,6 @@
 #include <dirent.h>
 #include <fstream>
 #include <map>
-#include <memory>
 
 namespace Kalvor {
 namespace {
@@ -62,17 +61,20 @@ SenderReport parseReport(const std::string& line) {
 }
 
 TEST(MailSlotBurst, EveryMessageArrivesOnceInOrderWithoutBlockingTheSenders) {
-    Kalvor::Test::SlotSandbox sandbox;
+    Kalvor::Test::Sandbox sandbox;
     const std::string name = "Burst_Core";
     MailSlot receiver(MailSlot::kReceiver, name);
 
     const long long waitBefore = processorWaitNanoseconds();
-    std::vector<std::unique_ptr<Kalvor::Test::SpawnedProgram>> senders;
+    Kalvor::Test::ChildProcess::Options captured;
+    captured.captureOutput = true;
+    std::vector<Kalvor::Test::ChildProcess> senders;
     for (int s = 0; s < kSenders; ++s) {
-        senders.push_back(std::make_unique<Kalvor::Test::SpawnedProgram>(
+        senders.emplace_back(
             Kalvor::Test::helperProgramPath("kalvor-ipc-burst-sender"),
-            std::vector<std::string>{name, "S" + std::to_string(s), std::to_string(kEach)}));
-        ASSERT_TRUE(senders.back()->started());
+            std::vector<std::string>{name, "S" + std::to_string(s), std::to_string(kEach)},
+            captured);
+        ASSERT_TRUE(senders.back().started());
     }
 
     std::map<std::string, long> next;
@@ -82,9 +84,8 @@ TEST(MailSlotBurst, EveryMessageArrivesOnceInOrderWithoutBlockingTheSenders) {
     for (bool lastPass = false;
          !lastPass && received < kSenders * kEach && std::chrono::steady_clock::now() < deadline;) {
         // What the senders sent before they ended is in the slot: this pass gets all of it.
-        lastPass = std::all_of(senders.begin(), senders.end(), [](const auto& sender) {
-            return sender->waitForExit(0ms).has_value();
-        });
+        lastPass = std::all_of(senders.begin(), senders.end(),
+                               [](auto& sender) { return sender.exitCode().has_value(); });
         std::vector<std::string> lines;
         receiver.receive(lines);
         for (const std::string& line : lines) {
@@ -105,8 +106,8 @@ TEST(MailSlotBurst, EveryMessageArrivesOnceInOrderWithoutBlockingTheSenders) {
 
     for (auto& sender : senders) {
         std::string line;
-        ASSERT_TRUE(sender->readLine(line, 60s));
-        EXPECT_EQ(sender->waitForExit(60s), 0);
+        ASSERT_TRUE(sender.readLine(line, 60s));
+        EXPECT_EQ(sender.waitForExit(60s), 0);
         std::printf("%s (receiver waited %lld us for a processor)\n", line.c_str(),
                     receiverWaitMicroseconds);
         const SenderReport report = parseReport(line);

@@ -2,10 +2,11 @@
 // the kernel's datagram queue.
 #include "IPC/MailSlot.h"
 
+#include "ChildProcess.h"
 #include "Common/Exception.h"
 #include "Common/SystemError.h"
 #include "IPCTestSupport.h"
-#include "SpawnedProgram.h"
+#include "Sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -24,10 +25,17 @@ namespace {
 
 class MailSlotPosixTest : public ::testing::Test {
 protected:
-    Kalvor::Test::SlotSandbox sandbox;
-    std::string slotFile(const std::string& file) const {
-        return sandbox.path() + "/slots/" + file;
+    // Without the sandbox's own mailslot and lock folders, as on a fresh machine: the code under
+    // test makes them (shared, sticky) unless a test makes the mailslot folder its own way.
+    MailSlotPosixTest() {
+        ::rmdir(sandbox.mailslotDirectory().c_str());
+        ::rmdir(sandbox.lockDirectory().c_str());
     }
+    std::string slotFile(const std::string& file) const {
+        return sandbox.mailslotDirectory() + "/" + file;
+    }
+
+    Kalvor::Test::Sandbox sandbox;
 };
 
 mode_t fileMode(const std::string& path) {
@@ -58,6 +66,13 @@ private:
     bool bound_ = false;
 };
 
+// How the helpers run: standard output on a pipe of the test's.
+Kalvor::Test::ChildProcess::Options captured() {
+    Kalvor::Test::ChildProcess::Options options;
+    options.captureOutput = true;
+    return options;
+}
+
 IPCException creationFailure(const std::string& name) {
     try {
         MailSlot(MailSlot::kReceiver, name);
@@ -74,13 +89,13 @@ TEST_F(MailSlotPosixTest, TheReceiverIsASocketOpenToEveryAccountAndGoesWithIt) {
         const mode_t socket = fileMode(slotFile("Wardex_DOMAIN_user_x"));
         EXPECT_TRUE(S_ISSOCK(socket));
         EXPECT_EQ(socket & 0777, 0777u);
-        EXPECT_EQ(fileMode(sandbox.path() + "/slots") & 07777, 01777u);
+        EXPECT_EQ(fileMode(sandbox.mailslotDirectory()) & 07777, 01777u);
     }
     EXPECT_EQ(fileMode(slotFile("Wardex_DOMAIN_user_x")), 0u);
 }
 
 TEST_F(MailSlotPosixTest, ASocketLeftByADeadReceiverIsReplaced) {
-    ASSERT_EQ(::mkdir((sandbox.path() + "/slots").c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir(sandbox.mailslotDirectory().c_str(), 0777), 0);
     BoundSocket dead(slotFile("Stale"));
     ASSERT_TRUE(dead.bound());
     dead.close();
@@ -102,7 +117,7 @@ TEST_F(MailSlotPosixTest, ASocketLeftByADeadReceiverIsReplaced) {
 }
 
 TEST_F(MailSlotPosixTest, WhatIsNotAStaleSocketIsLeftAlone) {
-    ASSERT_EQ(::mkdir((sandbox.path() + "/slots").c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir(sandbox.mailslotDirectory().c_str(), 0777), 0);
     BoundSocket live(slotFile("Live"));
     ASSERT_TRUE(live.bound());
     EXPECT_EQ(creationFailure("Live").code(), IC_CANNOT_CREATE_COMM);
@@ -114,7 +129,7 @@ TEST_F(MailSlotPosixTest, WhatIsNotAStaleSocketIsLeftAlone) {
 }
 
 TEST_F(MailSlotPosixTest, OfTwoReceiversRacingForAStaleNameExactlyOneWins) {
-    ASSERT_EQ(::mkdir((sandbox.path() + "/slots").c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir(sandbox.mailslotDirectory().c_str(), 0777), 0);
     for (int round = 0; round < 20; ++round) {
         BoundSocket dead(slotFile("Race"));
         ASSERT_TRUE(dead.bound());
@@ -189,7 +204,7 @@ TEST_F(MailSlotPosixTest, AnOverfullReceiverShowsAsFailedSendsNotAsLoss) {
 // they point at keeps its rights and its content. The socket is open to every account whatever
 // the umask.
 TEST_F(MailSlotPosixTest, PlantedLinksAreNotFollowedAndTheSocketIsOpenWhateverTheUmask) {
-    ASSERT_EQ(::mkdir((sandbox.path() + "/slots").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(sandbox.mailslotDirectory().c_str(), 0755), 0);
     const std::string victim = sandbox.path() + "/victim";
     std::ofstream(victim) << "secret";
     ::chmod(victim.c_str(), 0600);
@@ -217,10 +232,9 @@ TEST_F(MailSlotPosixTest, AnotherAccountHoldingTheWriterLockDelaysNoSend) {
     // The machine-wide base is root's, as an installation makes it.
     MailSlot(MailSlot::kLocalSender, "Quick").send("first");
     const std::string ready = sandbox.path() + "/stranger.ready";
-    Kalvor::Test::SpawnedProgram stranger(
-        "/usr/bin/setpriv", {"--reuid=4712", "--regid=4712", "--clear-groups",
-                             Kalvor::Test::helperProgramPath("kalvor-job-helper"), "lock",
-                             "Kalvor_MailSlot", ready});
+    Kalvor::Test::ChildProcess stranger =
+        Kalvor::Test::startAsAccount(4712, Kalvor::Test::helperProgramPath("kalvor-job-helper"),
+                                     {"lock", "Kalvor_MailSlot", ready}, captured());
     ASSERT_TRUE(Kalvor::Test::waitFor([&] { return std::ifstream(ready).good(); }));
     EXPECT_NO_THROW(MailSlot(MailSlot::kLocalSender, "Quick").send("not held up"));
     std::vector<std::string> texts;
@@ -245,10 +259,9 @@ TEST_F(MailSlotPosixTest, EveryDatagramCarriesItsSendersAccountAndProcess) {
     if (!Kalvor::Test::canActAsOtherAccounts())
         GTEST_SKIP() << "needs root, setpriv and a build every account can reach";
     ::chmod(sandbox.path().c_str(), 0755);
-    Kalvor::Test::SpawnedProgram stranger(
-        "/usr/bin/setpriv", {"--reuid=4711", "--regid=4711", "--clear-groups",
-                             Kalvor::Test::helperProgramPath("kalvor-ipc"), "send", "Told",
-                             "COMMAND", "", "DIE"});
+    Kalvor::Test::ChildProcess stranger =
+        Kalvor::Test::startAsAccount(4711, Kalvor::Test::helperProgramPath("kalvor-ipc"),
+                                     {"send", "Told", "COMMAND", "", "DIE"}, captured());
     EXPECT_EQ(stranger.waitForExit(std::chrono::seconds(10)), 0);
     received.clear();
     ASSERT_TRUE(Kalvor::Test::waitFor([&] {

@@ -42,8 +42,4 @@ bool namedLocksArePrivate() {
     return true;
 }
 
-int currentProcessId() {
-    return static_cast<int>(::getpid());
-}
-
 } // namespace Kalvor::Test

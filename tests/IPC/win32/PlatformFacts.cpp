@@ -39,8 +39,4 @@ bool namedLocksArePrivate() {
     return false;
 }
 
-int currentProcessId() {
-    return static_cast<int>(::GetCurrentProcessId());
-}
-
 } // namespace Kalvor::Test

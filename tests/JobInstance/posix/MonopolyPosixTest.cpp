@@ -1,9 +1,12 @@
 #include "JobInstance/Monopoly.h"
 
+#include "ChildProcess.h"
 #include "JobTestSupport.h"
+#include "Sandbox.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,8 +14,8 @@ namespace Kalvor {
 namespace {
 
 using Test::fileExists;
+using Test::Sandbox;
 using Test::ScopedEnv;
-using Test::TempDir;
 
 mode_t modeOf(const std::string& path) {
     struct stat info {};
@@ -21,9 +24,9 @@ mode_t modeOf(const std::string& path) {
 
 // The base is every account's (sticky), the locks are in this account's own folder.
 TEST(PosixMonopoly, LocksLiveInAFolderOfTheAccountInsideASharedStickyBase) {
-    TempDir folder;
-    const std::string base = folder.file("locks");
-    ScopedEnv lockDirectory("KALVOR_LOCK_DIR", base);
+    Sandbox sandbox;
+    const std::string base = sandbox.lockDirectory();
+    ASSERT_TRUE(std::filesystem::remove(base)) << "the base is the lock's to make";
     Monopoly lock("Wardex_user");
     ASSERT_TRUE(lock.acquire()) << lock.failure();
     const std::string own = base + "/" + std::to_string(::geteuid());
@@ -38,13 +41,10 @@ TEST(PosixMonopoly, LocksLiveInAFolderOfTheAccountInsideASharedStickyBase) {
 // nor followed: a private folder under XDG_RUNTIME_DIR stands in, and without one the lock is
 // refused with the reason.
 TEST(PosixMonopoly, AnAccountFolderThatIsNotOwnIsNeitherUsedNorFollowed) {
-    TempDir folder;
-    const std::string base = folder.file("locks");
-    ScopedEnv lockDirectory("KALVOR_LOCK_DIR", base);
+    Sandbox sandbox;
+    const std::string base = sandbox.lockDirectory();
     ScopedEnv noRuntime("XDG_RUNTIME_DIR", std::nullopt);
-    ASSERT_EQ(::mkdir(base.c_str(), 01777), 0);
-    ::chmod(base.c_str(), 01777);
-    const std::string victim = folder.file("victim");
+    const std::string victim = sandbox.file("victim");
     ASSERT_EQ(::mkdir(victim.c_str(), 0755), 0);
     const std::string own = base + "/" + std::to_string(::geteuid());
     ASSERT_EQ(::symlink(victim.c_str(), own.c_str()), 0);
@@ -55,10 +55,10 @@ TEST(PosixMonopoly, AnAccountFolderThatIsNotOwnIsNeitherUsedNorFollowed) {
     EXPECT_FALSE(fileExists(victim + "/Wardex_user"));
     EXPECT_EQ(modeOf(victim), 0755u);
 
-    ScopedEnv runtime("XDG_RUNTIME_DIR", folder.file("runtime"));
+    ScopedEnv runtime("XDG_RUNTIME_DIR", sandbox.file("runtime"));
     Monopoly lock("Wardex_user");
     EXPECT_TRUE(lock.acquire()) << lock.failure();
-    EXPECT_TRUE(fileExists(folder.file("runtime") + "/kalvor-locks/Wardex_user"));
+    EXPECT_TRUE(fileExists(sandbox.file("runtime") + "/kalvor-locks/Wardex_user"));
     EXPECT_FALSE(fileExists(victim + "/Wardex_user"));
 }
 
@@ -66,12 +66,9 @@ TEST(PosixMonopoly, AnAccountFolderThatIsNotOwnIsNeitherUsedNorFollowed) {
 TEST(PosixMonopoly, AnotherAccountCanNeitherHoldNorPreMakeThisAccountsLock) {
     if (!Kalvor::Test::canActAsOtherAccounts())
         GTEST_SKIP() << "needs root to act as other accounts";
-    TempDir folder;
-    const std::string base = folder.file("locks");
-    ScopedEnv lockDirectory("KALVOR_LOCK_DIR", base);
+    Sandbox sandbox;
+    const std::string base = sandbox.lockDirectory();
     // The stranger made this account's folder first, with a lock file nobody may open.
-    ASSERT_EQ(::mkdir(base.c_str(), 01777), 0);
-    ::chmod(base.c_str(), 01777);
     const std::string premade = base + "/0";
     ASSERT_EQ(::mkdir(premade.c_str(), 0777), 0);
     const int blocked = ::open((premade + "/Wardex_user").c_str(), O_CREAT | O_WRONLY, 0);
@@ -79,18 +76,15 @@ TEST(PosixMonopoly, AnotherAccountCanNeitherHoldNorPreMakeThisAccountsLock) {
     ::close(blocked);
     ::chown((premade + "/Wardex_user").c_str(), 4712, 4712);
     ::chown(premade.c_str(), 4712, 4712);
-    ScopedEnv runtime("XDG_RUNTIME_DIR", folder.file("runtime"));
+    ScopedEnv runtime("XDG_RUNTIME_DIR", sandbox.file("runtime"));
     Monopoly mine("Wardex_user");
     ASSERT_TRUE(mine.acquire()) << mine.failure();
     ASSERT_TRUE(mine.release());
     // The stranger takes "the same" name: in its own folder, beside this account's.
-    const std::string ready = folder.file("stranger.ready");
-    ::chmod(folder.path().c_str(), 0777);
-    ProcessInstance stranger("setpriv", "--reuid=4712 --regid=4712 --clear-groups " +
-                                            Kalvor::Test::quoted(Kalvor::Test::jobHelperPath()) +
-                                            " lock Wardex_user " + Kalvor::Test::quoted(ready));
-    stranger.setStopWhenDestroyed(true);
-    stranger.execute();
+    const std::string ready = sandbox.file("stranger.ready");
+    ::chmod(sandbox.path().c_str(), 0777);
+    Kalvor::Test::ChildProcess stranger = Kalvor::Test::startAsAccount(
+        4712, Kalvor::Test::jobHelperPath(), {"lock", "Wardex_user", ready});
     ASSERT_TRUE(Kalvor::Test::waitFor([&] { return fileExists(ready); }));
     EXPECT_EQ(Kalvor::Test::readFile(ready), "held");
     EXPECT_TRUE(fileExists(base + "/4712/Wardex_user"));

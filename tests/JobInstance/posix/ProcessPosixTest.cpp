@@ -3,11 +3,12 @@
 #include "JobInstance/ProcessIdentity.h"
 #include "JobInstance/ProcessInstance.h"
 
+#include "ChildProcess.h"
 #include "JobTestSupport.h"
 
 #include <cerrno>
-#include <fstream>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -163,11 +164,8 @@ TEST(PosixProcess, AProcessOfAnotherAccountIsNotTakenForAnApplication) {
     TempDir folder;
     ::chmod(folder.path().c_str(), 0777);
     const std::string ready = folder.file("stranger.ready");
-    ProcessInstance stranger("setpriv", "--reuid=4711 --regid=4711 --clear-groups " +
-                                            Kalvor::Test::quoted(Kalvor::Test::jobHelperPath()) + " run " +
-                                            Kalvor::Test::quoted(ready));
-    stranger.setStopWhenDestroyed(true);
-    stranger.execute();
+    Kalvor::Test::ChildProcess stranger =
+        Kalvor::Test::startAsAccount(4711, Kalvor::Test::jobHelperPath(), {"run", ready});
     ASSERT_TRUE(waitFor([&] { return Kalvor::Test::fileExists(ready); }));
     const std::string mismatch =
         processMismatch(stranger.processId(), stranger.processId(), Kalvor::Test::jobHelperPath());

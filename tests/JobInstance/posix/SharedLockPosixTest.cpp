@@ -1,8 +1,9 @@
 #include "JobInstance/SharedLock.h"
 
+#include "ChildProcess.h"
 #include "JobTestSupport.h"
+#include "Sandbox.h"
 
-#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,10 +13,8 @@ namespace Kalvor {
 namespace {
 
 using Test::fileExists;
-using Test::quoted;
 using Test::readFile;
-using Test::ScopedEnv;
-using Test::TempDir;
+using Test::Sandbox;
 
 struct stat statusOf(const std::string& path) {
     struct stat info {};
@@ -24,15 +23,14 @@ struct stat statusOf(const std::string& path) {
 }
 
 TEST(PosixSharedLock, WhatHoldsNoLockAtTheNameIsReplacedAndALinkThereIsNotFollowed) {
-    TempDir folder;
-    ScopedEnv lockDirectory("KALVOR_LOCK_DIR", folder.file("locks"));
-    const std::string own = folder.file("locks/" + std::to_string(::geteuid()));
+    Sandbox sandbox;
+    const std::string own = sandbox.lockDirectory() + "/" + std::to_string(::geteuid());
     { // the folder is made by the first lock of the account
         SharedLock first("first");
         ASSERT_TRUE(first.acquire(0)) << first.failure();
     }
     std::ofstream(own + "/garbled.mutex") << "not a lock";
-    const std::string victim = folder.file("victim");
+    const std::string victim = sandbox.file("victim");
     std::ofstream(victim) << "keep";
     ASSERT_EQ(::symlink(victim.c_str(), (own + "/linked.mutex").c_str()), 0);
 
@@ -50,19 +48,13 @@ TEST(PosixSharedLock, WhatHoldsNoLockAtTheNameIsReplacedAndALinkThereIsNotFollow
 TEST(PosixSharedLock, AnotherAccountsHolderNeitherBlocksNorSharesThisAccountsLock) {
     if (!Kalvor::Test::canActAsOtherAccounts())
         GTEST_SKIP() << "needs root to act as other accounts";
-    TempDir folder;
-    const std::string base = folder.file("locks");
-    ScopedEnv lockDirectory("KALVOR_LOCK_DIR", base);
+    Sandbox sandbox;
+    const std::string base = sandbox.lockDirectory();
     SharedLock mine("Kalvor_Debug.log");
-    ASSERT_TRUE(mine.acquire(0)) << mine.failure();
-    mine.release();
-    ::chmod(folder.path().c_str(), 0777);
-    const std::string ready = folder.file("stranger.ready");
-    ProcessInstance stranger("setpriv", "--reuid=4712 --regid=4712 --clear-groups " +
-                                            quoted(Kalvor::Test::jobHelperPath()) +
-                                            " shared-lock Kalvor_Debug.log " + quoted(ready));
-    stranger.setStopWhenDestroyed(true);
-    stranger.execute();
+    ::chmod(sandbox.path().c_str(), 0777);
+    const std::string ready = sandbox.file("stranger.ready");
+    Kalvor::Test::ChildProcess stranger = Kalvor::Test::startAsAccount(
+        4712, Kalvor::Test::jobHelperPath(), {"shared-lock", "Kalvor_Debug.log", ready});
     ASSERT_TRUE(Kalvor::Test::waitFor([&] { return fileExists(ready); }));
     ASSERT_EQ(readFile(ready), "held 1");
 

@@ -4,9 +4,6 @@
 
 namespace Kalvor::Test {
 
-// The sandbox's registry folder goes with it.
-void deleteResourceValue(const std::string&) {}
-
 // A name that is listed but leads nowhere: a dangling symbolic link.
 UnreadableFile::UnreadableFile(const std::string& path) : path_(path) {
     ::unlink(path.c_str());

@@ -2,7 +2,6 @@
 // and only its own application's process is adopted. The second accounts are account numbers
 // without an account, taken with setpriv; that needs root, as CI runs, and skips otherwise.
 #include "Installation.h"
-#include "posix/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -23,13 +22,6 @@ using Kalvor::Test::Installation;
 constexpr int kOwner = 4711;
 constexpr int kStranger = 4712;
 
-std::vector<std::string> asAccount(int account, std::vector<std::string> command) {
-    const std::string id = std::to_string(account);
-    command.insert(command.begin(),
-                   {"--reuid=" + id, "--regid=" + id, "--clear-groups"});
-    return command;
-}
-
 class OtherAccounts : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -41,10 +33,8 @@ protected:
         // shared folders are root's. The owner has its log folder and a store of its own for
         // the registry values it writes.
         ::chmod(site_.path("").c_str(), 0755);
-        for (const char* shared : {"locks", "mailslots"}) {
-            fs::create_directory(site_.path(shared));
+        for (const char* shared : {"locks", "mailslots"})
             ::chmod(site_.path(shared).c_str(), 01777);
-        }
         ::chmod(site_.path("log").c_str(), 01777);
         for (const int account : {kOwner, kStranger}) {
             const std::string state = stateFolder(account);
@@ -63,24 +53,25 @@ protected:
         return text.find(valueLine) != std::string::npos;
     }
     // The account's own store is its XDG_STATE_HOME, handed down to the child.
-    ChildProcess run(int account, const std::vector<std::string>& command) {
+    ChildProcess run(int account, const std::string& program,
+                     const std::vector<std::string>& arguments = {}) {
         Kalvor::Test::ScopedEnv state("XDG_STATE_HOME", stateFolder(account));
-        return ChildProcess("/usr/bin/setpriv", asAccount(account, command));
+        return Kalvor::Test::startAsAccount(account, program, arguments);
     }
     // kalvor-ipc send, as that account; its exit value.
     int send(int account, const std::string& type, const std::string& text,
              const std::string& sender) {
-        ChildProcess sending = run(account, {Kalvor::Test::helperProgramPath("kalvor-ipc"), "send",
-                                             "Wardex_" + std::to_string(kOwner), type, "", text,
-                                             sender});
-        return sending.wait();
+        ChildProcess sending =
+            run(account, Kalvor::Test::helperProgramPath("kalvor-ipc"),
+                {"send", "Wardex_" + std::to_string(kOwner), type, "", text, sender});
+        return sending.waitForExit().value_or(-1);
     }
 
     Installation site_;
 };
 
 TEST_F(OtherAccounts, OnlyItsOwnAccountAndRootSteerTheSupervisor) {
-    ChildProcess wardex = run(kOwner, {Kalvor::Test::helperProgramPath("wardex")});
+    ChildProcess wardex = run(kOwner, Kalvor::Test::helperProgramPath("wardex"));
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne")) << site_.logText();
     const std::string ran = site_.path("ran");
     const std::string runLine = Kalvor::Test::helperProgramPath("kalvor-demo") + "|--help";
@@ -98,7 +89,7 @@ TEST_F(OtherAccounts, OnlyItsOwnAccountAndRootSteerTheSupervisor) {
     ASSERT_TRUE(site_.waitForLog("IPC: Was checked by Spy again.")) << site_.logText();
     EXPECT_EQ(site_.logCount("IPC: Dropped"), 1u) << site_.logText();
     EXPECT_TRUE(site_.waitForLog("from account 4712"));
-    EXPECT_FALSE(wardex.poll().has_value());
+    EXPECT_FALSE(wardex.exitCode().has_value());
     EXPECT_EQ(site_.logCount("Reconfiguring..."), 0u);
     EXPECT_EQ(site_.logCount("IPC: Received run command"), 0u);
 
@@ -106,7 +97,7 @@ TEST_F(OtherAccounts, OnlyItsOwnAccountAndRootSteerTheSupervisor) {
     EXPECT_EQ(send(kOwner, "COMMAND", "RECONFIG", "Owner"), 0);
     EXPECT_TRUE(site_.waitForLog("Finished reconfiguring.")) << site_.logText();
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
-    EXPECT_EQ(wardex.wait(), 0) << site_.logText();
+    EXPECT_EQ(wardex.waitForExit(), 0) << site_.logText();
     EXPECT_TRUE(storeHolds(kOwner, "\"WardexMarker:4711\"=dword:00000003"));
 }
 
@@ -118,17 +109,17 @@ TEST_F(OtherAccounts, TwoAccountsSuperviseSideBySideAndRootStopsBoth) {
     ASSERT_EQ(::stat(site_.path("registry/HKEY_LOCAL_MACHINE.reg").c_str(), &machine), 0);
     ASSERT_EQ(machine.st_uid, 0u);
     ASSERT_EQ(machine.st_mode & 0777, 0644u);
-    ChildProcess owner = run(kOwner, {Kalvor::Test::helperProgramPath("wardex")});
-    ChildProcess stranger = run(kStranger, {Kalvor::Test::helperProgramPath("wardex")});
+    ChildProcess owner = run(kOwner, Kalvor::Test::helperProgramPath("wardex"));
+    ChildProcess stranger = run(kStranger, Kalvor::Test::helperProgramPath("wardex"));
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne")) << site_.logText();
     site_.actAs(std::to_string(kStranger));
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne")) << site_.logText();
 
     // The stranger's attempt at the owner's instance marker lands in its own store.
-    ChildProcess hold = run(kStranger, {Kalvor::Test::helperProgramPath("kalvor-reg"), "add",
-                                        "HKLM\\SOFTWARE\\Kalvor\\Resources", "/v",
-                                        "WardexMarker:4711", "/t", "REG_DWORD", "/d", "0", "/f"});
-    EXPECT_EQ(hold.wait(), 0);
+    ChildProcess hold = run(kStranger, Kalvor::Test::helperProgramPath("kalvor-reg"),
+                            {"add", "HKLM\\SOFTWARE\\Kalvor\\Resources", "/v", "WardexMarker:4711",
+                             "/t", "REG_DWORD", "/d", "0", "/f"});
+    EXPECT_EQ(hold.waitForExit(), 0);
     EXPECT_TRUE(storeHolds(kStranger, "\"WardexMarker:4711\"=dword:00000000"));
     site_.actAs(std::to_string(kOwner));
     const auto before = site_.askProcessInfo("DemoOne");
@@ -137,8 +128,8 @@ TEST_F(OtherAccounts, TwoAccountsSuperviseSideBySideAndRootStopsBoth) {
     EXPECT_TRUE(site_.waitForLog("   Successfully restarted application.")) << site_.logText();
 
     site_.setMarker("WardexMarker", 2);
-    EXPECT_EQ(owner.wait(), 0);
-    EXPECT_EQ(stranger.wait(), 0);
+    EXPECT_EQ(owner.waitForExit(), 0);
+    EXPECT_EQ(stranger.waitForExit(), 0);
     EXPECT_TRUE(site_.waitForLog("Main loop: Registry marker has shutdown value. Shutting down."));
 }
 
@@ -151,12 +142,12 @@ TEST(ScriptApplication, IsAdoptedWhenItRuns) {
     site.writeConfig({{"DemoScript"}});
     ChildProcess running(script, {});
     ASSERT_TRUE(site.waitUntilAnswering("DemoScript"));
-    ProcessInstance& wardex = site.startWardex();
+    ChildProcess& wardex = site.startWardex();
     EXPECT_TRUE(site.waitForLog("   Captured running application.")) << site.logText();
     EXPECT_EQ(site.logCount("Attempting to start application"), 0u) << site.logText();
     ASSERT_TRUE(site.sendToWardex("COMMAND", "DIE"));
-    EXPECT_EQ(site.waitForExit(wardex), 0);
-    EXPECT_EQ(running.wait(), 0);
+    EXPECT_EQ(wardex.waitForExit(), 0);
+    EXPECT_EQ(running.waitForExit(), 0);
 }
 
 } // namespace

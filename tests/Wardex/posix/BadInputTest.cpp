@@ -1,13 +1,11 @@
 // The real supervisor against a broken or hostile installation: a garbled registry, catalogs
 // that are not files, and failures that it must report where an operator looks (its standard
 // error) instead of ending or going on in silence.
-#include "Installation.h"
 #include "IPC/MailSlot.h"
-#include "posix/ChildProcess.h"
+#include "Installation.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,6 +17,7 @@ namespace fs = std::filesystem;
 namespace Kalvor {
 namespace {
 
+using Kalvor::Test::ChildProcess;
 using Kalvor::Test::Installation;
 
 std::string readWhole(const std::string& path) {
@@ -30,18 +29,14 @@ std::string readWhole(const std::string& path) {
 
 class BadInput : public ::testing::Test {
 protected:
-    // The supervisor as a child of this test, its standard error kept in a file.
-    Kalvor::Test::ChildProcess startWardex() {
-        return Kalvor::Test::ChildProcess(Kalvor::Test::helperProgramPath("wardex"), {}, "", errorFile());
+    // The supervisor with its standard error kept in a file.
+    ChildProcess& startWardex() {
+        ChildProcess::Options options;
+        options.errorFile = errorFile();
+        return site_.startWardex({}, options);
     }
     std::string errorFile() const { return site_.path("wardex.stderr"); }
     std::string errors() const { return readWhole(errorFile()); }
-    std::optional<int> waitForExit(Kalvor::Test::ChildProcess& wardex) {
-        std::optional<int> status;
-        Kalvor::Test::waitFor([&] { return (status = wardex.poll()).has_value(); },
-                      std::chrono::seconds(30));
-        return status;
-    }
 
     Installation site_;
 };
@@ -49,11 +44,12 @@ protected:
 TEST_F(BadInput, AGarbledRegistryLineLeavesItSupervising) {
     site_.installDemo("DemoOne");
     site_.writeConfig({{"DemoOne"}});
-    Kalvor::Test::ChildProcess wardex = startWardex();
+    ChildProcess& wardex = startWardex();
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne")) << site_.logText();
     const std::string hive = site_.path("registry/HKEY_LOCAL_MACHINE.reg");
     const std::string good = readWhole(hive);
-    std::ofstream(hive, std::ios::app) << "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\ngarbage\r\n";
+    std::ofstream(hive, std::ios::app)
+        << "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\ngarbage\r\n";
     ASSERT_TRUE(site_.waitForLog("The registry cannot be read")) << site_.logText();
     EXPECT_TRUE(site_.waitForLog("HKEY_LOCAL_MACHINE.reg does not parse (line "));
 
@@ -62,13 +58,13 @@ TEST_F(BadInput, AGarbledRegistryLineLeavesItSupervising) {
     ASSERT_TRUE(before);
     site_.killApp(*before);
     EXPECT_TRUE(site_.waitForLog("   Successfully restarted application.")) << site_.logText();
-    EXPECT_FALSE(wardex.poll().has_value());
+    EXPECT_FALSE(wardex.exitCode().has_value());
     EXPECT_EQ(site_.logCount("The registry cannot be read"), 1u);
 
     std::ofstream(hive, std::ios::trunc | std::ios::binary) << good;
     EXPECT_TRUE(site_.waitForLog("Main loop: The registry can be read again."));
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
-    EXPECT_EQ(waitForExit(wardex), 0) << site_.logText();
+    EXPECT_EQ(wardex.waitForExit(), 0) << site_.logText();
     EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
 }
 
@@ -81,17 +77,17 @@ TEST_F(BadInput, CatalogsThatAreNotFilesNeitherHangNorFloodIt) {
     ASSERT_EQ(::mkfifo((catalogs + "wardex.mess").c_str(), 0600), 0);
     fs::remove(catalogs + "configuration.mess");
     fs::create_symlink("/dev/zero", catalogs + "configuration.mess");
-    Kalvor::Test::ChildProcess wardex = startWardex();
+    ChildProcess& wardex = startWardex();
     ASSERT_TRUE(site_.waitForLog("(2.23.01)")) << site_.logText();
     EXPECT_TRUE(site_.waitForLog("wardex.mess")) << site_.logText();
-    ASSERT_EQ(::kill(wardex.pid(), SIGTERM), 0);
-    EXPECT_EQ(waitForExit(wardex), 0) << site_.logText();
+    ASSERT_TRUE(wardex.askToClose());
+    EXPECT_EQ(wardex.waitForExit(), 0) << site_.logText();
 }
 
 TEST_F(BadInput, AConfigurationDirectoryThatIsNotThereIsNamedOnStandardError) {
     fs::remove_all(site_.path("conf"));
-    Kalvor::Test::ChildProcess wardex = startWardex();
-    EXPECT_EQ(waitForExit(wardex), 255);
+    ChildProcess& wardex = startWardex();
+    EXPECT_EQ(wardex.waitForExit(), 255);
     const std::string text = errors();
     EXPECT_NE(text.find("wardex: could not start: the configuration directory"), std::string::npos)
         << text;
@@ -102,8 +98,8 @@ TEST_F(BadInput, AConfigurationDirectoryThatIsNotThereIsNamedOnStandardError) {
 TEST_F(BadInput, AMailslotTakenByAnotherProcessEndsItWithOne) {
     site_.writeConfig({});
     MailSlot squatter(MailSlot::kReceiver, "Wardex_" + site_.userTag());
-    Kalvor::Test::ChildProcess wardex = startWardex();
-    EXPECT_EQ(waitForExit(wardex), 1) << site_.logText();
+    ChildProcess& wardex = startWardex();
+    EXPECT_EQ(wardex.waitForExit(), 1) << site_.logText();
     const std::string text = errors();
     EXPECT_NE(text.find("wardex: stopped: its IPC server could not be created"), std::string::npos)
         << text;
@@ -116,10 +112,10 @@ TEST_F(BadInput, ALogFileThatCannotBeOpenedIsNamedOnceAndSupervisingGoesOn) {
     site_.installDemo("DemoOne");
     site_.writeConfig({{"DemoOne"}});
     fs::remove_all(site_.path("log"));
-    Kalvor::Test::ChildProcess wardex = startWardex();
+    ChildProcess& wardex = startWardex();
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
-    EXPECT_EQ(waitForExit(wardex), 0);
+    EXPECT_EQ(wardex.waitForExit(), 0);
     const std::string text = errors();
     EXPECT_NE(text.find("Cannot open the log file \"" + site_.path("log")), std::string::npos)
         << text;

@@ -24,10 +24,10 @@ class SessionSignal : public ::testing::TestWithParam<SignalCase> {};
 TEST_P(SessionSignal, EndsInTheShutdownSequence) {
     Kalvor::Test::Installation site;
     site.writeConfig({});
-    ProcessInstance& wardex = site.startWardex();
+    Kalvor::Test::ChildProcess& wardex = site.startWardex();
     ASSERT_TRUE(site.waitForLog("Wardex started"));
     ASSERT_EQ(::kill(static_cast<pid_t>(wardex.processId()), GetParam().signal), 0);
-    EXPECT_EQ(site.waitForExit(wardex), 0);
+    EXPECT_EQ(wardex.waitForExit(), 0);
     EXPECT_TRUE(site.waitForLog(GetParam().logLine)) << site.logText();
     EXPECT_TRUE(site.waitForLog("Shutting down the Wardex..."));
     EXPECT_EQ(site.marker(site.instanceMarker()), 3);

@@ -2,6 +2,7 @@
 // the fault is logged once per change rather than on every pass.
 #include "Common/SystemInfo.h"
 #include "FakeServices.h"
+#include "Sandbox.h"
 #include "Win32_App/KalvorWardex/Markers.h"
 
 #include <gtest/gtest.h>
@@ -14,14 +15,13 @@ namespace {
 const std::string kKey = "SOFTWARE\\Kalvor\\Resources";
 
 TEST(UnreadableRegistry, MarkersKeepTheirLastValuesAndTheFaultIsLoggedOncePerChange) {
-    Kalvor::Test::TempDir folder;
-    Kalvor::Test::ScopedEnv registry("KALVOR_REGISTRY_DIR", folder.path());
+    Kalvor::Test::Sandbox sandbox;
     Kalvor::Test::CapturedLog log;
     Markers markers(std::make_shared<LoggerUnit>(log.dispatcher(), 23), kKey, "tester");
     int32_t value = 0;
     EXPECT_EQ(markers.readInstance(value), SI_MISSING);
     ASSERT_EQ(SystemInfo::writeValue(kKey, "WardexMarker", 1), SI_OK);
-    const std::string hive = folder.path() + "/HKEY_LOCAL_MACHINE.reg";
+    const std::string hive = sandbox.registryDirectory() + "/HKEY_LOCAL_MACHINE.reg";
     const auto garble = [&](const std::string& line) {
         std::ofstream(hive, std::ios::app) << line << "\r\n";
     };

@@ -1,3 +1,4 @@
+#include "Sandbox.h"
 #include "TestSupport.h"
 
 #include <cstdlib>
@@ -29,6 +30,14 @@ bool canActAsOtherAccounts() {
     }
     return true;
 }
+
+void Sandbox::makeSharedFolder(const std::string& path) {
+    ::mkdir(path.c_str(), 01777);
+    ::chmod(path.c_str(), 01777); // whatever the umask
+}
+
+// The registry is the sandbox's folder, which goes with it.
+void Sandbox::removeRegistryNames(const std::string&, const std::vector<std::string>&) {}
 
 std::string currentExecutablePath() {
     char buffer[PATH_MAX] = {};

@@ -1,4 +1,7 @@
+#include "Sandbox.h"
 #include "TestSupport.h"
+
+#include "Common/SystemInfo.h"
 
 #include "Common/win32/Windows.h"
 
@@ -13,6 +16,25 @@ void setEnvironment(const std::string& name, const std::optional<std::string>& v
 
 bool canActAsOtherAccounts() {
     return false;
+}
+
+void Sandbox::makeSharedFolder(const std::string& path) {
+    ::CreateDirectoryA(path.c_str(), nullptr);
+}
+
+void Sandbox::removeRegistryNames(const std::string& subKey,
+                                  const std::vector<std::string>& valueNames) {
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        if (!subKey.empty())
+            ::RegDeleteTreeA(root, subKey.c_str());
+        HKEY resources = nullptr;
+        if (::RegOpenKeyExA(root, SystemInfo::kResourceKey, 0, KEY_SET_VALUE, &resources) !=
+            ERROR_SUCCESS)
+            continue;
+        for (const std::string& name : valueNames)
+            ::RegDeleteValueA(resources, name.c_str());
+        ::RegCloseKey(resources);
+    }
 }
 
 std::string currentExecutablePath() {
