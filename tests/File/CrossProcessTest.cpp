@@ -13,9 +13,9 @@ namespace {
 using Test::ChildProcess;
 using Test::fileLines;
 using Test::helperProgramPath;
-using Test::pathExists;
+using Test::fileExists;
 using Test::patternBytes;
-using Test::readBytes;
+using Test::readFile;
 using Test::TempDir;
 using Test::waitFor;
 using Test::writeBytes;
@@ -42,8 +42,8 @@ TEST(CrossProcessTokens, TwoProcessesInTheSameSecondGetDifferentTokens) {
         ASSERT_TRUE(first.started() && second.started()) << helper;
         ASSERT_TRUE(exitedCleanly(first));
         ASSERT_TRUE(exitedCleanly(second));
-        const std::string a = readBytes(dir.file("first"));
-        const std::string b = readBytes(dir.file("second"));
+        const std::string a = readFile(dir.file("first"));
+        const std::string b = readFile(dir.file("second"));
         ASSERT_EQ(a.size(), 26u) << a;
         ASSERT_EQ(b.size(), 26u) << b;
         if (a.substr(0, 16) != b.substr(0, 16))
@@ -75,8 +75,8 @@ TEST(CrossProcessCrash, KilledWriterLeavesTheFileIntactAndItsLockExpires) {
         ASSERT_FALSE(writer.exitCode().has_value()) << "exit code " << *writer.exitCode();
         writer.kill();
     }
-    EXPECT_TRUE(readBytes(path) == original) << "the original file changed";
-    ASSERT_TRUE(pathExists(path + ".lock"));
+    EXPECT_TRUE(readFile(path) == original) << "the original file changed";
+    ASSERT_TRUE(fileExists(path + ".lock"));
     const std::vector<std::string> lines = fileLines(path + ".lock");
     ASSERT_EQ(lines.size(), 4u);
     const DateTime expiry(lines[1], IsoMode::DateAndTime);
@@ -99,9 +99,9 @@ TEST(CrossProcessCrash, KilledWriterLeavesTheFileIntactAndItsLockExpires) {
         },
         std::chrono::seconds(30));
     ASSERT_TRUE(tookOver) << refusals << " refusals";
-    EXPECT_EQ(readBytes(path), "taken over");
-    EXPECT_FALSE(pathExists(path + ".lock"));
-    EXPECT_FALSE(pathExists(path + ".tmp"));
+    EXPECT_EQ(readFile(path), "taken over");
+    EXPECT_FALSE(fileExists(path + ".lock"));
+    EXPECT_FALSE(fileExists(path + ".tmp"));
 }
 
 } // namespace

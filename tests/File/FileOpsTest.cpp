@@ -14,9 +14,9 @@ namespace {
 
 using Test::alreadyExistsError;
 using Test::driveCExists;
-using Test::pathExists;
+using Test::fileExists;
 using Test::patternBytes;
-using Test::readBytes;
+using Test::readFile;
 using Test::TempDir;
 using Test::writeBytes;
 
@@ -32,8 +32,8 @@ TEST(FileOpsMove, ReplaceOverwritesAnExistingTarget) {
     writeBytes(dir.file("b"), "old");
     EXPECT_TRUE(moveFile(dir.file("a"), dir.file("b"), true));
     EXPECT_EQ(lastMoveError(), 0);
-    EXPECT_EQ(readBytes(dir.file("b")), kContent);
-    EXPECT_FALSE(pathExists(dir.file("a")));
+    EXPECT_EQ(readFile(dir.file("b")), kContent);
+    EXPECT_FALSE(fileExists(dir.file("a")));
 }
 
 TEST(FileOpsMove, WithoutReplaceAnExistingTargetFailsWithAlreadyExists) {
@@ -42,12 +42,12 @@ TEST(FileOpsMove, WithoutReplaceAnExistingTargetFailsWithAlreadyExists) {
     writeBytes(dir.file("b"), "old");
     EXPECT_FALSE(moveFile(dir.file("a"), dir.file("b"), false));
     EXPECT_EQ(lastMoveError(), alreadyExistsError());
-    EXPECT_EQ(readBytes(dir.file("a")), "new");
-    EXPECT_EQ(readBytes(dir.file("b")), "old");
+    EXPECT_EQ(readFile(dir.file("a")), "new");
+    EXPECT_EQ(readFile(dir.file("b")), "old");
 
     EXPECT_TRUE(moveFile(dir.file("a"), dir.file("c"), false));
     EXPECT_EQ(lastMoveError(), 0);
-    EXPECT_EQ(readBytes(dir.file("c")), "new");
+    EXPECT_EQ(readFile(dir.file("c")), "new");
 }
 
 TEST(FileOpsMove, MissingSourceRecordsTheSystemError) {
@@ -62,31 +62,31 @@ TEST(FileOpsCopy, CopiesBytesExactlyAndReplacesOnlyWithOverwrite) {
     writeBytes(dir.file("a"), big);
     writeBytes(dir.file("b"), "old");
     EXPECT_FALSE(copyFile(dir.file("a"), dir.file("b"), false));
-    EXPECT_EQ(readBytes(dir.file("b")), "old");
+    EXPECT_EQ(readFile(dir.file("b")), "old");
     EXPECT_TRUE(copyFile(dir.file("a"), dir.file("b"), true));
-    EXPECT_EQ(readBytes(dir.file("b")), big);
+    EXPECT_EQ(readFile(dir.file("b")), big);
 
     writeBytes(dir.file("small"), kContent);
     EXPECT_TRUE(copyFile(dir.file("small"), dir.file("fresh"), false));
-    EXPECT_EQ(readBytes(dir.file("fresh")), kContent);
+    EXPECT_EQ(readFile(dir.file("fresh")), kContent);
 }
 
 TEST(FileOpsCopy, NeverCopiesAFileOntoItselfNorFromADirectory) {
     TempDir dir;
     writeBytes(dir.file("a"), kContent);
     EXPECT_FALSE(copyFile(dir.file("a"), dir.file("a"), true));
-    EXPECT_EQ(readBytes(dir.file("a")), kContent);
+    EXPECT_EQ(readFile(dir.file("a")), kContent);
     ASSERT_TRUE(createDirectory(dir.file("sub")));
     EXPECT_FALSE(copyFile(dir.file("sub"), dir.file("b"), true));
     EXPECT_FALSE(copyFile(dir.file("none"), dir.file("b"), true));
-    EXPECT_FALSE(pathExists(dir.file("b")));
+    EXPECT_FALSE(fileExists(dir.file("b")));
 }
 
 TEST(FileOpsDelete, RemovesFilesButNotDirectoriesOrReadOnlyFiles) {
     TempDir dir;
     writeBytes(dir.file("a"), "x");
     EXPECT_TRUE(deleteFile(dir.file("a")));
-    EXPECT_FALSE(pathExists(dir.file("a")));
+    EXPECT_FALSE(fileExists(dir.file("a")));
     EXPECT_FALSE(deleteFile(dir.file("a")));
 
     ASSERT_TRUE(createDirectory(dir.file("sub")));

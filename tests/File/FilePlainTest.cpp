@@ -14,8 +14,8 @@ namespace {
 
 using Test::captureFileError;
 using Test::fileLines;
-using Test::pathExists;
-using Test::readBytes;
+using Test::fileExists;
+using Test::readFile;
 using Test::TempDir;
 using Test::writeBytes;
 
@@ -34,7 +34,7 @@ protected:
     std::string lockPath = path + ".lock";
     std::string tempPath = path + ".tmp";
 
-    bool noCompanions() const { return !pathExists(lockPath) && !pathExists(tempPath); }
+    bool noCompanions() const { return !fileExists(lockPath) && !fileExists(tempPath); }
 };
 
 TEST_F(FilePlainTest, ReadingAnAbsentFileFailsWithExistsNot) {
@@ -48,12 +48,12 @@ TEST_F(FilePlainTest, ReadingAnAbsentFileFailsWithExistsNot) {
 TEST_F(FilePlainTest, WritingANewFileGoesThroughTheCopyAndLeavesNothingBehind) {
     FilePlain file(path);
     file.open(kWrite);
-    EXPECT_TRUE(pathExists(tempPath));
+    EXPECT_TRUE(fileExists(tempPath));
     EXPECT_EQ(fileLines(lockPath).at(3), "original");
     file.write("hello\r\n");
-    EXPECT_EQ(readBytes(path), "") << "nothing reaches the file before the commit";
+    EXPECT_EQ(readFile(path), "") << "nothing reaches the file before the commit";
     file.close();
-    EXPECT_EQ(readBytes(path), "hello\r\n");
+    EXPECT_EQ(readFile(path), "hello\r\n");
     EXPECT_TRUE(noCompanions());
     EXPECT_FALSE(file.isOpen());
 }
@@ -70,7 +70,7 @@ TEST_F(FilePlainTest, UpdatingKeepsTheOriginalReadableUntilTheCommit) {
     EXPECT_EQ(reader.readAll(), "first\n");
     reader.close();
     writer.close();
-    EXPECT_EQ(readBytes(path), "first\nsecond\n");
+    EXPECT_EQ(readFile(path), "first\nsecond\n");
     EXPECT_TRUE(noCompanions());
 }
 
@@ -79,7 +79,7 @@ TEST_F(FilePlainTest, AbortOfANewFileRemovesItAndItsCompanions) {
     file.open(kWrite);
     file.write("draft");
     file.abort();
-    EXPECT_FALSE(pathExists(path));
+    EXPECT_FALSE(fileExists(path));
     EXPECT_TRUE(noCompanions());
     EXPECT_NO_THROW(file.abort());
 }
@@ -92,13 +92,13 @@ TEST_F(FilePlainTest, AbortAndDestructionLeaveAnExistingFileAsItWas) {
         file.write("replacement");
         file.abort();
     }
-    EXPECT_EQ(readBytes(path), "original");
+    EXPECT_EQ(readFile(path), "original");
     {
         FilePlain file(path);
         file.open(kRead | kWrite | kTruncate);
         file.write("replacement");
     } // never closed
-    EXPECT_EQ(readBytes(path), "original");
+    EXPECT_EQ(readFile(path), "original");
     EXPECT_TRUE(noCompanions());
 }
 
@@ -112,18 +112,18 @@ TEST_F(FilePlainTest, IllegalFlagCombinationsFailBeforeAnythingIsTouched) {
         0,
         kInPlace,
     };
-    for (const bool fileExists : {false, true}) {
-        if (fileExists)
+    for (const bool existed : {false, true}) {
+        if (existed)
             writeBytes(path, "kept");
         for (const int32_t flags : combinations) {
             FilePlain file(path);
             EXPECT_EQ(captureFileError([&] { file.open(flags); }).code(), FL_ACCESS_COMB)
                 << "flags " << flags;
-            EXPECT_EQ(pathExists(path), fileExists);
+            EXPECT_EQ(fileExists(path), existed);
             EXPECT_TRUE(noCompanions());
         }
     }
-    EXPECT_EQ(readBytes(path), "kept");
+    EXPECT_EQ(readFile(path), "kept");
 }
 
 TEST_F(FilePlainTest, InPlaceWritesTheFileItselfUnderAMissingLock) {
@@ -131,10 +131,10 @@ TEST_F(FilePlainTest, InPlaceWritesTheFileItselfUnderAMissingLock) {
     FilePlain file(path);
     file.open(kWrite | kInPlace);
     EXPECT_EQ(fileLines(lockPath).at(3), "missing");
-    EXPECT_FALSE(pathExists(tempPath));
+    EXPECT_FALSE(fileExists(tempPath));
     file.write("new");
     file.flush();
-    EXPECT_EQ(readBytes(path), "new");
+    EXPECT_EQ(readFile(path), "new");
     file.close();
     EXPECT_TRUE(noCompanions());
 }
@@ -145,7 +145,7 @@ TEST_F(FilePlainTest, NoLockWritesInPlaceWithoutAnyCompanion) {
     EXPECT_TRUE(noCompanions());
     file.write("x");
     file.close();
-    EXPECT_EQ(readBytes(path), "x");
+    EXPECT_EQ(readFile(path), "x");
 }
 
 TEST_F(FilePlainTest, AnotherOwnersValidLockRefusesTheWriterAndTouchesNothing) {
@@ -156,7 +156,7 @@ TEST_F(FilePlainTest, AnotherOwnersValidLockRefusesTheWriterAndTouchesNothing) {
     const FileException error = captureFileError([&] { file.open(kWrite); });
     EXPECT_EQ(error.code(), FL_IS_LOCKED);
     EXPECT_EQ(error.detail(), path);
-    EXPECT_FALSE(pathExists(tempPath));
+    EXPECT_FALSE(fileExists(tempPath));
     EXPECT_EQ(fileLines(lockPath).at(2), owner.ownToken());
     // Readers are not held back.
     file.open(kRead);
@@ -169,7 +169,7 @@ TEST_F(FilePlainTest, AStaleCopyOfAWriterThatDiedDoesNotShowThrough) {
     file.open(kWrite | kAppend);
     file.write("fresh");
     file.close();
-    EXPECT_EQ(readBytes(path), "fresh");
+    EXPECT_EQ(readFile(path), "fresh");
 }
 
 TEST_F(FilePlainTest, ReadsLinesChunksAndTheWholeFile) {
@@ -230,7 +230,7 @@ TEST_F(FilePlainTest, ReadWriteModesSwitchDirectionAndTruncateOrAppendAsAsked) {
         EXPECT_EQ(file.read(10), "0123ab6789");
         file.close();
     }
-    EXPECT_EQ(readBytes(path), "0123ab6789");
+    EXPECT_EQ(readFile(path), "0123ab6789");
     {
         FilePlain file(path);
         file.open(kRead | kWrite | kAppend);
@@ -240,14 +240,14 @@ TEST_F(FilePlainTest, ReadWriteModesSwitchDirectionAndTruncateOrAppendAsAsked) {
         file.write("!");
         file.close();
     }
-    EXPECT_EQ(readBytes(path), "0123ab6789!");
+    EXPECT_EQ(readFile(path), "0123ab6789!");
     {
         FilePlain file(path);
         file.open(kRead | kWrite | kTruncate);
         EXPECT_EQ(file.size(), 0);
         file.close();
     }
-    EXPECT_EQ(readBytes(path), "");
+    EXPECT_EQ(readFile(path), "");
 }
 
 TEST_F(FilePlainTest, ReadingAndWritingANewFileCreatesIt) {
@@ -256,7 +256,7 @@ TEST_F(FilePlainTest, ReadingAndWritingANewFileCreatesIt) {
     EXPECT_EQ(file.readAll(), "");
     file.write("made");
     file.close();
-    EXPECT_EQ(readBytes(path), "made");
+    EXPECT_EQ(readFile(path), "made");
 }
 
 TEST_F(FilePlainTest, OperationsOutsideTheOpenModeFailWithTheirCodes) {
@@ -279,7 +279,7 @@ TEST_F(FilePlainTest, OperationsOutsideTheOpenModeFailWithTheirCodes) {
     EXPECT_EQ(captureFileError([&] { file.readLine(line); }).code(), FL_CANNOT_READ);
     EXPECT_EQ(captureFileError([&] { file.read(1); }).code(), FL_CANNOT_READ);
     file.abort();
-    EXPECT_EQ(readBytes(path), "text");
+    EXPECT_EQ(readFile(path), "text");
 }
 
 TEST_F(FilePlainTest, ALockDurationIsWrittenIntoTheLockFile) {
@@ -330,7 +330,7 @@ TEST_F(FilePlainTest, IsStillAtPathTellsWhetherTheNameStillLeadsToTheOpenFile) {
         file.flush();
         c.action();
         // Wine keeps a deleted file's name, leading to it, until its last handle is closed.
-        const bool nameKept = !c.stillAtPath && pathExists(path) && !pathExists(aside);
+        const bool nameKept = !c.stillAtPath && fileExists(path) && !fileExists(aside);
         EXPECT_EQ(file.isStillAtPath(), c.stillAtPath || nameKept) << c.what;
         file.close();
         EXPECT_FALSE(file.isStillAtPath()) << c.what << ": a closed file is nowhere";

@@ -7,19 +7,7 @@
 namespace Kalvor::Test {
 
 void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool pathExists(const std::string& path) {
-    std::error_code ignored;
-    return std::filesystem::exists(path, ignored);
+    ASSERT_TRUE(writeFile(path, bytes)) << path;
 }
 
 std::vector<std::string> fileLines(const std::string& path) {

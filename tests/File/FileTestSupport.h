@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Common/Exception.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,6 @@
 namespace Kalvor::Test {
 
 void writeBytes(const std::string& path, const std::string& bytes);
-std::string readBytes(const std::string& path); // "" when missing
-bool pathExists(const std::string& path);
 std::vector<std::string> fileLines(const std::string& path); // "\r\n" or "\n" ends
 // `size` bytes that differ from offset to offset, so a misplaced block shows.
 std::string patternBytes(std::size_t size, char seed);

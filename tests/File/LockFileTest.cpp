@@ -12,8 +12,8 @@ namespace Kalvor {
 namespace {
 
 using Test::fileLines;
-using Test::pathExists;
-using Test::readBytes;
+using Test::fileExists;
+using Test::readFile;
 using Test::TempDir;
 using Test::writeBytes;
 
@@ -71,7 +71,7 @@ TEST(LockFileLifeCycle, OwnLockIsWrittenHeldAndRemoved) {
     EXPECT_EQ(DateTime(lines[1], IsoMode::DateAndTime), taken.plus(kHour));
     EXPECT_EQ(lines[2], lock.ownToken());
     EXPECT_EQ(lines[3], "missing");
-    EXPECT_FALSE(pathExists(path)) << "the locked file is not opened without holdTarget";
+    EXPECT_FALSE(fileExists(path)) << "the locked file is not opened without holdTarget";
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"data.txt.lock"});
 
     EXPECT_TRUE(lock.unlock());
@@ -89,10 +89,10 @@ TEST(LockFileLifeCycle, HoldingTheTargetLeavesItsContentsAlone) {
         EXPECT_TRUE(lock.targetExisted());
         ASSERT_TRUE(lock.lock(kHour, true));
         EXPECT_EQ(fileLines(lock.lockPath()).at(3), "original");
-        EXPECT_EQ(readBytes(path), "contents");
+        EXPECT_EQ(readFile(path), "contents");
     } // destruction releases a held lock
-    EXPECT_FALSE(pathExists(path + ".lock"));
-    EXPECT_EQ(readBytes(path), "contents");
+    EXPECT_FALSE(fileExists(path + ".lock"));
+    EXPECT_EQ(readFile(path), "contents");
 }
 
 TEST(LockFileLifeCycle, ForeignValidLockRefusesUntilItsOwnerUnlocks) {
@@ -107,7 +107,7 @@ TEST(LockFileLifeCycle, ForeignValidLockRefusesUntilItsOwnerUnlocks) {
     EXPECT_FALSE(other.holdsTarget());
     EXPECT_FALSE(other.unlock());
     EXPECT_FALSE(other.lock(kHour, false));
-    EXPECT_TRUE(pathExists(path + ".lock"));
+    EXPECT_TRUE(fileExists(path + ".lock"));
 
     EXPECT_TRUE(owner.unlock());
     LockFile next(path);
@@ -126,7 +126,7 @@ TEST(LockFileLifeCycle, ForeignExpiredLockIsRemovedByUnlockThenLockSucceeds) {
     EXPECT_FALSE(lock.lock(kHour, false)) << "refused until unlock() has removed it";
     EXPECT_EQ(lock.expiryTime(), DateTime(2007, 1, 1, 0, 5, 0)) << "a refused lock changes nothing";
     EXPECT_TRUE(lock.unlock());
-    EXPECT_FALSE(pathExists(path + ".lock"));
+    EXPECT_FALSE(fileExists(path + ".lock"));
     EXPECT_TRUE(lock.lock(kHour, false));
     EXPECT_EQ(fileLines(path + ".lock").at(2), lock.ownToken());
 }
@@ -144,7 +144,7 @@ TEST(LockFileLifeCycle, TwoLineLockFileHasNoOwnerAndCountsUntilItExpires) {
     writeForeignLock(path, DateTime(2007, 1, 1, 1, 0, 0), "", true);
     LockFile lock(path);
     EXPECT_TRUE(lock.unlock());
-    EXPECT_FALSE(pathExists(path + ".lock"));
+    EXPECT_FALSE(fileExists(path + ".lock"));
 }
 
 TEST(LockFileLifeCycle, EmptyOrLfOnlyLockFilesAreRead) {

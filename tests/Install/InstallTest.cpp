@@ -20,6 +20,7 @@ namespace Kalvor {
 namespace {
 
 using Kalvor::Test::ChildProcess;
+using Kalvor::Test::readFile;
 using Kalvor::Test::ScopedEnv;
 using Kalvor::Test::waitFor;
 
@@ -29,16 +30,10 @@ constexpr auto kSupervisionTime = std::chrono::seconds(20);
 // wardex waits for the applications it told to DIE, and its IPC listener may need ten seconds.
 constexpr auto kStopTime = std::chrono::seconds(30);
 
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
+// Into a folder made as needed.
+void writeInstalledFile(const std::string& path, const std::string& text) {
     fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
+    ASSERT_TRUE(Kalvor::Test::writeFile(path, text)) << path;
 }
 
 // Every `from` replaced; the number of replacements in `count`.
@@ -164,7 +159,7 @@ TEST_F(InstallTest, TheReadmesFirstRunSupervisesTheUsersApplicationUntilStopped)
     // The first-run values, imported with the installed kalvor-reg.
     std::string firstRun;
     ASSERT_TRUE(personalExample("wardex-first-run.reg", firstRun));
-    writeFile(home_ + "/first-run.reg", firstRun);
+    writeInstalledFile(home_ + "/first-run.reg", firstRun);
     std::string output;
     ASSERT_EQ(runInstalled("kalvor-reg", {"import", home_ + "/first-run.reg"}, output), 0)
         << lastErrors_;
@@ -185,7 +180,7 @@ TEST_F(InstallTest, TheReadmesFirstRunSupervisesTheUsersApplicationUntilStopped)
     ASSERT_EQ(count, 1) << "the catalogs' folder in\n" << config;
     config = replaced(config, "active(Bool) = 'false'", "active(Bool) = 'true'", count);
     ASSERT_EQ(count, 1) << config;
-    writeFile(home_ + "/.config/kalvor/wardex.conf", config);
+    writeInstalledFile(home_ + "/.config/kalvor/wardex.conf", config);
     const std::string program = home_ + "/.local/lib/kalvor/bin/ExampleApp";
     fs::copy_file(Kalvor::Test::helperProgramPath("kalvor-demo"), program);
 

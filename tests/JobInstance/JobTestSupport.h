@@ -23,17 +23,6 @@ inline std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-inline bool fileExists(const std::string& path) {
-    return std::ifstream(path).good();
-}
-
 // The helper started by ProcessInstance with `arguments`, for the tests of ProcessInstance
 // itself (a test that only needs the helper runs it as a ChildProcess); ended with its job even
 // when the test fails half-way.

@@ -52,18 +52,6 @@ void LoggerSandbox::setRegistryValue(const std::string& suffix, const std::strin
     SystemInfo::writeResourceString(writerLabel_ + suffix, text);
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
 std::vector<std::string> fileNames(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {

@@ -29,8 +29,6 @@ private:
     std::string writerLabel_;
 };
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
 // The names of the plain files in the folder, sorted.
 std::vector<std::string> fileNames(const std::string& folder);
 // Lines of a log file without their "\r\n".

@@ -34,13 +34,6 @@ std::string withSeparator(const std::string& directory) {
     return directory + (directory.find('\\') != std::string::npos ? "\\" : "/");
 }
 
-std::string readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 } // namespace
 
 Installation::Installation() {
@@ -145,7 +138,7 @@ bool Installation::waitUntilSupervising(std::chrono::milliseconds timeout) {
 }
 
 std::string Installation::logText() const {
-    return readWhole(withSeparator(path("log")) + "WardexDebug(" + userTag_ + ").log");
+    return readFile(withSeparator(path("log")) + "WardexDebug(" + userTag_ + ").log");
 }
 
 bool Installation::waitForLog(const std::string& text, std::chrono::milliseconds timeout) const {

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <thread>
 
@@ -41,6 +43,23 @@ ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value)
 }
 
 ScopedEnv::~ScopedEnv() { setEnvironment(name_, previous_); }
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return !out.fail();
+}
+
+bool fileExists(const std::string& path) {
+    std::error_code ignored;
+    return fs::exists(path, ignored);
+}
 
 std::string helperProgramPath(const std::string& name) {
     const std::string self = currentExecutablePath();

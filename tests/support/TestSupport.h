@@ -39,6 +39,13 @@ private:
 
 void setEnvironment(const std::string& name, const std::optional<std::string>& value);
 
+// The whole file; "" when it cannot be read.
+std::string readFile(const std::string& path);
+// Makes or empties the file and writes the bytes; false when that fails.
+bool writeFile(const std::string& path, const std::string& bytes);
+// Whether anything is at the path (a link is followed).
+bool fileExists(const std::string& path);
+
 // Full path of the running test program.
 std::string currentExecutablePath();
 

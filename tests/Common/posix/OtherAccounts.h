@@ -23,13 +23,6 @@ constexpr uid_t kOtherAccount = 4712;
 inline constexpr char kNoOtherAccounts[] =
     "acting as other accounts needs root, /usr/bin/setpriv and a build every account can reach";
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // A folder made at `path` with `mode`, of `owner` and the group of the same number.
 inline std::string makeFolder(const std::string& path, uid_t owner, mode_t mode) {
     EXPECT_EQ(::mkdir(path.c_str(), mode), 0) << path;

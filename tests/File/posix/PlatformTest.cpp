@@ -22,7 +22,7 @@ namespace {
 
 using Test::captureFileError;
 using Test::fileLines;
-using Test::pathExists;
+using Test::fileExists;
 using Test::TempDir;
 using Test::writeBytes;
 
@@ -148,7 +148,7 @@ TEST(LockFilePosix, AnOwnerThatOverranItsLockLeavesTheSuccessorsLockAlone) {
         EXPECT_TRUE(owner.unlock());
         EXPECT_EQ(fileLines(path + ".lock").at(2), successor.ownToken());
     }
-    EXPECT_FALSE(pathExists(path + ".lock"));
+    EXPECT_FALSE(fileExists(path + ".lock"));
 }
 
 } // namespace

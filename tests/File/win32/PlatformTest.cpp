@@ -13,7 +13,7 @@ namespace Kalvor {
 namespace {
 
 using Test::fileLines;
-using Test::pathExists;
+using Test::fileExists;
 using Test::TempDir;
 
 TEST(LockFileWindows, ALiveHolderKeepsItsExpiredLock) {
@@ -25,7 +25,7 @@ TEST(LockFileWindows, ALiveHolderKeepsItsExpiredLock) {
     EXPECT_FALSE(successor.unlock());
     EXPECT_EQ(fileLines(path + ".lock").at(2), owner.ownToken());
     EXPECT_TRUE(owner.unlock());
-    EXPECT_FALSE(pathExists(path + ".lock"));
+    EXPECT_FALSE(fileExists(path + ".lock"));
 }
 
 // Without kRenamable Windows holds an open file in place; with it, as posix always does, the

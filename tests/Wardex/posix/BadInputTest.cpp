@@ -19,13 +19,7 @@ namespace {
 
 using Kalvor::Test::ChildProcess;
 using Kalvor::Test::Installation;
-
-std::string readWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using Kalvor::Test::readFile;
 
 class BadInput : public ::testing::Test {
 protected:
@@ -36,7 +30,7 @@ protected:
         return site_.startWardex({}, options);
     }
     std::string errorFile() const { return site_.path("wardex.stderr"); }
-    std::string errors() const { return readWhole(errorFile()); }
+    std::string errors() const { return readFile(errorFile()); }
 
     Installation site_;
 };
@@ -47,7 +41,7 @@ TEST_F(BadInput, AGarbledRegistryLineLeavesItSupervising) {
     ChildProcess& wardex = startWardex();
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne")) << site_.logText();
     const std::string hive = site_.path("registry/HKEY_LOCAL_MACHINE.reg");
-    const std::string good = readWhole(hive);
+    const std::string good = readFile(hive);
     std::ofstream(hive, std::ios::app)
         << "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\ngarbage\r\n";
     ASSERT_TRUE(site_.waitForLog("The registry cannot be read")) << site_.logText();
