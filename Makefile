@@ -12,6 +12,12 @@ WIN32_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
 HAVE_WIN32_TOOLS := $(shell command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && \
                             command -v wine >/dev/null 2>&1 && echo yes)
 
+# For ccache: a clone at another path finds what another clone compiled, and the precompiled test
+# headers are cached too.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := true
+export CCACHE_SLOPPINESS := pch_defines,time_macros,include_file_mtime,include_file_ctime
+
 .PHONY: test test-posix test-win32 test-asan test-tsan fuzz demo package package-win32 clean
 
 test: test-posix test-win32
