@@ -258,9 +258,9 @@ void LogFileWriter::followSettings() {
 void LogFileWriter::followPath() {
     if (!file_->isOpen())
         return;
-    status_ = file_->openStatus();
+    const bool told = lookAtOpenFile();
     const uint32_t now = SystemClock::tickCount();
-    if (lock_->changes() == changesSeen_ && now - pathLookedAt_ < kPathLookIntervalMs &&
+    if (told && lock_->changes() == changesSeen_ && now - pathLookedAt_ < kPathLookIntervalMs &&
         !status_.deleted)
         return;
     pathLookedAt_ = now;
@@ -271,6 +271,18 @@ void LogFileWriter::followPath() {
         file_->close();
     } catch (const Exception&) {
         // Every line was flushed when written: nothing is lost.
+    }
+}
+
+// Where the system does not tell (a file system without the look), the path is looked at for
+// every line and the size is found by seeking: slower, but no line is lost for it.
+bool LogFileWriter::lookAtOpenFile() {
+    try {
+        status_ = file_->openStatus();
+        return true;
+    } catch (const Exception&) {
+        status_ = {false, file_->size()};
+        return false;
     }
 }
 
@@ -289,7 +301,7 @@ void LogFileWriter::openIfClosed() {
     openFailureReported_ = false;
     changesSeen_ = lock_->changes();
     pathLookedAt_ = SystemClock::tickCount();
-    status_ = file_->openStatus();
+    lookAtOpenFile();
     const std::string openedName = LogRotation::writerLabel() + "LogOpened";
     openedTime_ = existed ? storedOpenedTime(openedName, now) : now;
     if (!existed)

@@ -74,6 +74,8 @@ private:
     void giveBackLock();
     void followSettings();
     void followPath();
+    // Fills status_; false when the open file could not tell, only its size was found.
+    bool lookAtOpenFile();
     void openIfClosed();
     void reportOpenFailure();
     void append(const std::string& bytes);

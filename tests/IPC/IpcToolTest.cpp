@@ -27,10 +27,7 @@ protected:
     const std::string tool = Kalvor::Test::helperProgramPath("kalvor-ipc");
     // Standard output on a pipe; with `withErrors` standard error too.
     ChildProcess run(const std::vector<std::string>& arguments, bool withErrors = false) const {
-        ChildProcess::Options options;
-        options.captureOutput = true;
-        options.errorsToOutput = withErrors;
-        return ChildProcess(tool, arguments, options);
+        return ChildProcess(tool, arguments, ChildProcess::capturing(withErrors));
     }
 };
 

@@ -72,11 +72,9 @@ bool processEnded(pid_t pid) {
 class InstallTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ChildProcess::Options outputAndErrors;
-        outputAndErrors.captureOutput = true;
-        outputAndErrors.errorsToOutput = true;
         ChildProcess install(KALVOR_CMAKE_COMMAND,
-                             {"--install", KALVOR_BUILD_DIR, "--prefix", prefix_}, outputAndErrors);
+                             {"--install", KALVOR_BUILD_DIR, "--prefix", prefix_},
+                             ChildProcess::capturing(true));
         ASSERT_TRUE(install.started());
         const std::string log = install.readToEnd(kInstallTime);
         const std::optional<int> exit = install.waitForExit(kToolTime);

@@ -264,6 +264,31 @@ TEST_F(LogFileWriterTest, ADeletedLogComesBackOnTheNextLine) {
     EXPECT_EQ(lines[2], "after");
 }
 
+// Nothing tells a writer of a rename by another program (no writer's count moves, the file is
+// not deleted): it looks at the path within about a second, and no line is lost meanwhile.
+TEST_F(LogFileWriterTest, ALogRenamedByAnotherProgramIsLeftWithinASecond) {
+    LogFileWriter writer(path);
+    ASSERT_TRUE(writer.writeLine("first"));
+    const std::string moved = path + ".moved";
+    std::filesystem::rename(path, moved);
+    int written = 0;
+    EXPECT_TRUE(Kalvor::Test::waitFor(
+        [&] {
+            EXPECT_TRUE(writer.writeLine("line " + std::to_string(++written)));
+            return std::filesystem::exists(path);
+        },
+        std::chrono::seconds(3)));
+    const auto lines = logLines(path);
+    ASSERT_GE(lines.size(), 3u) << readFile(path);
+    EXPECT_TRUE(startsWith(lines[1], "Opened log file \"" + path + "\". Time: ")) << lines[1];
+    EXPECT_EQ(lines.back(), "line " + std::to_string(written));
+    const std::string before = readFile(moved);
+    EXPECT_NE(before.find("first\r\n"), std::string::npos);
+    for (int line = 1; line < written; ++line)
+        EXPECT_NE(before.find("line " + std::to_string(line) + "\r\n"), std::string::npos)
+            << "line " << line << " is in neither file";
+}
+
 // The old file is closed only once the new one is open. A path whose parent is a regular file
 // cannot be opened, not even by root.
 TEST_F(LogFileWriterTest, MovingWhereTheLogCannotBeOpenedKeepsTheLinesInTheOldFile) {

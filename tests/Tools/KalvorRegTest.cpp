@@ -352,8 +352,7 @@ TEST_F(KalvorRegTest, TheProgramRunsTheSameCommands) {
     const auto exitOf = [&](const Arguments& arguments) {
         return Kalvor::Test::ChildProcess(program, arguments).waitForExit();
     };
-    Kalvor::Test::ChildProcess::Options capture;
-    capture.captureOutput = true;
+    const auto capture = Kalvor::Test::ChildProcess::capturing();
     EXPECT_EQ(exitOf({"add", "HKLM\\K", "/v", "V", "/t", "REG_DWORD", "/d", "7"}), 0);
     {
         Kalvor::Test::ChildProcess query(program, {"query", "HKLM\\K", "/v", "V"}, capture);

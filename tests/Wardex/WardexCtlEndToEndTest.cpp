@@ -24,10 +24,8 @@ struct CtlRun {
 };
 
 CtlRun runWardexCtl(const std::vector<std::string>& arguments, bool withErrors = false) {
-    ChildProcess::Options options;
-    options.captureOutput = true;
-    options.errorsToOutput = withErrors;
-    ChildProcess program(Kalvor::Test::helperProgramPath("wardexctl"), arguments, options);
+    ChildProcess program(Kalvor::Test::helperProgramPath("wardexctl"), arguments,
+                         ChildProcess::capturing(withErrors));
     EXPECT_TRUE(program.started());
     CtlRun run;
     for (const char byte : program.readToEnd(kProgramTime))

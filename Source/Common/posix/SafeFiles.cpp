@@ -52,17 +52,24 @@ std::string ownerText(uid_t owner) {
     return "account " + std::to_string(owner);
 }
 
+// The folder at `path`, made (and its missing parents) when it is not there; a link or a file
+// in its place is refused.
+SafePathResult folderAt(const std::string& path, mode_t parentMode, mode_t mode,
+                        struct stat& status) {
+    SafePathResult result = makeParents(path, parentMode);
+    if (result.ok())
+        result = statOrMake(path, mode, status);
+    if (result.ok() && !S_ISDIR(status.st_mode))
+        return fault(ENOTDIR, path, "not a folder (a link or a file is not taken)");
+    return result;
+}
+
 } // namespace
 
 SafePathResult ensureSharedStickyDir(const std::string& path) {
-    SafePathResult result = makeParents(path, 0755);
     struct stat status {};
-    if (result.ok())
-        result = statOrMake(path, 01777, status);
-    if (!result.ok())
+    if (SafePathResult result = folderAt(path, 0755, 01777, status); !result.ok())
         return result;
-    if (!S_ISDIR(status.st_mode))
-        return fault(ENOTDIR, path, "not a folder (a link or a file is not taken)");
     if (status.st_uid != 0 && status.st_uid != ::geteuid())
         return fault(EPERM, path, "belongs to " + ownerText(status.st_uid));
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.st_mode & S_ISVTX) == 0)
@@ -71,14 +78,9 @@ SafePathResult ensureSharedStickyDir(const std::string& path) {
 }
 
 SafePathResult ensureAccountDir(const std::string& path) {
-    SafePathResult result = makeParents(path, 0700);
     struct stat status {};
-    if (result.ok())
-        result = statOrMake(path, 0700, status);
-    if (!result.ok())
+    if (SafePathResult result = folderAt(path, 0700, 0700, status); !result.ok())
         return result;
-    if (!S_ISDIR(status.st_mode))
-        return fault(ENOTDIR, path, "not a folder (a link or a file is not taken)");
     if (status.st_uid != ::geteuid())
         return fault(EPERM, path, "belongs to " + ownerText(status.st_uid));
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)

@@ -66,14 +66,12 @@ TEST(MailSlotBurst, EveryMessageArrivesOnceInOrderWithoutBlockingTheSenders) {
     MailSlot receiver(MailSlot::kReceiver, name);
 
     const long long waitBefore = processorWaitNanoseconds();
-    Kalvor::Test::ChildProcess::Options captured;
-    captured.captureOutput = true;
     std::vector<Kalvor::Test::ChildProcess> senders;
     for (int s = 0; s < kSenders; ++s) {
         senders.emplace_back(
             Kalvor::Test::helperProgramPath("kalvor-ipc-burst-sender"),
             std::vector<std::string>{name, "S" + std::to_string(s), std::to_string(kEach)},
-            captured);
+            Kalvor::Test::ChildProcess::capturing());
         ASSERT_TRUE(senders.back().started());
     }
 

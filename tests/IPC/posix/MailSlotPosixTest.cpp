@@ -66,13 +66,6 @@ private:
     bool bound_ = false;
 };
 
-// How the helpers run: standard output on a pipe of the test's.
-Kalvor::Test::ChildProcess::Options captured() {
-    Kalvor::Test::ChildProcess::Options options;
-    options.captureOutput = true;
-    return options;
-}
-
 IPCException creationFailure(const std::string& name) {
     try {
         MailSlot(MailSlot::kReceiver, name);
@@ -234,7 +227,7 @@ TEST_F(MailSlotPosixTest, AnotherAccountHoldingTheWriterLockDelaysNoSend) {
     const std::string ready = sandbox.path() + "/stranger.ready";
     Kalvor::Test::ChildProcess stranger =
         Kalvor::Test::startAsAccount(4712, Kalvor::Test::helperProgramPath("kalvor-job-helper"),
-                                     {"lock", "Kalvor_MailSlot", ready}, captured());
+                                     {"lock", "Kalvor_MailSlot", ready}, Kalvor::Test::ChildProcess::capturing());
     ASSERT_TRUE(Kalvor::Test::waitFor([&] { return std::ifstream(ready).good(); }));
     EXPECT_NO_THROW(MailSlot(MailSlot::kLocalSender, "Quick").send("not held up"));
     std::vector<std::string> texts;
@@ -261,7 +254,7 @@ TEST_F(MailSlotPosixTest, EveryDatagramCarriesItsSendersAccountAndProcess) {
     ::chmod(sandbox.path().c_str(), 0755);
     Kalvor::Test::ChildProcess stranger =
         Kalvor::Test::startAsAccount(4711, Kalvor::Test::helperProgramPath("kalvor-ipc"),
-                                     {"send", "Told", "COMMAND", "", "DIE"}, captured());
+                                     {"send", "Told", "COMMAND", "", "DIE"}, Kalvor::Test::ChildProcess::capturing());
     EXPECT_EQ(stranger.waitForExit(std::chrono::seconds(10)), 0);
     received.clear();
     ASSERT_TRUE(Kalvor::Test::waitFor([&] {
