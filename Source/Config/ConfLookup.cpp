@@ -6,6 +6,7 @@
 #include "Config/ConfNode.h"
 #include "Config/ConfReferences.h"
 #include "File/FileUtils.h"
+#include "Logger/LogState.h"
 #include "Logger/LoggerUnit.h"
 
 #include <limits>
@@ -13,6 +14,12 @@
 namespace Kalvor {
 
 namespace {
+
+// A lookup's trace lines cost more to build than the lookup itself, and a walk over thousands of
+// entries makes thousands of them: they are built only when they would be logged.
+bool tracing() {
+    return LogState::debugLevel() >= 5;
+}
 
 // atol's reading (blanks, an optional sign, the digits up to the first other byte), with a
 // number beyond the 32-bit range held at its nearer end instead of overflowing.
@@ -40,7 +47,8 @@ int32_t clampedDecimal(const std::string& text) {
 
 int32_t ConfReader::getRaw(const std::string& key, const std::string& typeName,
                            std::string& value) const {
-    logger_->debug(5, "ConfReader: Getting %s %s...", LogParams().add(typeName).add(key));
+    if (tracing())
+        logger_->debug(5, "ConfReader: Getting %s %s...", LogParams().add(typeName).add(key));
     const ConfNode* node = findNode(key);
     if (node == nullptr) {
         logger_->debug(5, "ConfReader: Not found.");
@@ -56,7 +64,8 @@ int32_t ConfReader::getRaw(const std::string& key, const std::string& typeName,
         return CONF_WRONG_TYPE;
     }
     std::string text = node->value();
-    logger_->debug(5, "ConfReader: Got raw value \"%s\".", LogParams().add(text));
+    if (tracing())
+        logger_->debug(5, "ConfReader: Got raw value \"%s\".", LogParams().add(text));
     const int32_t expanded = expandReferences(*root_, *logger_, key, text);
     if (expanded != CONF_FOUND)
         return expanded;
@@ -67,7 +76,8 @@ int32_t ConfReader::getRaw(const std::string& key, const std::string& typeName,
     } else if (typeName == "FileName") {
         FileUtils::normaliseSeparators(text);
     }
-    logger_->debug(5, "ConfReader: Got final value \"%s\".", LogParams().add(text));
+    if (tracing())
+        logger_->debug(5, "ConfReader: Got final value \"%s\".", LogParams().add(text));
     value = std::move(text);
     return CONF_FOUND;
 }

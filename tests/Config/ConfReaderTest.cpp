@@ -243,6 +243,37 @@ TEST_F(ConfReaderTest, DuplicateSiblingsAreListedButTheFirstAnswers) {
     EXPECT_EQ(subObjects("p"), (std::vector<std::string>{"a", "a"}));
 }
 
+// Small bodies and large ones are searched differently; both must answer alike. Each size puts
+// a duplicate of the first and of the last entry, and a name that differs only in case, after
+// the entries.
+TEST_F(ConfReaderTest, WideBodiesKeepOrderAndTheFirstOfEqualNames) {
+    for (const int count : {3, 15, 16, 17, 1000}) {
+        SCOPED_TRACE(count);
+        const std::string last = "e" + std::to_string(count - 1);
+        std::string text = "p()=''{\n";
+        std::vector<std::string> expected;
+        for (int i = 0; i < count; ++i) {
+            text += "e" + std::to_string(i) + "(String)='" + std::to_string(i) + "'{}\n";
+            expected.push_back("e" + std::to_string(i));
+        }
+        text += "e0(String)='dup'{ b(String)='deep'{} }\n" + last + "(String)='dup'{}\n" +
+                "E0(String)='upper'{}\n}";
+        expected.insert(expected.end(), {"e0", last, "E0"});
+        fixture.build(text);
+
+        EXPECT_EQ(subObjects("p"), expected);
+        for (int i = 0; i < count; ++i) {
+            const ConfNode* node = reader.findNode("p.e" + std::to_string(i));
+            ASSERT_NE(node, nullptr) << i;
+            EXPECT_EQ(node->value(), std::to_string(i));
+        }
+        EXPECT_EQ(reader.findNode("p.E0")->value(), "upper");
+        EXPECT_EQ(reader.findNode("p.e0.b"), nullptr);
+        for (const char* miss : {"p.e", "p.e00", "p.E1", "p.", "p..e0", "p.e0."})
+            EXPECT_EQ(reader.findNode(miss), nullptr) << miss;
+    }
+}
+
 TEST_F(ConfReaderTest, KeysMatchWholeNamesByteForByte) {
     fixture.build("Kalvor()=''{ Log(String)='x'{} }");
     EXPECT_NE(reader.findNode("Kalvor.Log"), nullptr);
