@@ -23,9 +23,8 @@ namespace Kalvor {
 
 namespace {
 constexpr int32_t kStopWaitSeconds = 10;
-constexpr uint32_t kPollMilliseconds = 1000;
 // A server destroyed without stop() gives its listener this long to leave on its own.
-constexpr int32_t kDestroyWaitPolls = 60;
+constexpr int32_t kDestroyWaitSeconds = 3;
 } // namespace
 
 struct IPCServer::Shared {
@@ -43,6 +42,32 @@ struct IPCServer::Shared {
     std::condition_variable readyChanged;
     Readiness readiness = Readiness::Starting;
     std::string failure;
+    // The listener's mailslot while it waits on it, so that a stop can end the wait; and
+    // whether the listener has left, both under readyMutex.
+    MailSlot* slot = nullptr;
+    bool ended = false;
+
+    void wakeListener() {
+        std::lock_guard<std::mutex> guard(readyMutex);
+        if (slot)
+            slot->interruptWait();
+    }
+    void setSlot(MailSlot* waitedOn) {
+        std::lock_guard<std::mutex> guard(readyMutex);
+        slot = waitedOn;
+    }
+    void markEnded() {
+        {
+            std::lock_guard<std::mutex> guard(readyMutex);
+            ended = true;
+        }
+        readyChanged.notify_all();
+    }
+    // True when the listener has ended within the time.
+    bool awaitEnd(std::chrono::seconds patience) {
+        std::unique_lock<std::mutex> lock(readyMutex);
+        return readyChanged.wait_for(lock, patience, [&] { return ended; });
+    }
 
     void announce(Readiness now, const std::string& why = "") {
         {
@@ -98,11 +123,30 @@ std::string creationFailure(const std::string& name, const Exception& failure) {
     return why;
 }
 
+// While it lives, a stop request or a message posted to the listener's thread ends its wait.
+class WaitedSlot {
+public:
+    WaitedSlot(IPCServer::Shared& shared, MailSlot& slot) : shared_(shared) {
+        shared_.setSlot(&slot);
+        setMessageArrivalHook([&shared] { shared.wakeListener(); });
+    }
+    ~WaitedSlot() {
+        setMessageArrivalHook(nullptr);
+        shared_.setSlot(nullptr);
+    }
+    WaitedSlot(const WaitedSlot&) = delete;
+    WaitedSlot& operator=(const WaitedSlot&) = delete;
+
+private:
+    IPCServer::Shared& shared_;
+};
+
 void listen(IPCServer::Shared& shared) {
     const LoggerUnit& log = *shared.logger;
     log.debug(2, "IPC: Creating MailSlot \"" + shared.name + "\".");
     MailSlot slot(MailSlot::kReceiver, shared.name, shared.writers);
     log.debug(2, "IPC: MailSlot created \"" + shared.name + "\".");
+    const WaitedSlot waited(shared, slot);
     shared.announce(IPCServer::Shared::Readiness::Ready);
 
     Timer debugTimer;
@@ -141,11 +185,13 @@ void listen(IPCServer::Shared& shared) {
                       LogParams() << shared.name);
             setDebugDeadline(debugTimer);
         }
-        // Wakes as a message arrives; at the latest after a poll's time, to see a stop request.
+        // Wakes as a message arrives, or for a stop request or a posted message.
+        if (shared.stopFlag.load() != 0)
+            break;
         try {
-            slot.waitForMessage(kPollMilliseconds);
+            slot.waitForMessage(MailSlot::kWaitForever);
         } catch (const Exception&) {
-            sleepMilliseconds(kPollMilliseconds);
+            // A receiver's wait fails only on a broken slot: the receive above reports it.
         }
     }
 }
@@ -164,18 +210,21 @@ uint32_t listenerRoutine(void* parameter) {
         shared.announce(IPCServer::Shared::Readiness::Failed,
                         creationFailure(shared.name, failure));
         shared.listening.store(false);
+        shared.markEnded();
         return static_cast<uint32_t>(-1);
     } catch (...) {
         const std::string why = "the listener failed before its mailslot was made";
         shared.logger->debug(1, "IPC: " + why);
         shared.announce(IPCServer::Shared::Readiness::Failed, why);
         shared.listening.store(false);
+        shared.markEnded();
         return static_cast<uint32_t>(-1);
     }
     shared.announce(IPCServer::Shared::Readiness::Failed, "the listener ended at once");
     shared.logger->debug(1, "IPC: Exitited IPC listener.");
     shared.stopFlag.store(0);
     shared.listening.store(false);
+    shared.markEnded();
     return 0;
 }
 
@@ -216,9 +265,8 @@ IPCServer::~IPCServer() {
     // leave its mailslot to be reclaimed as stale.
     if (listener_ && listener_->status() == JobRunning) {
         shared_->stopFlag.store(1);
-        for (int32_t poll = 0; poll < kDestroyWaitPolls && listener_->status() == JobRunning;
-             ++poll)
-            sleepMilliseconds(50);
+        shared_->wakeListener();
+        shared_->awaitEnd(std::chrono::seconds(kDestroyWaitSeconds));
     }
     listener_.reset();
     shared_->logger->debug(1, "IPC: Destroyed server \"" + shared_->name + "\".");
@@ -226,9 +274,8 @@ IPCServer::~IPCServer() {
 
 void IPCServer::stop() {
     shared_->stopFlag.store(1);
-    for (int32_t waited = 0; waited < kStopWaitSeconds && shared_->stopFlag.load() == 1; ++waited)
-        sleepMilliseconds(1000);
-    if (shared_->stopFlag.load() == 0)
+    shared_->wakeListener();
+    if (shared_->awaitEnd(std::chrono::seconds(kStopWaitSeconds)))
         shared_->logger->debug(1, "IPC: Stopped server \"" + shared_->name + "\".");
     else
         shared_->logger->debug(1, "IPC: Stopping server \"%s\" timed out.",

@@ -104,6 +104,12 @@ bool MailSlot::waitForMessage(uint32_t milliseconds) {
     return endpoint_->waitForDatagram(milliseconds);
 }
 
+void MailSlot::interruptWait() {
+    if (mode() != kReceiver)
+        throw IPCException(IC_NOT_RECEIVER, "", KALVOR_HERE);
+    endpoint_->interruptWait();
+}
+
 void MailSlot::receive(std::vector<Datagram>& datagrams) {
     if (mode() != kReceiver)
         throw IPCException(IC_NOT_RECEIVER, "", KALVOR_HERE);

@@ -47,6 +47,7 @@ public:
     static constexpr int32_t kBroadcastSender = 2;
 
     enum class Writers { kEveryone, kOwnAccount };
+    static constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 
     // `name` is the bare slot name, without a "\\.\mailslot\" prefix.
     MailSlot(int32_t mode, const std::string& name, Writers writers = Writers::kEveryone);
@@ -60,9 +61,12 @@ public:
     void receive(std::vector<std::string>& texts) override;
     // The same, with each datagram's sender where the platform reports it.
     void receive(std::vector<Datagram>& datagrams);
-    // Receivers: waits up to `milliseconds` until receive() has something to give; false when
-    // nothing came. It takes nothing itself.
+    // Receivers: waits up to `milliseconds` (kWaitForever: no limit) until receive() has
+    // something to give, or interruptWait() is called; false when nothing came. It takes nothing
+    // itself.
     bool waitForMessage(uint32_t milliseconds);
+    // Receivers, from any thread: ends the wait under way, or the next one, at once.
+    void interruptWait();
 
     const std::string& name() const { return name_; }
 

@@ -30,8 +30,11 @@ public:
     virtual int32_t write(const char* bytes, std::size_t size) = 0;
     // Throws IPCException IC_CANNOT_RECEIVE (or IC_MEM); datagrams appended before stay.
     virtual void receiveInto(std::vector<Datagram>& datagrams) = 0;
-    // Waits up to `milliseconds` until a datagram can be received; false when none came.
+    // Waits up to `milliseconds` (kWaitForever: no limit) until a datagram can be received or
+    // interruptWait() is called; false when none came.
     virtual bool waitForDatagram(uint32_t milliseconds) = 0;
+    // Any thread: ends the wait under way, or the next one.
+    virtual void interruptWait() = 0;
 };
 
 // Whether a write error means the network cannot be reached (the " - No network" detail).

@@ -1,7 +1,6 @@
 #include "JobInstance/JobRules.h"
 
 #include "Common/Exception.h"
-#include "Time/Timer.h"
 
 #include <string>
 
@@ -29,20 +28,28 @@ int32_t exitCodeOf(const ExitReading& reading, int32_t& out) {
     return reading.result.error + 1000;
 }
 
-bool waitForEnd(JobInstance& job, int32_t graceMs, int32_t stepMs) {
-    for (int32_t waited = 0;; waited += stepMs) {
-        if (job.status() != JobRunning)
-            return true;
-        if (waited >= graceMs)
-            return false;
-        sleepMilliseconds(static_cast<uint32_t>(stepMs));
+void terminateJob(JobInstance& job, int32_t& statusCode, bool force, int32_t graceMs,
+                  const JobEnding& ending, const char* sourcePath, int32_t line) {
+    if (job.status() != JobRunning)
+        return;
+    if (!force && ending.askToClose()) {
+        // The wait says the job has gone; status() says how it reads (a code of 259: running).
+        ending.waitForEnd(static_cast<uint32_t>(graceMs > 0 ? graceMs : 0));
+        if (job.status() != JobRunning) {
+            statusCode = JobClosed;
+            return;
+        }
     }
-}
-
-void throwTerminateFailure(const NativeResult& result, const char* sourcePath, int32_t line) {
-    const int32_t code = result.kind == NativeResult::Kind::InvalidHandle ? JB_NEVER_STARTED
-                                                                          : JB_UNABLE_TO_TERMINATE;
-    throw JobException(code, std::to_string(result.error), sourcePath, line);
+    const NativeResult ended = ending.forceEnd();
+    if (ended.done()) {
+        statusCode = JobKilled;
+        return;
+    }
+    if (job.status() != JobRunning)
+        return;
+    const int32_t code =
+        ended.kind == NativeResult::Kind::InvalidHandle ? JB_NEVER_STARTED : JB_UNABLE_TO_TERMINATE;
+    throw JobException(code, std::to_string(ended.error), sourcePath, line);
 }
 
 } // namespace Kalvor

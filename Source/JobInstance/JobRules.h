@@ -6,6 +6,7 @@
 #include "JobInstance/NativeResult.h"
 
 #include <cstdint>
+#include <functional>
 
 namespace Kalvor {
 
@@ -16,12 +17,19 @@ int32_t statusOf(const ExitReading& reading, const char* sourcePath, int32_t lin
 // exitCode() of a reading, as JobInstance::exitCode describes it.
 int32_t exitCodeOf(const ExitReading& reading, int32_t& out);
 
-// Polls the job's status() every stepMs until it no longer runs, for at most graceMs; true when
-// it ended.
-bool waitForEnd(JobInstance& job, int32_t graceMs, int32_t stepMs);
+// What ending a job takes from its backend: the parts that differ between processes and threads.
+struct JobEnding {
+    std::function<bool()> askToClose; // false when the request cannot be delivered
+    std::function<void(uint32_t milliseconds)> waitForEnd; // returns early when the job ends
+    std::function<NativeResult()> forceEnd;
+};
 
-// JB_NEVER_STARTED for an invalid handle, else JB_UNABLE_TO_TERMINATE.
-[[noreturn]] void throwTerminateFailure(const NativeResult& result, const char* sourcePath,
-                                        int32_t line);
+// terminate() of the jobs. Nothing happens unless job.status() is JobRunning. Polite (force
+// false): askToClose(), then wait up to graceMs; if the job then no longer reads as running,
+// statusCode becomes JobClosed. Otherwise, or when it cannot be asked, forceEnd() and JobKilled.
+// A failed force throws JB_NEVER_STARTED (invalid handle) or JB_UNABLE_TO_TERMINATE at the given
+// location, unless the job has ended by itself meanwhile.
+void terminateJob(JobInstance& job, int32_t& statusCode, bool force, int32_t graceMs,
+                  const JobEnding& ending, const char* sourcePath, int32_t line);
 
 } // namespace Kalvor

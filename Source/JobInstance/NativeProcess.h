@@ -24,6 +24,8 @@ public:
 
     // As GetExitCodeProcess: kStillActive while the process runs.
     ExitReading readExitCode();
+    // Waits up to `milliseconds` for the process to end; true when it has.
+    bool waitForEnd(uint32_t milliseconds);
     // False when the request cannot be delivered (no message queue, SIGTERM ignored).
     bool askToClose(int32_t exitCode);
     NativeResult forceEnd(int32_t exitCode);

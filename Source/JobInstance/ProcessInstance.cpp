@@ -80,21 +80,12 @@ int32_t ProcessInstance::exitCode(int32_t& out) {
 }
 
 void ProcessInstance::terminate(bool force, int32_t exitCode, int32_t graceMs) {
-    if (status() != JobRunning)
-        return;
-    if (!force && native_->askToClose(exitCode) && waitForEnd(*this, graceMs, 100)) {
-        statusCode_ = JobClosed;
-        return;
-    }
-    const NativeResult ended = native_->forceEnd(exitCode);
-    if (ended.done()) {
-        statusCode_ = JobKilled;
-        return;
-    }
-    // It may have ended by itself since it was last seen running.
-    if (status() != JobRunning)
-        return;
-    throwTerminateFailure(ended, KALVOR_HERE);
+    NativeProcess& native = *native_;
+    terminateJob(*this, statusCode_, force, graceMs,
+                 {[&] { return native.askToClose(exitCode); },
+                  [&](uint32_t milliseconds) { native.waitForEnd(milliseconds); },
+                  [&] { return native.forceEnd(exitCode); }},
+                 KALVOR_HERE);
 }
 
 uint32_t ProcessInstance::processId() const {

@@ -42,7 +42,7 @@ public:
     int32_t status() override;
     int32_t exitCode(int32_t& out) override;
     // Nothing happens unless the process runs. Polite (force false): ask it to close, with
-    // exitCode as the close message's parameter, and poll every 100 ms for up to graceMs; if it
+    // exitCode as the close message's parameter, and wait up to graceMs for its end; if it
     // ended the status is JobClosed. Otherwise, or when it cannot be asked, it is ended with
     // exitCode and the status is JobKilled. Throws JB_NEVER_STARTED or JB_UNABLE_TO_TERMINATE.
     void terminate(bool force, int32_t exitCode, int32_t graceMs);

@@ -1,15 +1,13 @@
-// How the end of the user's session reaches the process on posix, where there is no hidden
-// window to receive WM_QUERYENDSESSION.
+// How the end of the user's session and a close request reach a StopFlag.
 //
-// While a SessionSignals object lives, SIGTERM and SIGHUP set the process-wide system stop flag
-// (systemStop()), and SIGINT posts WM_CLOSE to the message queue of the thread that made the
-// object. The handlers are async-signal-safe: they set an atomic flag or write one byte to a
-// pipe, from which a small forwarding thread posts the message. Destruction restores the
-// handlers that were there before. One object at a time; a second one made meanwhile is inert.
-//
-// win32: does nothing, and systemStop() stays false; the supervisor's hidden window is told of
-// the session end instead.
+// While a SessionSignals object lives, it is the flag that deliver() sets. posix: SIGTERM and
+// SIGHUP request kSessionEnd (where Windows sends WM_QUERYENDSESSION), SIGINT requests kClose
+// (where Windows posts WM_CLOSE); the handlers only touch the flag, which is async-signal-safe.
+// Destruction restores the handlers that were there before. win32: the hidden window's procedure
+// calls deliver(). One object at a time; a second one made meanwhile is inert.
 #pragma once
+
+#include "JobInstance/StopFlag.h"
 
 #include <memory>
 
@@ -17,16 +15,20 @@ namespace Kalvor {
 
 class SessionSignals {
 public:
-    // Clears the system stop flag and installs the handlers.
-    SessionSignals();
+    explicit SessionSignals(StopFlag& stop);
     ~SessionSignals();
     SessionSignals(const SessionSignals&) = delete;
     SessionSignals& operator=(const SessionSignals&) = delete;
 
-    static bool systemStop();
+    // Requests a stop of the flag of the living object; false when there is none.
+    static bool deliver(StopFlag::Source source) noexcept;
 
 private:
     struct State;
+    // Makes `stop` the flag in charge; false when another object is in charge.
+    static bool claim(StopFlag& stop);
+    static void release();
+
     std::unique_ptr<State> state_;
 };
 

@@ -21,7 +21,7 @@ ThreadInstance::~ThreadInstance() {
         statusCode_ = JobUnreadable;
     } else if (!stopWhenDestroyed_) {
         statusCode_ = JobLeftRunning;
-    } else if (reading.code == kStillActive) {
+    } else if (reading.code == kStillActive && !native_->hasEnded()) {
         statusCode_ = native_->forceEnd(0).done() ? JobKilled : JobEndFailed;
     }
 }
@@ -79,22 +79,16 @@ int32_t ThreadInstance::exitCode(int32_t& out) {
 }
 
 void ThreadInstance::terminate(bool force, int32_t exitCode, int32_t graceMs) {
-    if (status() != JobRunning)
+    // Also one that ended with 259, which reads as running.
+    if (native_->hasEnded())
         return;
+    NativeThread& native = *native_;
     const auto parameter = static_cast<uintptr_t>(static_cast<intptr_t>(exitCode));
-    if (!force && postThreadMessage(threadId(), kWmDestroy, parameter, 0) &&
-        waitForEnd(*this, graceMs, 50)) {
-        statusCode_ = JobClosed;
-        return;
-    }
-    const NativeResult ended = native_->forceEnd(exitCode);
-    if (ended.done()) {
-        statusCode_ = JobKilled;
-        return;
-    }
-    if (status() != JobRunning)
-        return;
-    throwTerminateFailure(ended, KALVOR_HERE);
+    terminateJob(*this, statusCode_, force, graceMs,
+                 {[&] { return postThreadMessage(native.threadId(), kWmDestroy, parameter, 0); },
+                  [&](uint32_t milliseconds) { native.waitForEnd(milliseconds); },
+                  [&] { return native.forceEnd(exitCode); }},
+                 KALVOR_HERE);
 }
 
 uint32_t ThreadInstance::threadId() const {

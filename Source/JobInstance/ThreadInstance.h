@@ -2,8 +2,10 @@
 //
 // The thread's exit code is the routine's return value (kStillActive while it runs). A polite
 // stop posts WM_DESTROY (exit code as its first parameter) to the thread's message queue and
-// polls every 50 ms; a forced one ends the thread. stopWhenDestroyed is set from construction:
-// destroying a running thread job ends the thread with exit code 0.
+// waits for the thread's end; a forced one ends the thread. stopWhenDestroyed is set from
+// construction: destroying a running thread job ends the thread with exit code 0. A thread that
+// has ended, or has returned from its routine and is leaving, is never forced: one whose routine
+// returned 259 reads as running, yet it is not ended again.
 //
 // posix has no SuspendThread or TerminateThread; both act at the thread's safe points, its calls
 // of ensureMessageQueue() and peekMessage():
@@ -42,7 +44,7 @@ public:
     void stop() override;
     int32_t status() override;
     int32_t exitCode(int32_t& out) override;
-    // As ProcessInstance::terminate, with WM_DESTROY and a 50 ms poll.
+    // As ProcessInstance::terminate, with WM_DESTROY; nothing happens once the thread has ended.
     void terminate(bool force, int32_t exitCode, int32_t graceMs);
 
     uint32_t threadId() const;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace Kalvor {
 
@@ -37,5 +38,10 @@ bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, in
 // Takes the oldest message from the calling thread's queue without waiting; false when there is
 // none.
 bool peekMessage(ThreadMessage& out);
+
+// Called after a message is posted to the calling thread from within this process, so that a
+// thread that waits on something else as well (a socket, a mailslot) wakes for it; an empty
+// function removes it. It must not block.
+void setMessageArrivalHook(std::function<void()> hook);
 
 } // namespace Kalvor

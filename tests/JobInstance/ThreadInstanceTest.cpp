@@ -15,10 +15,11 @@ using Test::waitFor;
 
 constexpr uint32_t kProbe = 0x0400; // WM_USER: a message nobody acts on
 
-// What a test routine shares with its test. The routine ends on WM_DESTROY, returning the
-// message's first parameter, or once `quit` is set, returning `result`.
+// What a test routine shares with its test. The routine ends on WM_DESTROY (unless it ignores
+// it), returning the message's first parameter, or once `quit` is set, returning `result`.
 struct Shared {
     bool withQueue = true;
+    bool ignoreDestroy = false;
     std::atomic<uint32_t> result{0};
     std::atomic<bool> ready{false};
     std::atomic<bool> quit{false};
@@ -33,7 +34,8 @@ uint32_t messageLoop(void* raw) {
     shared.ready = true;
     while (!shared.quit) {
         ThreadMessage message;
-        if (shared.withQueue && peekMessage(message) && message.message == kWmDestroy) {
+        if (shared.withQueue && peekMessage(message) && message.message == kWmDestroy &&
+            !shared.ignoreDestroy) {
             shared.returned = true;
             return static_cast<uint32_t>(message.wParam);
         }
@@ -103,6 +105,29 @@ TEST(ThreadInstance, ARoutineThatReturns259ReadsAsRunning) {
     EXPECT_EQ(job.status(), JobRunning);
 }
 
+// A thread that has returned may be in its exit path, where a forced end can leave the system's
+// locks held and hang the program; once ended, there is nothing left to end.
+TEST(ThreadInstance, AThreadThatReturned259IsNeverForced) {
+    for (int round = 0; round < 100; ++round) {
+        Shared shared;
+        shared.result = kStillActive;
+        auto job = std::make_unique<ThreadInstance>(returnResult, &shared);
+        job->execute();
+        ASSERT_TRUE(waitFor([&] { return shared.returned.load(); }));
+        job.reset(); // reads as running, and may well be leaving just now
+    }
+
+    Shared shared;
+    shared.result = kStillActive;
+    auto job = startLoop(shared);
+    const uint32_t threadId = job->threadId();
+    shared.quit = true;
+    ASSERT_TRUE(threadIsGone(threadId));
+    job->terminate(true, 5, 0);
+    job->stop();
+    EXPECT_EQ(exitCodeOf(*job), kStillActive) << "the routine's own code, not a forced one";
+}
+
 TEST(ThreadInstance, RunsUntilItsLoopEnds) {
     Shared shared;
     auto job = startLoop(shared);
@@ -152,6 +177,16 @@ TEST(ThreadInstance, APoliteStopPostsWmDestroy) {
     EXPECT_EQ(terminated->status(), JobClosed);
     EXPECT_EQ(exitCodeOf(*terminated), 5);
     EXPECT_TRUE(second.returned);
+}
+
+TEST(ThreadInstance, AThreadThatOutlivesTheGraceTimeIsEndedByForce) {
+    Shared shared;
+    shared.ignoreDestroy = true;
+    auto job = startLoop(shared);
+    job->terminate(false, 6, 100);
+    EXPECT_EQ(job->status(), JobKilled);
+    EXPECT_EQ(exitCodeOf(*job), 6);
+    EXPECT_FALSE(shared.returned);
 }
 
 TEST(ThreadInstance, AForcedEndReadsKilledWithTheGivenCode) {

@@ -23,6 +23,7 @@ protected:
         return app;
     }
     void check() { table_.check(clock_.now(), false); }
+    AppState stateOf(const std::string& name) { return table_.find(name)->state; }
     FakeJob& jobOf(SupervisedApp& app) { return static_cast<FakeJob&>(*app.job); }
     void answerProcessInfo(const std::string& info) {
         services_.receiverExists = true;
@@ -66,22 +67,24 @@ TEST_F(ApplicationTableTest, AnswerWithZeroIdIsDroppedAndLaterAnswersFindNoRecor
     listed("Demo", true);
     answerProcessInfo("0,4322");
     check();
-    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(stateOf("Demo"), AppState::GivenUp);
     EXPECT_TRUE(services_.attached.empty());
     EXPECT_EQ(log_.catalogCount(5, "Demo"), 1u);
     EXPECT_FALSE(table_.storeProcessInfo("1,2", "DemoId_tester", std::nullopt));
 }
 
 TEST_F(ApplicationTableTest, QueryThatCannotBeSentLeavesNoRecordAwaiting) {
-    SupervisedApp& app = listed("Demo", true);
-    EXPECT_FALSE(table_.isApplicationRunning(app));
+    listed("Demo", true);
+    services_.receiverExists = false;
+    check();
+    EXPECT_EQ(stateOf("Demo"), AppState::Running) << "started at once";
     EXPECT_FALSE(table_.storeProcessInfo("1,2", "DemoId_tester", std::nullopt));
 }
 
 TEST_F(ApplicationTableTest, InactiveApplicationNotRunningIsDropped) {
     listed("Demo", false);
     check();
-    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(stateOf("Demo"), AppState::Dormant);
     EXPECT_TRUE(services_.startedPaths.empty());
     EXPECT_TRUE(log_.contains("Application \"Demo\" is not to be activated."));
 }
@@ -90,7 +93,7 @@ TEST_F(ApplicationTableTest, MissingBinDirectoryFailsTheStart) {
     services_.hasBinDirectory = false;
     listed("Demo", true);
     check();
-    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(stateOf("Demo"), AppState::GivenUp);
     EXPECT_EQ(log_.catalogCount(3, "Kalvor.directories.bin"), 1u);
 }
 
@@ -106,7 +109,7 @@ TEST_F(ApplicationTableTest, DeactivatedApplicationIsToldToDieEachPassUntilItSto
     EXPECT_EQ(services_.count("DIE"), 2u);
     // Not brought back: it was stopped on purpose.
     EXPECT_EQ(services_.startedPaths.size(), 1u);
-    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(stateOf("Demo"), AppState::Dormant);
 }
 
 TEST_F(ApplicationTableTest, StoppedApplicationIsRestartedInThePassThatFindsIt) {
@@ -138,8 +141,11 @@ TEST_F(ApplicationTableTest, FailingApplicationIsGivenUpOnlyAfterTheRestartWindo
 
     clock_.advance(ApplicationTable::kRestartWindowSeconds);
     check();
-    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(stateOf("Demo"), AppState::GivenUp);
     EXPECT_EQ(log_.catalogCount(8, "Demo"), 1u);
+    check();
+    EXPECT_EQ(log_.catalogCount(8, "Demo"), 1u) << "a given-up application is left alone";
+    EXPECT_EQ(services_.startedPaths.size(), 7u);
 }
 
 TEST_F(ApplicationTableTest, FewRestartsAfterTheWindowAreStillTried) {
@@ -152,7 +158,7 @@ TEST_F(ApplicationTableTest, FewRestartsAfterTheWindowAreStillTried) {
         check();
     EXPECT_EQ(app.restartCount, 4);
     check();
-    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(stateOf("Demo"), AppState::GivenUp);
 }
 
 TEST_F(ApplicationTableTest, RunningApplicationHasItsCountResetOnceItsStartIsOld) {
@@ -171,7 +177,7 @@ TEST_F(ApplicationTableTest, StartThatThrowsIsCountedAsFailed) {
     services_.nextStartThrows = true;
     listed("Demo", true);
     check();
-    EXPECT_EQ(table_.count(), 0u);
+    EXPECT_EQ(stateOf("Demo"), AppState::GivenUp);
     EXPECT_EQ(log_.catalogCount(6, "no such program"), 1u);
 }
 
@@ -276,21 +282,51 @@ TEST_F(ApplicationTableTest, NewApplicationsAreAskedTogetherAndNoneWaitsForAnoth
     EXPECT_EQ(services_.count("SEND_PROCESS_INFO"), 2u) << "each asked once";
 }
 
-// Dropped applications stay in the status with what became of them.
-TEST_F(ApplicationTableTest, TheStatusListsDroppedApplicationsWithTheirState) {
+// Every application stays in the table, in configuration order, with what became of it; a
+// reconfiguration that lists a given-up one again has it supervised anew.
+TEST_F(ApplicationTableTest, TheStatusListsEveryApplicationInOrderWithItsState) {
     listed("Idle", false);
     SupervisedApp& busy = listed("Busy", true);
     check();
+    services_.hasBinDirectory = false;
+    listed("Broken", true);
+    check();
+    services_.hasBinDirectory = true;
     const std::vector<StatusRecord> records = table_.statusRecords();
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].name, "Busy");
-    EXPECT_EQ(records[0].state, "running");
-    EXPECT_EQ(records[0].restarts, 0);
-    EXPECT_FALSE(records[0].lastStart.empty());
-    EXPECT_EQ(records[1].name, "Idle");
-    EXPECT_EQ(records[1].state, "not started");
-    EXPECT_FALSE(records[1].active);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].name, "Idle");
+    EXPECT_EQ(records[0].state, "not started");
+    EXPECT_FALSE(records[0].active);
+    EXPECT_EQ(records[1].name, "Busy");
+    EXPECT_EQ(records[1].state, "running");
+    EXPECT_EQ(records[1].restarts, 0);
+    EXPECT_FALSE(records[1].lastStart.empty());
+    EXPECT_EQ(records[2].name, "Broken");
+    EXPECT_EQ(records[2].state, "given up");
     EXPECT_TRUE(busy.job);
+
+    listed("Broken", true);
+    check();
+    EXPECT_EQ(stateOf("Broken"), AppState::Running);
+    EXPECT_EQ(table_.statusRecords()[2].state, "running");
+}
+
+// The wait reports a process end once; the application is then checked by its status, and a
+// job that still reads as running is not watched again (an exit code of 259 on Windows).
+TEST_F(ApplicationTableTest, AReportedEndIsNotWatchedAgain) {
+    SupervisedApp& app = listed("Demo", true);
+    check();
+    jobOf(app).waitableValue = 42;
+    EXPECT_EQ(table_.waitables(), std::vector<intptr_t>{42});
+    table_.noteEnded({42});
+    check();
+    EXPECT_EQ(stateOf("Demo"), AppState::Running);
+    EXPECT_TRUE(table_.waitables().empty());
+    jobOf(app).running = false;
+    check();
+    ASSERT_EQ(services_.startedPaths.size(), 2u);
+    jobOf(app).waitableValue = 43;
+    EXPECT_EQ(table_.waitables(), std::vector<intptr_t>{43}) << "a new process is watched";
 }
 
 TEST_F(ApplicationTableTest, ShutdownSignalsOnlyApplicationsWithAJob) {

@@ -48,7 +48,7 @@ protected:
                                         bool pending = true) {
         return CommandHandler(
             std::make_shared<LoggerUnit>(std::move(dispatcher), 23),
-            {shutdown_, reconfigure_,
+            {stop_, reconfigure_,
              [this, pending](const std::string& text, const std::string&,
                              const std::optional<SenderIdentity>&) {
                  if (pending)
@@ -70,13 +70,14 @@ protected:
              }});
     }
     Outcome outcome() {
-        outcome_.shutdown = shutdown_.load();
+        outcome_.shutdown = stop_.requestedBy(StopFlag::kCommand);
         outcome_.reconfigure = reconfigure_.load();
         return outcome_;
     }
 
     Kalvor::Test::CapturedLog log_;
-    std::atomic<bool> shutdown_{false};
+    WaitSet wakeUps_;
+    StopFlag stop_{wakeUps_};
     std::atomic<bool> reconfigure_{false};
     Delivery delivery_ = Delivery::HandedOver;
     Outcome outcome_;

@@ -36,8 +36,10 @@ public:
         out = 0;
         return 0;
     }
+    intptr_t waitable() const override { return waitableValue; }
 
     bool running = false;
+    intptr_t waitableValue = kNoWaitable;
     bool startsRunning = true;
     bool failToStart = false;
     bool statusThrows = false;

@@ -37,6 +37,14 @@ protected:
         int32_t value = -1;
         return SystemInfo::readInteger(kResources, name, value) == SI_OK ? value : -1;
     }
+    // Runs the loop of an initialised supervisor on `loop`; true once it supervises.
+    bool startLoop(Wardex& wardex, std::thread& loop, std::atomic<bool>& result) {
+        const std::string instance = "WardexMarker:" + wardex.userTag();
+        SystemInfo::writeValue(kResources, "WardexMarker", 1);
+        SystemInfo::writeValue(kResources, instance, 3);
+        loop = std::thread([&wardex, &result] { result = wardex.run(); });
+        return Kalvor::Test::waitFor([&] { return marker(instance) == 1; });
+    }
 
     Sandbox sandbox_;
     FakeWardexServices* fake_ = nullptr;
@@ -143,8 +151,7 @@ TEST_F(WardexTest, MailslotThatCannotBeCreatedStopsTheSupervisor) {
     ASSERT_TRUE(wardex->initialise());
     SystemInfo::writeValue(kResources, "WardexMarker", 1);
     MailSlot squatter(MailSlot::kReceiver, "Wardex_" + wardex->userTag());
-    std::atomic<bool> systemStop{false};
-    EXPECT_FALSE(wardex->run(systemStop));
+    EXPECT_FALSE(wardex->run());
     EXPECT_EQ(fake_->log.catalogCount(9, "Wardex_" + wardex->userTag()), 1u);
     EXPECT_NE(wardex->failure().find("Wardex_" + wardex->userTag()), std::string::npos);
     EXPECT_FALSE(fake_->log.contains("Main loop: Running as normal."));
@@ -163,12 +170,9 @@ TEST_F(WardexTest, MainLoopSupervisesUntilDieAndLeavesTheMarkerStopped) {
     auto wardex = make();
     ASSERT_TRUE(wardex->initialise());
     const std::string instance = "WardexMarker:" + wardex->userTag();
-    SystemInfo::writeValue(kResources, "WardexMarker", 1);
-    SystemInfo::writeValue(kResources, instance, 3);
-    std::atomic<bool> systemStop{false};
+    std::thread loop;
     std::atomic<bool> result{false};
-    std::thread loop([&] { result = wardex->run(systemStop); });
-    const bool supervising = Kalvor::Test::waitFor([&] { return marker(instance) == 1; });
+    const bool supervising = startLoop(*wardex, loop, result);
     wardex->handleMessage("COMMAND", "", "DIE", "");
     loop.join();
     EXPECT_TRUE(supervising);
@@ -182,19 +186,35 @@ TEST_F(WardexTest, GlobalMarkerTwoStopsTheLoop) {
     auto wardex = make();
     ASSERT_TRUE(wardex->initialise());
     SystemInfo::writeValue(kResources, "WardexMarker", 2);
-    std::atomic<bool> systemStop{false};
-    EXPECT_TRUE(wardex->run(systemStop));
+    EXPECT_TRUE(wardex->run());
     EXPECT_TRUE(
         fake_->log.contains("Main loop: Registry marker has shutdown value. Shutting down."));
 }
 
-TEST_F(WardexTest, SystemStopEndsTheLoop) {
-    auto wardex = make();
-    ASSERT_TRUE(wardex->initialise());
-    SystemInfo::writeValue(kResources, "WardexMarker", 1);
-    std::atomic<bool> systemStop{true};
-    EXPECT_TRUE(wardex->run(systemStop));
-    EXPECT_TRUE(fake_->log.contains("Main loop: received shutdown signal from system."));
+// Each source of a stop sets the one flag; the loop then ends with the source's own line, and a
+// close request also leaves the instance marker stopped at once.
+TEST_F(WardexTest, EveryStopSourceEndsTheRunningLoopWithItsLine) {
+    const struct {
+        StopFlag::Source source;
+        const char* line;
+    } cases[] = {{StopFlag::kSessionEnd, "Main loop: received shutdown signal from system."},
+                 {StopFlag::kClose, "Main loop: Got Windows message to shut down."},
+                 {StopFlag::kCommand, "Main loop has exited."},
+                 {StopFlag::kMarker, "Main loop has exited."}};
+    for (const auto& entry : cases) {
+        auto wardex = make();
+        ASSERT_TRUE(wardex->initialise());
+        const std::string instance = "WardexMarker:" + wardex->userTag();
+        std::thread loop;
+        std::atomic<bool> result{false};
+        const bool supervising = startLoop(*wardex, loop, result);
+        wardex->stopFlag().request(entry.source);
+        loop.join();
+        EXPECT_TRUE(supervising);
+        EXPECT_TRUE(result);
+        EXPECT_TRUE(fake_->log.contains(entry.line)) << entry.line;
+        EXPECT_EQ(marker(instance) == 3, entry.source == StopFlag::kClose) << entry.line;
+    }
 }
 
 TEST_F(WardexTest, RefusedSupervisorLeavesTheMarkerAlone) {

@@ -40,7 +40,7 @@ std::string homeFolder() {
         struct passwd entry = {};
         struct passwd* found = nullptr;
         const int error = ::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found);
-        if (error == ERANGE && buffer.size() < (1u << 20)) {
+        if (systemError(error) == std::errc::result_out_of_range && buffer.size() < (1u << 20)) {
             buffer.resize(buffer.size() * 2);
             continue;
         }
@@ -58,7 +58,8 @@ bool canMakeFolder(std::string folder) {
         if (::stat(folder.c_str(), &info) == 0)
             return S_ISDIR(info.st_mode) &&
                    ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
-        if (errno != ENOENT || folder == "." || folder == "/")
+        if (lastSystemErrorValue() != std::errc::no_such_file_or_directory || folder == "." ||
+            folder == "/")
             return false;
     }
 }
@@ -78,7 +79,7 @@ StoreResult useAccountFolder(const std::string& folder) {
 bool makeDirectories(const std::string& directory) {
     for (std::size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
         const std::string part = directory.substr(0, slash);
-        if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+        if (::mkdir(part.c_str(), 0777) != 0 && lastSystemErrorValue() != std::errc::file_exists)
             return false;
         if (slash == std::string::npos)
             return true;
@@ -109,11 +110,12 @@ StoreResult readWhole(const std::string& path, std::string& text, bool& missing)
     // O_NONBLOCK: a FIFO in the file's place must not block the open; a regular file ignores it.
     UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (!file) {
-        if (errno == ENOENT) {
+        const SystemError failed = lastSystemErrorValue();
+        if (failed == std::errc::no_such_file_or_directory) {
             missing = true;
             return {};
         }
-        if (errno == ELOOP)
+        if (failed == std::errc::too_many_symbolic_link_levels)
             return {StoreStatus::Failed, path + " is not a regular file (a link is not followed)"};
         return failure("cannot open", path);
     }
@@ -187,7 +189,8 @@ void overlay(RegistryHive& hive, const RegistryHive& top, const std::string& pat
 // stands in its place is removed rather than written through.
 StoreResult replaceFile(const std::string& path, const std::string& text) {
     const std::string temporary = path + ".tmp";
-    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
+    if (::unlink(temporary.c_str()) != 0 &&
+        lastSystemErrorValue() != std::errc::no_such_file_or_directory)
         return failure("cannot remove", temporary);
     UniqueFd file(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
@@ -226,7 +229,7 @@ bool RegistryStore::writesMachineFiles() {
     struct stat info = {};
     if (::stat(folder.c_str(), &info) == 0)
         return S_ISDIR(info.st_mode) && info.st_uid == self;
-    return errno == ENOENT && canMakeFolder(folder);
+    return lastSystemErrorValue() == std::errc::no_such_file_or_directory && canMakeFolder(folder);
 }
 
 std::string RegistryStore::accountDirectory() {
@@ -276,7 +279,8 @@ StoreResult RegistryStore::loadAccount(RegistryRoot root, RegistryHive& hive) {
         return {};
     const std::string folder = accountDirectory();
     struct stat info = {};
-    if (folder.empty() || (::lstat(folder.c_str(), &info) != 0 && errno == ENOENT))
+    if (folder.empty() || (::lstat(folder.c_str(), &info) != 0 &&
+                           lastSystemErrorValue() == std::errc::no_such_file_or_directory))
         return {};
     const StoreResult result = useAccountFolder(folder);
     return result.ok() ? loadFrom(hivePathIn(folder, root), hive) : result;

@@ -15,6 +15,15 @@ namespace {
 
 int32_t lastSystemError() { return errno; }
 
+// errno values are the generic conditions themselves.
+SystemError systemError(int32_t native) {
+    return {static_cast<std::errc>(native), native};
+}
+
+SystemError lastSystemErrorValue() {
+    return systemError(errno);
+}
+
 std::string systemErrorText(int32_t errorNumber) {
     char buffer[256] = {};
     return chooseText(::strerror_r(errorNumber, buffer, sizeof buffer), buffer);

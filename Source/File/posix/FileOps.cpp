@@ -205,8 +205,10 @@ int32_t move(const std::string& source, const std::string& target, bool replace)
         return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : lastSystemError();
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return lastSystemError();
+    const SystemError refused = lastSystemErrorValue();
+    if (refused != std::errc::invalid_argument && refused != std::errc::function_not_supported &&
+        refused != std::errc::not_supported)
+        return refused.native;
     // A file system without RENAME_NOREPLACE: a hard link never replaces either.
     if (::link(from.c_str(), to.c_str()) != 0)
         return lastSystemError();

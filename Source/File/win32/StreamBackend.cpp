@@ -1,5 +1,6 @@
 #include "File/StreamBackend.h"
 
+#include "Common/win32/UniqueHandle.h"
 #include "Common/win32/Windows.h"
 
 #include <fcntl.h>
@@ -29,29 +30,6 @@ const Opening kOpenings[] = {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Closes the handle unless released.
-class HandleGuard {
-public:
-    explicit HandleGuard(HANDLE handle) : handle_(handle) {}
-    ~HandleGuard() {
-        if (valid())
-            ::CloseHandle(handle_);
-    }
-    HandleGuard(const HandleGuard&) = delete;
-    HandleGuard& operator=(const HandleGuard&) = delete;
-
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-    HANDLE release() {
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return handle;
-    }
-
-private:
-    HANDLE handle_;
-};
-
 FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return {info.dwVolumeSerialNumber,
             (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
@@ -74,10 +52,10 @@ std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
     OpenScope* scope = OpenScope::current();
     const DWORD share =
         scope != nullptr && scope->renamable() ? kShareAll : FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HandleGuard handle(::CreateFileA(path.c_str(), opening.access, share, nullptr,
-                                     exclusive ? CREATE_NEW : opening.disposition,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle.valid())
+    UniqueHandle handle(::CreateFileA(path.c_str(), opening.access, share, nullptr,
+                                      exclusive ? CREATE_NEW : opening.disposition,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle)
         return nullptr;
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!isRegularFile(handle.get(), info)) {
@@ -100,10 +78,10 @@ std::FILE* open(const std::string& path, int32_t mode, bool exclusive) {
 }
 
 bool identityAtPath(const std::string& path, FileIdentity& identity) {
-    HandleGuard handle(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle handle(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     BY_HANDLE_FILE_INFORMATION info = {};
-    if (!handle.valid() || !::GetFileInformationByHandle(handle.get(), &info))
+    if (!handle || !::GetFileInformationByHandle(handle.get(), &info))
         return false;
     identity = identityOf(info);
     return true;

@@ -87,8 +87,21 @@ bool DatagramPump::take(std::vector<Datagram>& texts) {
 
 bool DatagramPump::waitForData(uint32_t milliseconds) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return queued_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                            [&] { return !queue_.empty() || failed_; });
+    const auto ready = [&] { return !queue_.empty() || failed_ || interrupted_; };
+    if (milliseconds == MailSlot::kWaitForever)
+        queued_.wait(lock, ready);
+    else
+        queued_.wait_for(lock, std::chrono::milliseconds(milliseconds), ready);
+    interrupted_ = false;
+    return !queue_.empty() || failed_;
+}
+
+void DatagramPump::interrupt() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        interrupted_ = true;
+    }
+    queued_.notify_all();
 }
 
 void DatagramPump::moveQueueLocked(std::vector<Datagram>& texts) {

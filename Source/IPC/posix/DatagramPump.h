@@ -37,9 +37,11 @@ public:
     // Moves every waiting datagram to the end of `datagrams`. False once reading the socket has
     // failed; the datagrams read before the failure are moved all the same.
     bool take(std::vector<Datagram>& datagrams);
-    // Waits up to `milliseconds` until a datagram is queued (or reading failed); false when
-    // none came.
+    // Waits up to `milliseconds` until a datagram is queued (or reading failed) or interrupt()
+    // is called; false when none came.
     bool waitForData(uint32_t milliseconds);
+    // Ends the wait under way, or the next one; any thread may call it.
+    void interrupt();
 
 private:
     void run();
@@ -63,6 +65,7 @@ private:
     std::size_t queuedBytes_ = 0;
     bool full_ = false;
     bool failed_ = false;
+    bool interrupted_ = false;
 
     std::atomic<bool> stopping_{false};
     std::thread thread_;

@@ -119,7 +119,8 @@ public:
         if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address.address),
                       address.length) != 0) {
             // A socket file nobody listens on is a slot that does not exist.
-            const int error = errno == ECONNREFUSED ? ENOENT : errno;
+            const SystemError failed = lastSystemErrorValue();
+            const int error = failed == std::errc::connection_refused ? ENOENT : failed.native;
             throw IPCException(IC_CANNOT_SEND, systemErrorText(error), KALVOR_HERE);
         }
         sender_ = std::move(socket);
@@ -149,6 +150,8 @@ public:
         }
     }
 
+    void interruptWait() override { pump_->interrupt(); }
+
     bool waitForDatagram(uint32_t milliseconds) override {
         return pump_->waitForData(milliseconds);
     }
@@ -166,8 +169,11 @@ private:
         UniqueFd lock = openNoFollow(path_ + ".lock", O_RDONLY, 0644, opened);
         if (!lock)
             throw IPCException(IC_CANNOT_CREATE_COMM, opened.why, KALVOR_HERE);
-        if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0)
-            cannotCreate(errno == EWOULDBLOCK ? EADDRINUSE : errno, __LINE__);
+        if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+            const SystemError failed = lastSystemErrorValue();
+            cannotCreate(failed == std::errc::operation_would_block ? EADDRINUSE : failed.native,
+                         __LINE__);
+        }
         return lock;
     }
 
@@ -197,10 +203,15 @@ private:
         const int probe = probeReceiver(address);
         if (probe == 0)
             cannotCreate(EADDRINUSE, __LINE__);
-        if (probe != ECONNREFUSED && probe != ENOENT)
+        const SystemError unanswered = systemError(probe);
+        if (unanswered != std::errc::connection_refused &&
+            unanswered != std::errc::no_such_file_or_directory)
             cannotCreate(probe, __LINE__);
-        if (::unlink(path_.c_str()) != 0 && errno != ENOENT)
-            cannotCreate(errno, __LINE__);
+        if (::unlink(path_.c_str()) != 0) {
+            const SystemError failed = lastSystemErrorValue();
+            if (failed != std::errc::no_such_file_or_directory)
+                cannotCreate(failed.native, __LINE__);
+        }
     }
 
     const std::string directory_;
@@ -216,8 +227,8 @@ std::unique_ptr<MailSlotEndpoint> MailSlotEndpoint::make(int32_t, const std::str
     return std::make_unique<PosixMailSlot>(name);
 }
 
-bool isNetworkUnreachable(int32_t systemError) {
-    return systemError == ENETUNREACH;
+bool isNetworkUnreachable(int32_t error) {
+    return systemError(error) == std::errc::network_unreachable;
 }
 
 } // namespace Kalvor

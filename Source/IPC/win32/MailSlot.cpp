@@ -4,11 +4,13 @@
 #include "Common/Exception.h"
 #include "Common/StringUtils.h"
 #include "Common/SystemError.h"
+#include "Common/win32/UniqueHandle.h"
 #include "Common/win32/Windows.h"
 #include "IPC/MailSlot.h"
 #include "IPC/win32/MailSlotSecurity.h"
 
 #include <algorithm>
+#include <atomic>
 #include <iterator>
 #include <new>
 
@@ -21,36 +23,6 @@ constexpr const char* kBroadcastPrefix = "\\\\*\\mailslot\\";
 constexpr DWORD kWineSizeLimit = 64 * 1024;
 constexpr std::size_t kLargeRead = std::size_t(4) << 20;
 constexpr DWORD kWaitStepMilliseconds = 5;
-
-class UniqueHandle {
-public:
-    explicit UniqueHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) {
-        other.handle_ = INVALID_HANDLE_VALUE;
-    }
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = other.handle_;
-            other.handle_ = INVALID_HANDLE_VALUE;
-        }
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
-    void reset() {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            ::CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 class Win32MailSlot final : public MailSlotEndpoint {
 public:
@@ -89,7 +61,9 @@ public:
     }
 
     // Looks for a message every few milliseconds rather than blocking in a read with the slot's
-    // time-out: under Wine a message that arrives during such a read is cut at 64 KiB.
+    // time-out: under Wine a message that arrives during such a read is cut at 64 KiB, and a
+    // mailslot cannot be waited on together with an event. An interruption is seen at the next
+    // look.
     bool waitForDatagram(uint32_t milliseconds) override {
         const DWORD start = ::GetTickCount();
         for (;;) {
@@ -97,11 +71,15 @@ public:
             if (!::GetMailslotInfo(handle_.get(), nullptr, &next, nullptr, nullptr) ||
                 next != MAILSLOT_NO_MESSAGE)
                 return true;
-            if (::GetTickCount() - start >= milliseconds)
+            if (interrupted_.exchange(false))
+                return false;
+            if (milliseconds != MailSlot::kWaitForever && ::GetTickCount() - start >= milliseconds)
                 return false;
             ::Sleep(kWaitStepMilliseconds);
         }
     }
+
+    void interruptWait() override { interrupted_.store(true); }
 
     void receiveInto(std::vector<Datagram>& datagrams) override {
         for (;;) {
@@ -133,6 +111,7 @@ private:
     const std::string senderPrefix_;
     UniqueHandle handle_;
     std::vector<char> buffer_; // the receiver's, kept for the next message
+    std::atomic<bool> interrupted_{false};
 };
 
 } // namespace
@@ -141,8 +120,8 @@ std::unique_ptr<MailSlotEndpoint> MailSlotEndpoint::make(int32_t mode, const std
     return std::make_unique<Win32MailSlot>(mode, name);
 }
 
-bool isNetworkUnreachable(int32_t systemError) {
-    return systemError == ERROR_NETWORK_UNREACHABLE;
+bool isNetworkUnreachable(int32_t error) {
+    return systemError(error) == std::errc::network_unreachable;
 }
 
 } // namespace Kalvor

@@ -1,5 +1,7 @@
 #include "JobInstance/posix/ChildReaper.h"
 
+#include "Common/SystemError.h"
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +26,8 @@ struct Child {
 bool reap(const Child& child) {
     int status = 0;
     const pid_t result = ::waitpid(child.pid, &status, WNOHANG);
-    return result == child.pid || (result < 0 && errno == ECHILD);
+    return result == child.pid ||
+           (result < 0 && lastSystemErrorValue() == std::errc::no_child_process);
 }
 
 class Reaper {

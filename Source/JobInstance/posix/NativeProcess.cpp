@@ -1,5 +1,6 @@
 #include "JobInstance/NativeProcess.h"
 
+#include "Common/SystemError.h"
 #include "JobInstance/CommandLine.h"
 #include "JobInstance/JobInstance.h"
 #include "JobInstance/posix/ChildReaper.h"
@@ -7,7 +8,9 @@
 #include "JobInstance/posix/ProgramFile.h"
 #include "Common/posix/UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -167,7 +170,7 @@ ExitReading NativeProcess::readExitCode() {
             const pid_t result = ::waitpid(state.pid, &status, WNOHANG);
             if (result == 0)
                 return State::reading(kStillActive);
-            if (result < 0 && errno != ECHILD)
+            if (result < 0 && lastSystemErrorValue() != std::errc::no_child_process)
                 return {lastNativeFailure()};
             state.reaped = true;
             state.codeLost = result < 0; // SIGCHLD ignored: the system reaped it
@@ -191,6 +194,22 @@ ExitReading NativeProcess::readExitCode() {
         return State::reading(info.si_code == CLD_EXITED ? info.si_status
                                                          : state.codeOfSignal(info.si_status));
     return state.endedWithoutStatus();
+}
+
+bool NativeProcess::waitForEnd(uint32_t milliseconds) {
+    if (!state_->pidfd)
+        return false;
+    // The pidfd reads ready once the process has ended, reaped or not.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd watched{state_->pidfd.get(), POLLIN, 0};
+        const int ready = ::poll(&watched, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+        if (ready >= 0 || errno != EINTR)
+            return ready > 0;
+    }
 }
 
 bool NativeProcess::askToClose(int32_t exitCode) {

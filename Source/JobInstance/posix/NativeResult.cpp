@@ -2,13 +2,12 @@
 
 #include "Common/SystemError.h"
 
-#include <cerrno>
-
 namespace Kalvor {
 
 NativeResult nativeFailure(int32_t error) {
-    const auto kind =
-        error == EBADF ? NativeResult::Kind::InvalidHandle : NativeResult::Kind::Failed;
+    const auto kind = systemError(error) == std::errc::bad_file_descriptor
+                          ? NativeResult::Kind::InvalidHandle
+                          : NativeResult::Kind::Failed;
     return {kind, error};
 }
 

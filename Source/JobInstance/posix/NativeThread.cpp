@@ -27,6 +27,7 @@ struct Control {
     std::mutex mutex;
     std::condition_variable changed;
     uint32_t threadId = 0;
+    bool leftRoutine = false; // from then on it ends by itself and is never forced
     bool finished = false;
     int32_t exitCode = 0;
     int32_t suspendCount = 0;
@@ -56,12 +57,16 @@ void* runRoutine(void* raw) {
     } catch (const EndRequest&) {
         // Ended by its job; the job has set the exit code.
     }
+    {
+        std::lock_guard<std::mutex> lock(control->mutex);
+        control->leftRoutine = true;
+        control->exitCode = static_cast<int32_t>(code);
+    }
     currentControl = nullptr;
     dropMessageQueue();
     {
         std::lock_guard<std::mutex> lock(control->mutex);
         control->finished = true;
-        control->exitCode = static_cast<int32_t>(code);
     }
     control->changed.notify_all();
     return nullptr;
@@ -138,6 +143,22 @@ ExitReading NativeThread::readExitCode() const {
     return {{}, control.finished ? control.exitCode : kStillActive};
 }
 
+bool NativeThread::hasEnded() const {
+    if (!state_->control)
+        return false;
+    std::lock_guard<std::mutex> lock(state_->control->mutex);
+    return state_->control->finished;
+}
+
+bool NativeThread::waitForEnd(uint32_t milliseconds) const {
+    if (!state_->control)
+        return false;
+    Control& control = *state_->control;
+    std::unique_lock<std::mutex> lock(control.mutex);
+    return control.changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                    [&control] { return control.finished; });
+}
+
 NativeResult NativeThread::suspend(int32_t& previous) {
     if (!state_->control)
         return nativeFailure(EBADF);
@@ -169,9 +190,11 @@ NativeResult NativeThread::forceEnd(int32_t exitCode) {
         std::unique_lock<std::mutex> lock(control.mutex);
         if (control.finished)
             return {};
-        control.endRequested = true;
-        control.endCode = exitCode;
-        control.changed.notify_all();
+        if (!control.leftRoutine) {
+            control.endRequested = true;
+            control.endCode = exitCode;
+            control.changed.notify_all();
+        }
         // A thread ending itself goes at its next safe point; it cannot wait for that here.
         if (currentControl != &control)
             control.changed.wait_for(lock, kSafePointWait, [&control] { return control.finished; });

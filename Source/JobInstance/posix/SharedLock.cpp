@@ -99,9 +99,12 @@ bool publishLock(const std::string& path, bool replace, std::string& why) {
     mapping.layout->magic = kMagic;
     const int placed = replace ? ::rename(made.path.c_str(), path.c_str())
                                : ::link(made.path.c_str(), path.c_str());
-    if (placed != 0 && errno != EEXIST) {
-        why = systemFailure(path, errno);
-        return false;
+    if (placed != 0) {
+        const SystemError failed = lastSystemErrorValue();
+        if (failed != std::errc::file_exists) {
+            why = systemFailure(path, failed.native);
+            return false;
+        }
     }
     return true;
 }
@@ -113,11 +116,12 @@ enum class Found { Lock, Missing, NoLock, Failed };
 Found mapLock(const std::string& path, Mapping& mapping, ino_t& inode, std::string& why) {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
-        if (errno == ENOENT)
+        const SystemError failed = lastSystemErrorValue();
+        if (failed == std::errc::no_such_file_or_directory)
             return Found::Missing;
-        if (errno == ELOOP)
+        if (failed == std::errc::too_many_symbolic_link_levels)
             return Found::NoLock;
-        why = systemFailure(path, errno);
+        why = systemFailure(path, failed.native);
         return Found::Failed;
     }
     struct stat status {};
@@ -237,23 +241,24 @@ bool SharedLock::acquire(uint32_t patienceMs) {
     pthread_mutex_t& mutex = lock.mapping.layout->mutex;
     // Free most of the time: no clock is read then.
     int error = ::pthread_mutex_trylock(&mutex);
-    if (error == EBUSY)
+    if (systemError(error) == std::errc::device_or_resource_busy)
         error = patienceMs > 0 ? waitFor(mutex, patienceMs) : ETIMEDOUT;
     // The holder died holding it: what it guarded is as it left it, which for a log is a whole
     // line or none, as each line is one write.
-    if (error == EOWNERDEAD)
+    if (systemError(error) == std::errc::owner_dead)
         error = ::pthread_mutex_consistent(&mutex);
     if (error == 0) {
         held_ = true;
         failure_.clear();
         return true;
     }
-    if (error == ETIMEDOUT) {
+    const SystemError failed = systemError(error);
+    if (failed == std::errc::timed_out) {
         failure_ = lock.path + ": held by another for over " + std::to_string(patienceMs) + " ms";
         return false;
     }
-    failure_ = systemFailure(lock.path, error);
-    if (error == ENOTRECOVERABLE) {
+    failure_ = systemFailure(lock.path, failed.native);
+    if (failed == std::errc::state_not_recoverable) {
         // Never usable again (a holder recovered it without making it consistent): the next
         // attempt makes a new one, unless somebody has done so already.
         struct stat status {};

@@ -4,6 +4,7 @@
 #include "JobInstance/posix/SafePoint.h"
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <unistd.h>
 #include <unordered_map>
@@ -21,6 +22,14 @@ public:
     void remove(uint32_t threadId) {
         std::lock_guard<std::mutex> lock(mutex_);
         queues_.erase(threadId);
+        hooks_.erase(threadId);
+    }
+    void setHook(uint32_t threadId, std::function<void()> hook) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (hook)
+            hooks_[threadId] = std::move(hook);
+        else
+            hooks_.erase(threadId);
     }
     bool post(uint32_t threadId, const ThreadMessage& message) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -28,6 +37,9 @@ public:
         if (queue == queues_.end())
             return false;
         queue->second.push_back(message);
+        // Under the lock, so that the hook's owner cannot go away meanwhile; hooks never block.
+        if (const auto hook = hooks_.find(threadId); hook != hooks_.end())
+            hook->second();
         return true;
     }
     bool take(uint32_t threadId, ThreadMessage& out) {
@@ -43,6 +55,7 @@ public:
 private:
     std::mutex mutex_;
     std::unordered_map<uint32_t, std::deque<ThreadMessage>> queues_;
+    std::unordered_map<uint32_t, std::function<void()>> hooks_;
 };
 
 // Never destroyed: threads may still end (and drop their queues) after static destruction.
@@ -92,6 +105,10 @@ bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, in
 bool peekMessage(ThreadMessage& out) {
     threadSafePoint();
     return registry().take(ownQueue.id(), out);
+}
+
+void setMessageArrivalHook(std::function<void()> hook) {
+    registry().setHook(ownQueue.id(), std::move(hook));
 }
 
 void dropMessageQueue() {

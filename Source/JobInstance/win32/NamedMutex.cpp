@@ -1,8 +1,8 @@
 #include "JobInstance/NamedMutex.h"
 
 #include "Common/SystemError.h"
+#include "Common/win32/UniqueHandle.h"
 #include "Common/win32/Windows.h"
-#include "JobInstance/win32/UniqueHandle.h"
 
 namespace Kalvor {
 
@@ -16,13 +16,12 @@ NamedMutex::~NamedMutex() = default;
 
 std::unique_ptr<NamedMutex> NamedMutex::create(const std::string& name, std::string& failure) {
     failure.clear();
-    const HANDLE created = ::CreateMutexA(nullptr, TRUE, name.c_str());
-    const DWORD error = ::GetLastError();
-    UniqueHandle handle(created);
+    UniqueHandle handle(::CreateMutexA(nullptr, TRUE, name.c_str()));
+    const SystemError error = lastSystemErrorValue();
     // An existing mutex is opened, not owned: someone else holds the name.
-    if (!handle || error == ERROR_ALREADY_EXISTS) {
+    if (!handle || error == std::errc::file_exists) {
         if (!handle)
-            failure = "CreateMutexA(\"" + name + "\"): " + systemErrorText(static_cast<int32_t>(error));
+            failure = "CreateMutexA(\"" + name + "\"): " + error.text();
         return nullptr;
     }
     auto state = std::make_unique<State>();

@@ -4,7 +4,7 @@
 
 #include "Common/win32/Windows.h"
 #include "JobInstance/ThreadMessages.h"
-#include "JobInstance/win32/UniqueHandle.h"
+#include "Common/win32/UniqueHandle.h"
 
 #include <new>
 #include <vector>
@@ -69,6 +69,10 @@ ExitReading NativeProcess::readExitCode() {
     if (!::GetExitCodeProcess(state_->process.get(), &code))
         return {lastNativeFailure()};
     return {{}, static_cast<int32_t>(code)};
+}
+
+bool NativeProcess::waitForEnd(uint32_t milliseconds) {
+    return ::WaitForSingleObject(state_->process.get(), milliseconds) == WAIT_OBJECT_0;
 }
 
 bool NativeProcess::askToClose(int32_t exitCode) {

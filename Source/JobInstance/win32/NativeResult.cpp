@@ -1,13 +1,13 @@
 #include "JobInstance/NativeResult.h"
 
 #include "Common/SystemError.h"
-#include "Common/win32/Windows.h"
 
 namespace Kalvor {
 
 NativeResult nativeFailure(int32_t error) {
-    const auto kind = error == ERROR_INVALID_HANDLE ? NativeResult::Kind::InvalidHandle
-                                                    : NativeResult::Kind::Failed;
+    const auto kind = systemError(error) == std::errc::bad_file_descriptor
+                          ? NativeResult::Kind::InvalidHandle
+                          : NativeResult::Kind::Failed;
     return {kind, error};
 }
 

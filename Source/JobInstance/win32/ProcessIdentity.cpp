@@ -1,7 +1,7 @@
 #include "JobInstance/ProcessIdentity.h"
 
 #include "Common/win32/AccountSid.h"
-#include "JobInstance/win32/UniqueHandle.h"
+#include "Common/win32/UniqueHandle.h"
 
 #include <algorithm>
 #include <cctype>

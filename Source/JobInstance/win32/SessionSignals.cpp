@@ -2,15 +2,17 @@
 
 namespace Kalvor {
 
-// The hidden window receives WM_QUERYENDSESSION on Windows; nothing to install here.
+// The hidden window's procedure calls deliver(); nothing to install.
 struct SessionSignals::State {};
 
-SessionSignals::SessionSignals() = default;
+SessionSignals::SessionSignals(StopFlag& stop) {
+    if (claim(stop))
+        state_ = std::make_unique<State>();
+}
 
-SessionSignals::~SessionSignals() = default;
-
-bool SessionSignals::systemStop() {
-    return false;
+SessionSignals::~SessionSignals() {
+    if (state_)
+        release();
 }
 
 } // namespace Kalvor

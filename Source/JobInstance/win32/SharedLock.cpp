@@ -2,7 +2,7 @@
 
 #include "Common/SystemError.h"
 #include "Common/win32/Windows.h"
-#include "JobInstance/win32/UniqueHandle.h"
+#include "Common/win32/UniqueHandle.h"
 
 namespace Kalvor {
 

@@ -2,7 +2,25 @@
 
 #include "Common/win32/Windows.h"
 
+#include <mutex>
+#include <unordered_map>
+
 namespace Kalvor {
+
+namespace {
+
+struct ArrivalHooks {
+    std::mutex mutex;
+    std::unordered_map<DWORD, std::function<void()>> hooks;
+};
+
+// Never destroyed: threads may still post after static destruction.
+ArrivalHooks& arrivalHooks() {
+    static ArrivalHooks* const instance = new ArrivalHooks;
+    return *instance;
+}
+
+} // namespace
 
 uint32_t currentThreadId() {
     return ::GetCurrentThreadId();
@@ -14,7 +32,22 @@ void ensureMessageQueue() {
 }
 
 bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    return ::PostThreadMessageA(threadId, message, wParam, lParam) != 0;
+    if (!::PostThreadMessageA(threadId, message, wParam, lParam))
+        return false;
+    ArrivalHooks& registry = arrivalHooks();
+    std::lock_guard<std::mutex> guard(registry.mutex);
+    if (const auto hook = registry.hooks.find(threadId); hook != registry.hooks.end())
+        hook->second();
+    return true;
+}
+
+void setMessageArrivalHook(std::function<void()> hook) {
+    ArrivalHooks& registry = arrivalHooks();
+    std::lock_guard<std::mutex> guard(registry.mutex);
+    if (hook)
+        registry.hooks[::GetCurrentThreadId()] = std::move(hook);
+    else
+        registry.hooks.erase(::GetCurrentThreadId());
 }
 
 bool peekMessage(ThreadMessage& out) {

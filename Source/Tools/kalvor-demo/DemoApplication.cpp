@@ -34,9 +34,9 @@ std::ostream& DemoApplication::say() {
 
 int DemoApplication::run() {
     // The queue comes first: posting a close to a thread without one fails (the asker then
-    // kills instead), and the signal forwarding posts into it.
+    // kills instead).
     ensureMessageQueue();
-    const SessionSignals signals;
+    const SessionSignals signals(stop_);
     MailSlot slot(MailSlot::kReceiver, mailslotName_);
     processInfo_ = std::to_string(currentProcessId()) + "," + std::to_string(currentThreadId());
 
@@ -61,8 +61,8 @@ int DemoApplication::run() {
             return kDemoDoneExitCode;
         }
         if (crashDue(startTick)) {
-            say() << "crashing on purpose (exit code " << kDemoCrashExitCode << ")" << std::endl;
-            std::_Exit(kDemoCrashExitCode);
+            say() << "crashing on purpose (exit code " << options_.crashCode << ")" << std::endl;
+            std::_Exit(options_.crashCode);
         }
         sleepMilliseconds(kPollMilliseconds);
     }
@@ -106,7 +106,7 @@ void DemoApplication::answerProcessInfo(const IPCMessage& question) {
 }
 
 bool DemoApplication::closeRequested() {
-    bool close = SessionSignals::systemStop();
+    bool close = stop_.requested();
     ThreadMessage message;
     while (peekMessage(message))
         if (message.message == kWmClose || message.message == kWmQuit ||

@@ -7,11 +7,14 @@
 // queue), sent to the question's sender or, when the question names none, to the supervisor's
 // mailslot "Wardex_" + user tag. "COMMAND" "DIE" ends it with 0 unless it ignores DIE. A polite
 // close also ends it with 0: WM_CLOSE (or WM_QUIT, WM_DESTROY) in its main thread's queue, and on
-// posix SIGTERM, SIGHUP and SIGINT. In crash mode it ends with kDemoCrashExitCode once its time
+// posix SIGTERM, SIGHUP and SIGINT. In crash mode it ends with its crash code
+// (kDemoCrashExitCode unless told otherwise) once its time
 // is up, skipping all clean-up as a crash would. Every event is one line on `out`, flushed.
 #pragma once
 
 #include "DemoOptions.h"
+#include "JobInstance/StopFlag.h"
+#include "JobInstance/WaitSet.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -51,6 +54,9 @@ private:
     std::string mailslotName_;
     std::string processInfo_;
     std::ostream& out_;
+    // Session end and Ctrl-C (SessionSignals.h) land here; the loop looks at it between polls.
+    WaitSet wakeUps_;
+    StopFlag stop_{wakeUps_};
 };
 
 } // namespace Kalvor

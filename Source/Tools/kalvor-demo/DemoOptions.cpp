@@ -15,7 +15,8 @@ const char* const kDemoUsage =
     "  --crash-after SECONDS exit with code 3 after that time, as if it had crashed\n"
     "  --ignore-die          stay up when told to DIE\n"
     "  Without the options: KALVOR_DEMO_CRASH_AFTER_<ID> or KALVOR_DEMO_CRASH_AFTER, and\n"
-    "  KALVOR_DEMO_IGNORE_DIE_<ID> or KALVOR_DEMO_IGNORE_DIE (1 or 0).\n"
+    "  KALVOR_DEMO_IGNORE_DIE_<ID> or KALVOR_DEMO_IGNORE_DIE (1 or 0). A crash ends with\n"
+    "  KALVOR_DEMO_CRASH_CODE_<ID> or KALVOR_DEMO_CRASH_CODE when set (0 to 65535).\n"
     "  Ends with 0 on DIE or when asked to close (SIGTERM, WM_CLOSE), 1 when it cannot run,\n"
     "  2 on bad arguments, 3 when it crashes on purpose.\n";
 
@@ -28,6 +29,14 @@ double crashSeconds(const std::string& source, const std::string& text) {
     if (text.empty() || *end != '\0' || !(value >= 0.0) || value > 86400.0 * 24)
         throw DemoUsageError{source + " needs a number of seconds, not \"" + text + "\""};
     return value;
+}
+
+int crashCode(const std::string& source, const std::string& text) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0 || value > 65535)
+        throw DemoUsageError{source + " needs an exit code from 0 to 65535, not \"" + text + "\""};
+    return static_cast<int>(value);
 }
 
 bool switchValue(const std::string& source, const std::string& text) {
@@ -101,6 +110,8 @@ DemoOptions parseDemoOptions(const std::vector<std::string>& arguments,
     if (!crashAfter)
         if (const auto found = lookUp(environment, "KALVOR_DEMO_CRASH_AFTER", options.id))
             crashAfter = crashSeconds(found->first, found->second);
+    if (const auto found = lookUp(environment, "KALVOR_DEMO_CRASH_CODE", options.id))
+        options.crashCode = crashCode(found->first, found->second);
     if (!ignoreDie)
         if (const auto found = lookUp(environment, "KALVOR_DEMO_IGNORE_DIE", options.id))
             ignoreDie = switchValue(found->first, found->second);

@@ -9,6 +9,7 @@
 // the environment that every application of one supervisor shares:
 //   KALVOR_DEMO_CRASH_AFTER_<ID>, else KALVOR_DEMO_CRASH_AFTER   seconds (decimals allowed)
 //   KALVOR_DEMO_IGNORE_DIE_<ID>,  else KALVOR_DEMO_IGNORE_DIE    1/true/yes or 0/false/no/""
+//   KALVOR_DEMO_CRASH_CODE_<ID>,  else KALVOR_DEMO_CRASH_CODE    the crash's exit code
 // A command-line option wins over both. Bad input throws DemoUsageError naming what was wrong.
 #pragma once
 
@@ -22,6 +23,7 @@ namespace Kalvor {
 struct DemoOptions {
     std::string id;
     double crashAfterSeconds = 0.0; // 0: never crashes
+    int crashCode = 3;
     bool ignoreDie = false;
     bool help = false;
 };

@@ -5,7 +5,6 @@
 #include "Common/Exception.h"
 #include "Common/StringUtils.h"
 #include "Logger/LoggerUnit.h"
-#include "Time/Timer.h"
 #include "Win32_App/KalvorWardex/AppServices.h"
 #include "Win32_App/KalvorWardex/Clock.h"
 
@@ -17,8 +16,8 @@ namespace Kalvor {
 
 namespace {
 using namespace WardexMessage;
-constexpr int32_t kAnswerPolls = 50;
-constexpr uint32_t kAnswerPollMilliseconds = 100;
+// How long an application asked whether it runs has to answer.
+constexpr uint64_t kAnswerMilliseconds = 5000;
 
 
 uint32_t decimalOf(const std::string& text) {
@@ -30,7 +29,8 @@ StatusRecord statusOf(const SupervisedApp& app) {
     record.name = app.name;
     record.id = app.id;
     record.state = appStateName(app.state);
-    record.processId = app.state == AppState::Running && app.job ? app.job->processId() : 0;
+    const bool hasProcess = app.state == AppState::Running || app.state == AppState::Stopping;
+    record.processId = hasProcess && app.job ? app.job->processId() : 0;
     record.restarts = app.restartCount;
     if (app.lastStartTime.seconds() != 0)
         record.lastStart = app.lastStartTime.text();
@@ -41,13 +41,18 @@ StatusRecord statusOf(const SupervisedApp& app) {
 
 const char* appStateName(AppState state) {
     switch (state) {
+    case AppState::Asking:
+        return "asking";
     case AppState::Running:
         return "running";
-    case AppState::Stopped:
+    case AppState::Restarting:
         return "stopped";
+    case AppState::Stopping:
+        return "stopping";
     case AppState::GivenUp:
         return "given up";
     case AppState::NotStarted:
+    case AppState::Dormant:
         break;
     }
     return "not started";
@@ -64,21 +69,23 @@ ApplicationTable::~ApplicationTable() {
 }
 
 SupervisedApp* ApplicationTable::find(const std::string& name) {
-    for (auto& app : apps_)
-        if (app->name == name)
-            return app.get();
-    return nullptr;
+    const auto found = byName_.find(name);
+    return found == byName_.end() ? nullptr : found->second;
 }
 
 SupervisedApp& ApplicationTable::findOrAdd(const std::string& name) {
-    if (SupervisedApp* app = find(name))
+    if (SupervisedApp* app = find(name)) {
+        // Listed again: supervised anew, as a record made now would be.
+        if (app->state == AppState::GivenUp || app->state == AppState::Dormant) {
+            app->state = AppState::NotStarted;
+            app->restartCount = 0;
+            app->lastStartTime.setSeconds(0);
+        }
         return *app;
-    // Listed again: it is supervised anew.
-    dropped_.erase(std::remove_if(dropped_.begin(), dropped_.end(),
-                                  [&](const StatusRecord& record) { return record.name == name; }),
-                   dropped_.end());
-    apps_.push_back(std::make_unique<SupervisedApp>(name));
-    return *apps_.back();
+    }
+    SupervisedApp& added = apps_.emplace_back(name);
+    byName_.emplace(name, &added);
+    return added;
 }
 
 std::vector<StatusRecord> ApplicationTable::statusRecords() const {
@@ -88,91 +95,239 @@ std::vector<StatusRecord> ApplicationTable::statusRecords() const {
 
 void ApplicationTable::publishStatus() {
     std::vector<StatusRecord> records;
-    for (const auto& app : apps_)
-        records.push_back(statusOf(*app));
-    records.insert(records.end(), dropped_.begin(), dropped_.end());
+    records.reserve(apps_.size());
+    for (const SupervisedApp& app : apps_)
+        records.push_back(statusOf(app));
     std::lock_guard<std::mutex> guard(statusMutex_);
     published_ = std::move(records);
 }
 
 void ApplicationTable::check(const DateTime& now, bool statusPass) {
-    for (auto position = apps_.begin(); position != apps_.end();) {
+    for (SupervisedApp& app : apps_) {
         // What goes wrong with one application must not keep the others from being checked;
         // this one is checked again at the next pass.
-        const std::string& name = (*position)->name;
         try {
-            position = checkOne(position, now, statusPass);
-            continue;
+            checkOne(app, now, statusPass);
         } catch (Exception& failure) {
             failure.addLocation(KALVOR_HERE);
             logger_->debug(1, "Main loop: Checking application \"%s\" failed: %s",
-                           LogParams() << name << failure.report());
+                           LogParams() << app.name << failure.report());
         } catch (const std::exception& failure) {
             logger_->debug(1, "Main loop: Checking application \"%s\" failed: %s",
-                           LogParams() << name << failure.what());
+                           LogParams() << app.name << failure.what());
         }
-        position = std::next(position);
     }
     publishStatus();
 }
 
-ApplicationTable::Records::iterator
-ApplicationTable::checkOne(Records::iterator position, const DateTime& now, bool statusPass) {
-    SupervisedApp& app = **position;
+// The transitions. A state that leads on to another in the same pass falls through to it, as
+// the checks of one pass always have: a capture or start is followed by the running check, and
+// an end that is due for a restart is restarted at once.
+void ApplicationTable::checkOne(SupervisedApp& app, const DateTime& now, bool statusPass) {
     const uint64_t tick = clock_.monotonicMilliseconds();
-    if (!app.job) {
-        const Answer answer = askOrCollect(app, tick);
-        if (answer == Answer::Awaited)
-            return std::next(position);
-        const Capture captured = answer == Answer::Given ? capture(app) : Capture::Refused;
-        // An answer whose process is not the application's counts as no answer.
-        if (captured == Capture::Unusable || (captured == Capture::Refused && !startOrLetGo(app)))
-            return drop(position, app.active ? AppState::GivenUp : AppState::NotStarted);
+    switch (app.state) {
+    case AppState::NotStarted:
+    case AppState::Asking:
+        // An answer that came at once is taken in the pass that asked.
+        if (app.state == AppState::NotStarted)
+            ask(app, tick);
+        if (app.state == AppState::Asking)
+            collectAnswer(app, tick);
+        if (app.state == AppState::Asking)
+            return;
+        break;
+    case AppState::Stopping:
+        checkStopping(app);
+        return;
+    case AppState::Running:
+    case AppState::Restarting:
+        break;
+    case AppState::Dormant:
+    case AppState::GivenUp:
+        return;
     }
+    if (app.state == AppState::Running)
+        checkRunning(app, now, statusPass);
+    if (app.state == AppState::Restarting)
+        restartWhenDue(app, now, tick);
+}
+
+// Asks whether it runs; when the question cannot be sent it does not, and is started.
+void ApplicationTable::ask(SupervisedApp& app, uint64_t tick) {
+    logger_->debug(2, "Getting application \"%s\"...", LogParams() << app.name);
+    logger_->debug(3, "   Trying to find out if \"%s\" is already running...",
+                   LogParams() << app.name);
+    await(app);
+    bool sent = false;
+    try {
+        sent = services_.send(mailslotOf(app), "COMMAND", "SEND_PROCESS_INFO", "SEND_PROCESS_INFO",
+                              ownMailslot());
+    } catch (const Exception& failure) {
+        logger_->debug(3, failure.report());
+    }
+    if (sent) {
+        app.answerDeadline = tick + kAnswerMilliseconds;
+        app.state = AppState::Asking;
+        return;
+    }
+    stopAwaiting(app);
+    logger_->debug(3, "   Application is not running.");
+    startOrLetGo(app);
+}
+
+void ApplicationTable::collectAnswer(SupervisedApp& app, uint64_t tick) {
+    if (!takenProcessInfo(app).empty()) {
+        logger_->debug(3, "   Application is running.");
+        // An answer whose process is not the application's counts as no answer.
+        switch (capture(app)) {
+        case Capture::Taken:
+            return;
+        case Capture::Unusable:
+            return leave(app, AppState::GivenUp);
+        case Capture::Refused:
+            return startOrLetGo(app);
+        }
+    }
+    if (tick < app.answerDeadline)
+        return;
+    stopAwaiting(app);
+    logger_->debug(3, "   Application is not running.");
+    startOrLetGo(app);
+}
+
+// What is done with an application found not running: started when it is to be active.
+void ApplicationTable::startOrLetGo(SupervisedApp& app) {
+    if (!app.active) {
+        logger_->debug(2, "Application \"%s\" is not to be activated.", LogParams() << app.name);
+        return leave(app, AppState::Dormant);
+    }
+    if (!startApplication(app, false))
+        return leave(app, AppState::GivenUp);
+    app.restartCount = 0;
+}
+
+void ApplicationTable::checkRunning(SupervisedApp& app, const DateTime& now, bool statusPass) {
     const bool windowPassed = app.lastStartTime.plus(restartWindow_).before(now);
     if (app.job->status() == JobRunning) {
-        app.state = AppState::Running;
-        signalShutdownIfInactive(app);
+        if (!app.active) {
+            signalShutdown(app);
+            app.state = AppState::Stopping;
+            return;
+        }
         if (windowPassed)
             app.restartCount = 0;
         if (statusPass)
             logger_->debug(5, "Main loop: Application \"%s\" is running normally.",
                            LogParams() << app.name);
-        return std::next(position);
+        return;
     }
     // One that was told to stop because it is no longer to run has done so: bringing it back
     // would only have it told to stop again.
     if (!app.active) {
         logger_->debug(2, "Application \"%s\" is not to be activated.", LogParams() << app.name);
-        return drop(position, AppState::NotStarted);
+        return leave(app, AppState::Dormant);
     }
-    app.state = AppState::Stopped;
     // A crash loop is restarted no faster than the passes used to come.
-    if (restartGapMs_ > 0 && tick - app.lastStartAttempt < restartGapMs_)
-        return std::next(position);
-    logger_->warning(kNotRunning, LogParams() << app.name);
-    if (windowPassed && app.restartCount > kMaxRestarts) {
-        logger_->error(kGivenUp, LogParams() << app.name);
-        return drop(position, AppState::GivenUp);
-    }
-    ++app.restartCount;
-    startApplication(app, true);
-    return std::next(position);
+    app.state = AppState::Restarting;
+    app.restartDue = app.lastStartAttempt + restartGapMs_;
 }
 
-ApplicationTable::Records::iterator ApplicationTable::drop(Records::iterator position,
-                                                          AppState state) {
-    stopAwaiting(**position);
-    (*position)->state = state;
-    dropped_.push_back(statusOf(**position));
-    return apps_.erase(position);
+void ApplicationTable::restartWhenDue(SupervisedApp& app, const DateTime& now, uint64_t tick) {
+    if (!app.active) {
+        logger_->debug(2, "Application \"%s\" is not to be activated.", LogParams() << app.name);
+        return leave(app, AppState::Dormant);
+    }
+    if (tick < app.restartDue)
+        return;
+    logger_->warning(kNotRunning, LogParams() << app.name);
+    if (app.lastStartTime.plus(restartWindow_).before(now) && app.restartCount > kMaxRestarts) {
+        logger_->error(kGivenUp, LogParams() << app.name);
+        return leave(app, AppState::GivenUp);
+    }
+    ++app.restartCount;
+    if (!startApplication(app, true))
+        app.restartDue = app.lastStartAttempt + restartGapMs_;
+}
+
+// Told to stop, at shutdown or because it is no longer to be active: told again each pass
+// until it has ended, unless it is to run again.
+void ApplicationTable::checkStopping(SupervisedApp& app) {
+    if (app.job && app.job->status() == JobRunning) {
+        if (app.active) {
+            app.state = AppState::Running;
+            return;
+        }
+        signalShutdown(app);
+        return;
+    }
+    logger_->debug(2, "Application \"%s\" is not to be activated.", LogParams() << app.name);
+    leave(app, AppState::Dormant);
+}
+
+// Into a state the application leaves only by a reconfiguration.
+void ApplicationTable::leave(SupervisedApp& app, AppState state) {
+    stopAwaiting(app);
+    app.job.reset();
+    app.state = state;
 }
 
 void ApplicationTable::signalAllToShutDown() {
-    for (auto& app : apps_) {
-        app->active = false;
-        signalShutdownIfInactive(*app);
+    for (SupervisedApp& app : apps_) {
+        app.active = false;
+        if (!app.job)
+            continue;
+        signalShutdown(app);
+        app.state = AppState::Stopping;
     }
+}
+
+bool ApplicationTable::anyStopping() {
+    for (SupervisedApp& app : apps_) {
+        try {
+            if (app.state == AppState::Stopping && app.job && app.job->status() == JobRunning)
+                return true;
+        } catch (const Exception&) {
+            // Not knowable: nothing to wait for.
+        }
+    }
+    return false;
+}
+
+std::vector<intptr_t> ApplicationTable::waitables() const {
+    std::vector<intptr_t> waitables;
+    for (const SupervisedApp& app : apps_) {
+        if ((app.state == AppState::Running || app.state == AppState::Stopping) && app.job &&
+            !app.endReported && app.job->waitable() != JobInstance::kNoWaitable)
+            waitables.push_back(app.job->waitable());
+    }
+    return waitables;
+}
+
+void ApplicationTable::noteEnded(const std::vector<intptr_t>& waitables) {
+    if (waitables.empty())
+        return;
+    for (SupervisedApp& app : apps_)
+        if (app.job && std::find(waitables.begin(), waitables.end(), app.job->waitable()) !=
+                           waitables.end())
+            app.endReported = true;
+}
+
+std::optional<uint64_t> ApplicationTable::millisecondsToNextDeadline() const {
+    std::optional<uint64_t> soonest;
+    const uint64_t now = clock_.monotonicMilliseconds();
+    for (const SupervisedApp& app : apps_) {
+        uint64_t due = 0;
+        if (app.state == AppState::Asking)
+            due = app.answerDeadline;
+        else if (app.state == AppState::Restarting)
+            due = app.restartDue;
+        else
+            continue;
+        const uint64_t left = due > now ? due - now : 0;
+        if (!soonest || left < *soonest)
+            soonest = left;
+    }
+    return soonest;
 }
 
 bool ApplicationTable::storeProcessInfo(const std::string& text, const std::string& sender,
@@ -201,115 +356,11 @@ void ApplicationTable::await(SupervisedApp& app) {
 void ApplicationTable::stopAwaiting(SupervisedApp& app) {
     std::lock_guard<std::mutex> guard(infoMutex_);
     awaiting_.erase(std::remove(awaiting_.begin(), awaiting_.end(), &app), awaiting_.end());
-    app.answerDeadline.reset();
-}
-
-std::vector<intptr_t> ApplicationTable::runningWaitables() const {
-    std::vector<intptr_t> waitables;
-    for (const auto& app : apps_) {
-        if (app->state == AppState::Running && app->job &&
-            app->job->waitable() != JobInstance::kNoWaitable)
-            waitables.push_back(app->job->waitable());
-    }
-    return waitables;
-}
-
-std::optional<uint64_t> ApplicationTable::millisecondsToNextRestart() const {
-    std::optional<uint64_t> soonest;
-    const uint64_t now = clock_.monotonicMilliseconds();
-    for (const auto& app : apps_) {
-        if (app->state != AppState::Stopped || restartGapMs_ == 0)
-            continue;
-        const uint64_t due = app->lastStartAttempt + restartGapMs_;
-        const uint64_t left = due > now ? due - now : 0;
-        if (!soonest || left < *soonest)
-            soonest = left;
-    }
-    return soonest;
-}
-
-// Asks at the first call, then reports whether the answer came (Given) or will not (None).
-ApplicationTable::Answer ApplicationTable::askOrCollect(SupervisedApp& app, uint64_t now) {
-    if (!app.answerDeadline) {
-        logger_->debug(2, "Getting application \"%s\"...", LogParams() << app.name);
-        if (!ask(app)) {
-            logger_->debug(3, "   Application is not running.");
-            return Answer::None;
-        }
-        app.answerDeadline = now + kAnswerPolls * kAnswerPollMilliseconds;
-    }
-    if (!takenProcessInfo(app).empty()) {
-        logger_->debug(3, "   Application is running.");
-        return Answer::Given;
-    }
-    if (now < *app.answerDeadline)
-        return Answer::Awaited;
-    stopAwaiting(app);
-    logger_->debug(3, "   Application is not running.");
-    return Answer::None;
-}
-
-// Sends the question; false (and nothing awaited) when it cannot be sent.
-bool ApplicationTable::ask(SupervisedApp& app) {
-    logger_->debug(3, "   Trying to find out if \"%s\" is already running...",
-                   LogParams() << app.name);
-    await(app);
-    bool sent = false;
-    try {
-        sent = services_.send(mailslotOf(app), "COMMAND", "SEND_PROCESS_INFO", "SEND_PROCESS_INFO",
-                              ownMailslot());
-    } catch (const Exception& failure) {
-        logger_->debug(3, failure.report());
-    }
-    if (!sent)
-        stopAwaiting(app);
-    return sent;
-}
-
-// What is done with an application found not running: started when it is to be active.
-bool ApplicationTable::startOrLetGo(SupervisedApp& app) {
-    if (!app.active) {
-        logger_->debug(2, "Application \"%s\" is not to be activated.", LogParams() << app.name);
-        return false;
-    }
-    if (!startApplication(app, false))
-        return false;
-    app.restartCount = 0;
-    return true;
 }
 
 std::string ApplicationTable::takenProcessInfo(SupervisedApp& app) {
     std::lock_guard<std::mutex> guard(infoMutex_);
     return app.processInfo;
-}
-
-bool ApplicationTable::getApplication(SupervisedApp& app) {
-    logger_->debug(2, "Getting application \"%s\"...", LogParams() << app.name);
-    if (isApplicationRunning(app)) {
-        logger_->debug(3, "   Application is running.");
-        // An answer whose process is not the application's counts as no answer.
-        const Capture captured = capture(app);
-        if (captured != Capture::Refused)
-            return captured == Capture::Taken;
-    }
-    logger_->debug(3, "   Application is not running.");
-    return startOrLetGo(app);
-}
-
-bool ApplicationTable::isApplicationRunning(SupervisedApp& app) {
-    if (!ask(app))
-        return false;
-    for (int32_t poll = 0; poll < kAnswerPolls && takenProcessInfo(app).empty(); ++poll)
-        sleepMilliseconds(kAnswerPollMilliseconds);
-    if (takenProcessInfo(app).empty()) {
-        stopAwaiting(app);
-        return false;
-    }
-    return true;
-}
-
-bool ApplicationTable::captureApplication(SupervisedApp& app) {
-    return capture(app) == Capture::Taken;
 }
 
 ApplicationTable::Capture ApplicationTable::capture(SupervisedApp& app) {
@@ -352,10 +403,10 @@ ApplicationTable::Capture ApplicationTable::capture(SupervisedApp& app) {
         return Capture::Refused;
     }
     logger_->debug(3, "   Captured running application.");
+    app.endReported = false;
     app.state = AppState::Running;
     return Capture::Taken;
 }
-
 bool ApplicationTable::programPath(const SupervisedApp& app, std::string& path) {
     std::string directory;
     if (!services_.programDirectory(directory))
@@ -399,13 +450,12 @@ bool ApplicationTable::startApplication(SupervisedApp& app, bool restart) {
     logger_->debug(2, restart ? "   Successfully restarted application."
                               : "   Successfully started application.");
     app.lastStartTime = clock_.now();
+    app.endReported = false;
     app.state = AppState::Running;
     return true;
 }
 
-void ApplicationTable::signalShutdownIfInactive(SupervisedApp& app) {
-    if (!app.job || app.active)
-        return;
+void ApplicationTable::signalShutdown(SupervisedApp& app) {
     logger_->debug(2, "Application \"%s\" will be signaled to shut down.", LogParams() << app.name);
     try {
         services_.send(mailslotOf(app), "COMMAND", "", "DIE", ownMailslot());

@@ -2,17 +2,19 @@
 // find or start each one, restart those that stopped, give up on those that keep failing, and
 // tell them to shut down.
 //
-// Runs on the main thread, except storeProcessInfo() and statusRecords(), which the IPC listener
-// calls. check() never waits for an answer: an application not known yet is asked in one pass
-// and captured, or started, in a later one when its answer came or five seconds passed; so all
-// new applications are asked at once, and one's silence delays nobody else. Only a record whose
-// answer is awaited can take one, and only from the application asked: the answer's sender must
-// be that application's mailslot and, where the platform names the sending process, that
-// process must be the one answered. A destroyed record is never awaited, so a late answer is
-// dropped rather than written into a freed record. A stopped application is restarted at the
-// first pass after its end, but no sooner than `restartGapMs` after its previous start.
+// Every application is in one state (SupervisedApp.h), and checkOne() is the one place that moves
+// it to another: the main loop only waits and calls check(). check() never waits for an answer:
+// an application not known yet is asked in one pass and captured, or started, in a later one when
+// its answer came or five seconds passed; so all new applications are asked at once, and one's
+// silence delays nobody else. Only a record whose answer is awaited can take one, and only from
+// the application asked: the answer's sender must be that application's mailslot and, where the
+// platform names the sending process, that process must be the one answered. A stopped
+// application is restarted as soon as it is found, but no sooner than `restartGapMs` after its
+// previous start. Given-up and dormant applications stay in the table in that state until a
+// reconfiguration lists them again.
 //
-// An answer is adopted only when the process it names passes the identity check
+// Runs on the main thread, except storeProcessInfo() and statusRecords(), which the IPC listener
+// calls. An answer is adopted only when the process it names passes the identity check
 // (ProcessIdentity.h); one that fails counts as no answer, and the application is started.
 #pragma once
 
@@ -23,6 +25,7 @@
 
 #include <cstdint>
 #include <list>
+#include <unordered_map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,7 +51,8 @@ public:
     ApplicationTable(const ApplicationTable&) = delete;
     ApplicationTable& operator=(const ApplicationTable&) = delete;
 
-    // The record of that name, appended when there is none.
+    // The record of that name, appended when there is none. A listed record that was given up
+    // on or left dormant is supervised anew.
     SupervisedApp& findOrAdd(const std::string& name);
     SupervisedApp* find(const std::string& name);
     std::size_t count() const { return apps_.size(); }
@@ -59,13 +63,17 @@ public:
     void check(const DateTime& now, bool statusPass);
     // Shutdown: every record loses its active flag and is told to stop when it has a job.
     void signalAllToShutDown();
-    // What to wait on for the end of the applications that ran at the last check.
-    std::vector<intptr_t> runningWaitables() const;
-    // How long until a restart held back by the gap falls due; nullopt when none is.
-    std::optional<uint64_t> millisecondsToNextRestart() const;
+    // True while an application told to stop at shutdown still runs.
+    bool anyStopping();
+    // What to wait on: the ends of the processes that run and were not reported yet.
+    std::vector<intptr_t> waitables() const;
+    // The wait saw these processes end: they are checked at once and not watched again.
+    void noteEnded(const std::vector<intptr_t>& waitables);
+    // How long until an awaited answer times out or a paced restart falls due; nullopt when
+    // nothing is due.
+    std::optional<uint64_t> millisecondsToNextDeadline() const;
 
-    // The records as the last pass (or reconfiguration) left them, with the applications that
-    // were dropped since; any thread may ask.
+    // The records as the last pass (or reconfiguration) left them; any thread may ask.
     std::vector<StatusRecord> statusRecords() const;
     // Makes the records as they are now the ones statusRecords() gives.
     void publishStatus();
@@ -74,27 +82,23 @@ public:
     bool storeProcessInfo(const std::string& text, const std::string& sender,
                           const std::optional<SenderIdentity>& from);
 
-    bool getApplication(SupervisedApp& app);
-    bool startApplication(SupervisedApp& app, bool restart);
-    bool isApplicationRunning(SupervisedApp& app);
-    bool captureApplication(SupervisedApp& app);
-    void signalShutdownIfInactive(SupervisedApp& app);
-
     std::string mailslotOf(const SupervisedApp& app) const { return app.id + "_" + userTag_; }
     std::string ownMailslot() const { return "Wardex_" + userTag_; }
 
 private:
-    using Records = std::list<std::unique_ptr<SupervisedApp>>;
     enum class Capture { Taken, Unusable, Refused };
     Capture capture(SupervisedApp& app);
-    enum class Answer { Awaited, Given, None };
-    Answer askOrCollect(SupervisedApp& app, uint64_t now);
-    bool ask(SupervisedApp& app);
-    bool startOrLetGo(SupervisedApp& app);
+    void checkOne(SupervisedApp& app, const DateTime& now, bool statusPass);
+    void ask(SupervisedApp& app, uint64_t tick);
+    void collectAnswer(SupervisedApp& app, uint64_t tick);
+    void startOrLetGo(SupervisedApp& app);
+    void checkRunning(SupervisedApp& app, const DateTime& now, bool statusPass);
+    void restartWhenDue(SupervisedApp& app, const DateTime& now, uint64_t tick);
+    void checkStopping(SupervisedApp& app);
+    bool startApplication(SupervisedApp& app, bool restart);
+    void signalShutdown(SupervisedApp& app);
+    void leave(SupervisedApp& app, AppState state);
     bool programPath(const SupervisedApp& app, std::string& path);
-    // Returns the position after the record, which is erased when it is given up on or lost.
-    Records::iterator checkOne(Records::iterator position, const DateTime& now, bool statusPass);
-    Records::iterator drop(Records::iterator position, AppState state);
     std::string takenProcessInfo(SupervisedApp& app);
     void await(SupervisedApp& app);
     void stopAwaiting(SupervisedApp& app);
@@ -105,13 +109,12 @@ private:
     std::string userTag_;
     uint32_t restartGapMs_;
     TimeSpan restartWindow_{kRestartWindowSeconds};
-    Records apps_;
+    std::list<SupervisedApp> apps_;
+    std::unordered_map<std::string, SupervisedApp*> byName_;
 
     std::mutex infoMutex_;
     std::vector<SupervisedApp*> awaiting_;
 
-    // Dropped applications stay in the status until they are listed again.
-    std::vector<StatusRecord> dropped_;
     mutable std::mutex statusMutex_;
     std::vector<StatusRecord> published_;
 };

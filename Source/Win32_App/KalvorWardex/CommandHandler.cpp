@@ -37,7 +37,7 @@ CommandHandler::CommandHandler(std::shared_ptr<LoggerUnit> logger, Targets targe
 void CommandHandler::operator()(const std::string& type, const std::string& id,
                                 const std::string& text, const std::string& sender,
                                 const std::optional<SenderIdentity>& from) {
-    if (targets_.shutdownRequested.load())
+    if (targets_.stop.requested())
         return;
     if (!isOwnAccountOrAdministrator(from)) {
         const std::string steering = steeringCommand(type, text);
@@ -67,7 +67,7 @@ void CommandHandler::command(const std::string& text, const std::string& sender)
     logger_->debug(3, "IPC: Received command \"%s\".", LogParams() << quotedExcerpt(text));
     if (text == "DIE") {
         logger_->debug(3, "Quitting.");
-        targets_.shutdownRequested.store(true);
+        targets_.stop.request(StopFlag::kCommand);
     } else if (text == "RECONFIG") {
         targets_.reconfigureRequested.store(true);
     } else if (text == kStatus) {

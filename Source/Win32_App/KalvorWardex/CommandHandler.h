@@ -1,6 +1,6 @@
 // The supervisor's answer to every IPC message, run on the IPC listener thread.
 //
-// It only sets the stop and reconfigure flags, hands a process-information answer to the
+// It only sets the stop flag (StopFlag.h) and the reconfigure flag, hands a process-information answer to the
 // application table, starts a program named by a "RUN_PROG" line, or answers "STATUS" with a
 // "REPLY" whose id is "STATUS" and whose text is the packed status (StatusReport.h), sent to
 // the asker's mailslot (the message's sender field); it never waits for the main thread and
@@ -13,6 +13,7 @@
 #pragma once
 
 #include "IPC/Datagram.h"
+#include "JobInstance/StopFlag.h"
 
 #include <atomic>
 #include <chrono>
@@ -28,7 +29,7 @@ class LoggerUnit;
 class CommandHandler {
 public:
     struct Targets {
-        std::atomic<bool>& shutdownRequested;
+        StopFlag& stop;
         std::atomic<bool>& reconfigureRequested;
         // Arguments: the answer, its sender field and the sending process. False when no
         // answer is awaited from that sender.

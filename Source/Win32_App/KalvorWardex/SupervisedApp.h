@@ -1,4 +1,5 @@
-// One supervised application: its configured identity and what the supervisor knows of it.
+// One supervised application: its configured identity, the state the supervisor holds it in,
+// and what it knows of its process.
 #pragma once
 
 #include "JobInstance/JobInstance.h"
@@ -11,15 +12,20 @@
 
 namespace Kalvor {
 
-// What the supervisor last found of an application, for status reports.
+// Only the table's transition function (ApplicationTable::checkOne) moves an application from
+// one state to another; status reports read it.
 enum class AppState {
-    NotStarted, // not to be active, or not checked yet
-    Running,
-    Stopped,    // not running; a restart is due at the next pass
-    GivenUp     // failed too often, or could not be started: no longer supervised
+    NotStarted,  // listed, not checked yet: the next pass asks whether it runs
+    Asking,      // asked whether it runs; the answer or its time-out decides
+    Running,     // has a job whose process runs
+    Restarting,  // its process ended; restarted when `restartDue` comes
+    Stopping,    // told to stop (DIE); its end is awaited
+    Dormant,     // not to be active and not running: left alone until a reconfiguration
+    GivenUp      // failed too often, or could not be captured: left alone until a
+                 // reconfiguration
 };
 
-// "not started", "running", "stopped", "given up".
+// "not started", "asking", "running", "stopped", "stopping", "not started", "given up".
 const char* appStateName(AppState state);
 
 struct SupervisedApp {
@@ -34,9 +40,14 @@ struct SupervisedApp {
     bool active = false;
     std::shared_ptr<JobInstance> job;
     AppState state = AppState::NotStarted;
-    // While asked whether it runs: when the answer is given up on (monotonic milliseconds).
-    std::optional<uint64_t> answerDeadline;
+    // Asking: when the answer is given up on; Restarting: when the restart is due (monotonic
+    // milliseconds).
+    uint64_t answerDeadline = 0;
+    uint64_t restartDue = 0;
     uint64_t lastStartAttempt = 0; // monotonic milliseconds; 0 before the first
+    // The end of the job's process was reported by the wait: it is not watched again, even when
+    // its exit code reads as still running.
+    bool endReported = false;
     // The answer to the process-information query, "pid,tid"; written under the table's lock.
     std::string processInfo;
 };

@@ -9,7 +9,6 @@
 #include "File/FilePlain.h"
 #include "IPC/IPCServer.h"
 #include "JobInstance/Monopoly.h"
-#include "JobInstance/SessionSignals.h"
 #include "JobInstance/ThreadMessages.h"
 #include "JobInstance/WaitSet.h"
 #include "Logger/LogCommons.h"
@@ -17,7 +16,6 @@
 #include "Logger/LoggerUnit.h"
 #include "Time/SystemClock.h"
 #include "Time/TimeSpan.h"
-#include "Time/Timer.h"
 #include "Win32_App/KalvorWardex/AppServices.h"
 #include "Win32_App/KalvorWardex/ApplicationTable.h"
 #include "Win32_App/KalvorWardex/Clock.h"
@@ -38,11 +36,17 @@ using namespace WardexMessage;
 const char* const kPlaceholder = "dummy";
 const std::string kMonitorKey = "wardex.monitor";
 constexpr int32_t kPassesPerRoutineLine = 40;
-constexpr uint32_t kWaitSlices = 5;
-constexpr uint32_t kWaitSliceMilliseconds = 100;
-constexpr uint32_t kPassMilliseconds = kWaitSlices * kWaitSliceMilliseconds;
-constexpr uint32_t kShutdownPauseMilliseconds = 250;
+constexpr uint32_t kPassMilliseconds = 500;
+// The longest the applications told to stop at shutdown are waited for.
+constexpr uint64_t kShutdownPauseMilliseconds = 250;
 
+
+// The passes and the shutdown pause are paced by the real clock, whatever clock the
+// applications' checks read (tests set that one).
+uint64_t realMilliseconds() {
+    static const SystemClockSource clock;
+    return clock.monotonicMilliseconds();
+}
 
 std::string withTrailingSeparator(std::string directory) {
     if (directory.empty() || (directory.back() != '\\' && directory.back() != '/'))
@@ -91,7 +95,7 @@ bool Wardex::initialise() {
                                                 userTag_, kPassMilliseconds);
     handler_ = std::make_unique<CommandHandler>(
         logger_, CommandHandler::Targets{
-                     shutdownRequested_, reconfigureRequested_,
+                     stop_, reconfigureRequested_,
                      [this](const std::string& info, const std::string& sender,
                             const std::optional<SenderIdentity>& from) {
                          // The next pass captures it at once.
@@ -272,7 +276,8 @@ void Wardex::handleMessage(const std::string& type, const std::string& id, const
                            const std::string& sender, const std::optional<SenderIdentity>& from) {
     if (handler_)
         (*handler_)(type, id, text, sender, from);
-    if (shutdownRequested_.load())
+    // A stop wakes the loop by itself; a reconfiguration is done at once too.
+    if (reconfigureRequested_.load())
         events_.wake();
 }
 
@@ -283,7 +288,7 @@ bool Wardex::takeWindowMessage() {
     return message.message == kWmClose || message.message == kWmDestroy;
 }
 
-bool Wardex::run(std::atomic<bool>& systemStop) {
+bool Wardex::run() {
     markers_ =
         std::make_unique<Markers>(logger_, Markers::keyPathFor(productVersionTenths_), userTag_);
     markers_->changeMarker(Markers::kStopped, Markers::kSupervising);
@@ -316,79 +321,104 @@ bool Wardex::run(std::atomic<bool>& systemStop) {
     logger_->notice(kStarted);
 
     const Clock& clock = services_->clock();
-    DateTime current = clock.now();
     const TimeSpan statusInterval(kStatusIntervalSeconds);
-    DateTime nextStatusTime = current.plus(statusInterval);
+    DateTime nextStatusTime = clock.now().plus(statusInterval);
+    uint64_t nextPass = realMilliseconds();
     int32_t passCounter = 0;
+    bool checking = false;
 
-    while (!shutdownRequested_.load()) {
-        if (--passCounter <= 0) {
-            logger_->debug(5, "Main loop: Running as normal.");
-            passCounter = kPassesPerRoutineLine;
-        }
-        if (SessionSignals::systemStop())
-            systemStop.store(true);
-        if (systemStop.load()) {
-            logger_->debug(1, "Main loop: received shutdown signal from system.");
-            shutdownRequested_.store(true);
-        }
-        if (!shutdownRequested_.load() && takeWindowMessage()) {
-            logger_->debug(1, "Main loop: Got Windows message to shut down.");
-            shutdownRequested_.store(true);
-            systemStop.store(true);
-            markers_->changeMarker(Markers::kSupervising, Markers::kStopped);
-            break;
+    // A pass (markers read, every application checked) comes every half second; an event (an
+    // application's end, an answer, a reconfiguration request, a due restart) checks the
+    // applications at once in between. A stop ends the loop before anything is started.
+    while (!stopNoticed()) {
+        const uint64_t tick = realMilliseconds();
+        const bool pass = tick >= nextPass;
+        if (pass) {
+            nextPass = tick + kPassMilliseconds;
+            if (--passCounter <= 0) {
+                logger_->debug(5, "Main loop: Running as normal.");
+                passCounter = kPassesPerRoutineLine;
+            }
         }
         if (reconfigureRequested_.load())
             reconfigure(false);
-
-        int32_t value = 0;
-        const int32_t global = markers_->readGlobal(value);
-        if (global == SI_MISSING) {
-            logger_->debug(1, "Main loop: Registry marker not found. Shutting down.");
-            shutdownRequested_.store(true);
-        } else if (global == SI_OK && value == Markers::kShutdownValue) {
-            logger_->debug(1, "Main loop: Registry marker has shutdown value. Shutting down.");
-            shutdownRequested_.store(true);
-        }
-
-        const int32_t instance = markers_->readInstance(value);
-        bool checked = false;
-        if (instance == SI_MISSING) {
-            if (markers_->writeInstance(Markers::kSupervising) != SI_OK)
-                logger_->debug(1, "Main loop: Failed to set missing Registry marker \"%s\"",
-                               LogParams() << markers_->instanceName());
-        } else if (instance == SI_OK && value == Markers::kSupervising) {
+        if (pass)
+            checking = readMarkers(passCounter);
+        if (stop_.requested())
+            continue;
+        if (checking) {
+            const DateTime current = clock.now();
             bool statusPass = false;
-            if (!current.before(nextStatusTime)) {
+            if (pass && !current.before(nextStatusTime)) {
                 nextStatusTime = current.plus(statusInterval);
                 statusPass = true;
             }
             table_->check(current, statusPass);
-            checked = true;
-        } else if (passCounter == 1) {
-            logger_->debug(1, "Main loop: Was going to check if applications were still running, "
-                              "but Registry marker prevented it.");
         }
-
-        // The slices end early when an application ends or an answer or a stop comes: the next
-        // pass then acts at once. Checked between slices: the session signals.
-        // A restart held back by the pacing gap is due at its own time, not at the next pass.
-        const std::vector<intptr_t> watched =
-            checked ? table_->runningWaitables() : std::vector<intptr_t>();
-        uint64_t left = kPassMilliseconds;
-        if (const auto due = checked ? table_->millisecondsToNextRestart() : std::nullopt)
-            left = std::min<uint64_t>(left, *due);
-        while (left > 0 && !shutdownRequested_.load() && !SessionSignals::systemStop()) {
-            const auto slice = static_cast<uint32_t>(std::min<uint64_t>(left, kWaitSliceMilliseconds));
-            if (events_.wait(watched, slice))
-                break;
-            left -= slice;
-        }
-        current = clock.now();
+        waitForEvents(nextPass, checking);
     }
     logger_->debug(1, "Main loop has exited.");
     return true;
+}
+
+// Logs the stop that came, as each source always has been; true once one has.
+bool Wardex::stopNoticed() {
+    // A session message sent to the hidden window reaches its procedure during the peek.
+    const bool closeTaken = !stop_.requested() && takeWindowMessage();
+    if (stop_.requestedBy(StopFlag::kSessionEnd)) {
+        logger_->debug(1, "Main loop: received shutdown signal from system.");
+        return true;
+    }
+    if (closeTaken || stop_.requestedBy(StopFlag::kClose)) {
+        logger_->debug(1, "Main loop: Got Windows message to shut down.");
+        stop_.request(StopFlag::kClose);
+        markers_->changeMarker(Markers::kSupervising, Markers::kStopped);
+        return true;
+    }
+    return stop_.requested();
+}
+
+// Reads both markers; true when the instance marker lets the applications be checked.
+bool Wardex::readMarkers(int32_t passCounter) {
+    int32_t value = 0;
+    const int32_t global = markers_->readGlobal(value);
+    if (global == SI_MISSING) {
+        logger_->debug(1, "Main loop: Registry marker not found. Shutting down.");
+        stop_.request(StopFlag::kMarker);
+    } else if (global == SI_OK && value == Markers::kShutdownValue) {
+        logger_->debug(1, "Main loop: Registry marker has shutdown value. Shutting down.");
+        stop_.request(StopFlag::kMarker);
+    }
+
+    const int32_t instance = markers_->readInstance(value);
+    if (instance == SI_MISSING) {
+        if (markers_->writeInstance(Markers::kSupervising) != SI_OK)
+            logger_->debug(1, "Main loop: Failed to set missing Registry marker \"%s\"",
+                           LogParams() << markers_->instanceName());
+        return false;
+    }
+    if (instance == SI_OK && value == Markers::kSupervising)
+        return true;
+    if (passCounter == 1)
+        logger_->debug(1, "Main loop: Was going to check if applications were still running, "
+                          "but Registry marker prevented it.");
+    return false;
+}
+
+// The one wait of the main thread: until the next pass, an awaited answer's time-out or a
+// paced restart, whichever is first, or until something happens.
+void Wardex::waitForEvents(uint64_t nextPass, bool checking) {
+    const uint64_t now = realMilliseconds();
+    uint64_t left = nextPass > now ? nextPass - now : 0;
+    if (const auto due = checking ? table_->millisecondsToNextDeadline() : std::nullopt)
+        left = std::min<uint64_t>(left, *due);
+    events_.watchOnly(checking ? table_->waitables() : std::vector<intptr_t>());
+    const std::vector<intptr_t> ended = events_.wait(static_cast<uint32_t>(left));
+    if (ended.empty())
+        return;
+    logger_->debug(4, "Main loop: %i application process(es) ended.",
+                   LogParams() << static_cast<int32_t>(ended.size()));
+    table_->noteEnded(ended);
 }
 
 Wardex::~Wardex() {
@@ -396,8 +426,9 @@ Wardex::~Wardex() {
 }
 
 void Wardex::shutDown() {
-    if (!logger_)
+    if (!logger_ || shutDown_)
         return;
+    shutDown_ = true;
     logger_->debug(1, "Shutting down the Wardex...");
     // Only a supervisor that reached its main loop owns the instance marker: one refused at
     // start-up must leave the running supervisor's marker alone.
@@ -406,8 +437,7 @@ void Wardex::shutDown() {
     logger_->debug(1, "   Terminating applications...");
     if (table_) {
         table_->signalAllToShutDown();
-        if (!table_->empty())
-            sleepMilliseconds(kShutdownPauseMilliseconds);
+        awaitStoppingApplications();
     }
     logger_->debug(1, "   Terminating IPC server.");
     if (server_)
@@ -415,6 +445,19 @@ void Wardex::shutDown() {
     server_.reset();
     table_.reset();
     instanceLock_.reset();
+}
+
+// The applications told to stop get the shutdown pause to end, and no more; the wait ends as
+// soon as they all have.
+void Wardex::awaitStoppingApplications() {
+    const uint64_t until = realMilliseconds() + kShutdownPauseMilliseconds;
+    while (table_->anyStopping()) {
+        const uint64_t now = realMilliseconds();
+        if (now >= until)
+            return;
+        events_.watchOnly(table_->waitables());
+        table_->noteEnded(events_.wait(static_cast<uint32_t>(until - now)));
+    }
 }
 
 } // namespace Kalvor

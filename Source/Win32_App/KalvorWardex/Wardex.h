@@ -3,11 +3,13 @@
 //
 // Life: construct from "dummy" followed by the command line; initialise() (false: the program
 // ends with -1, the markers untouched); run() until a stop is requested (false when the IPC
-// server could not be made); destruction is the shutdown sequence. The stop and reconfigure
-// flags are set from the IPC listener thread and read by the main loop at fixed points.
+// server could not be made); shutDown(), which destruction also runs. The main loop waits in one
+// place (WaitSet) for everything it acts on; every source of a stop sets the one StopFlag, which
+// ends that wait at once. runSupervisor() (Supervisor.h) is that life for an entry point.
 #pragma once
 
 #include "IPC/Datagram.h"
+#include "JobInstance/StopFlag.h"
 #include "JobInstance/WaitSet.h"
 #include "Win32_App/KalvorWardex/ArgumentList.h"
 
@@ -42,9 +44,9 @@ public:
     bool initialise();
     bool reconfigure(bool initial);
     void loadLogMessages();
-    // `systemStop` is set from outside (session end) or by the session signals; read at the
-    // start of every pass.
-    bool run(std::atomic<bool>& systemStop);
+    bool run();
+    // The shutdown sequence; runs once, whoever calls it first (the destructor does).
+    void shutDown();
 
     // The IPC command handler's entry, on the listener thread; `from` is the sending process
     // where the platform tells it.
@@ -52,8 +54,8 @@ public:
                        const std::string& sender,
                        const std::optional<SenderIdentity>& from = std::nullopt);
 
-    void requestShutdown() { shutdownRequested_.store(true); }
-    bool shutdownRequested() const { return shutdownRequested_.load(); }
+    // Set by every source of a stop: session end, close request, DIE, the global marker.
+    StopFlag& stopFlag() { return stop_; }
     bool reconfigureRequested() const { return reconfigureRequested_.load(); }
 
     // Why initialise() or run() returned false, in one line for the operator; empty otherwise.
@@ -67,14 +69,16 @@ public:
     static std::string makeUserTag(const std::string& userName, int64_t nowSeconds);
 
 private:
-    void onePassOfChecks(bool statusPass);
     bool takeWindowMessage();
+    bool stopNoticed();
+    bool readMarkers(int32_t passCounter);
+    void waitForEvents(uint64_t nextPass, bool checking);
+    void awaitStoppingApplications();
     bool fail(const std::string& why);
     void loadEarlyCatalogs();
     void loadCatalogsFrom(const std::string& directory, bool report);
     void readVersionFile(const std::string& directory);
     std::string configurationDirectory();
-    void shutDown();
 
     std::vector<Argument> arguments_;
     std::string userTag_;
@@ -90,8 +94,9 @@ private:
     std::string failure_;
 
     WaitSet events_;
-    std::atomic<bool> shutdownRequested_{false};
+    StopFlag stop_{events_};
     std::atomic<bool> reconfigureRequested_{false};
+    bool shutDown_ = false;
 };
 
 } // namespace Kalvor

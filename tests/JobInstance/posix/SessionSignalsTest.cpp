@@ -1,6 +1,5 @@
 #include "JobInstance/SessionSignals.h"
 
-#include "JobInstance/ThreadMessages.h"
 #include "TestSupport.h"
 
 #include <csignal>
@@ -12,34 +11,21 @@ namespace {
 
 using Test::waitFor;
 
-void dropMessages() {
-    ThreadMessage message;
-    while (peekMessage(message)) {
+TEST(SessionSignals, TerminateAndHangUpEndTheSessionAndInterruptCloses) {
+    const struct {
+        int signal;
+        StopFlag::Source source;
+    } cases[] = {{SIGTERM, StopFlag::kSessionEnd},
+                 {SIGHUP, StopFlag::kSessionEnd},
+                 {SIGINT, StopFlag::kClose}};
+    for (const auto& entry : cases) {
+        WaitSet wait;
+        StopFlag stop(wait);
+        SessionSignals signals(stop);
+        ::kill(::getpid(), entry.signal);
+        EXPECT_TRUE(waitFor([&] { return stop.requestedBy(entry.source); })) << entry.signal;
+        EXPECT_EQ(stop.requestedBy(StopFlag::kClose), entry.source == StopFlag::kClose);
     }
-}
-
-bool wmCloseArrives() {
-    ThreadMessage message;
-    return waitFor([&] { return peekMessage(message) && message.message == kWmClose; });
-}
-
-TEST(SessionSignals, TerminateAndHangUpSetTheSystemStop) {
-    for (const int signal : {SIGTERM, SIGHUP}) {
-        SessionSignals signals;
-        EXPECT_FALSE(SessionSignals::systemStop());
-        ::kill(::getpid(), signal);
-        EXPECT_TRUE(waitFor([] { return SessionSignals::systemStop(); })) << signal;
-    }
-}
-
-TEST(SessionSignals, InterruptPostsWmCloseToTheThreadThatInstalledThem) {
-    SessionSignals signals;
-    dropMessages();
-    ::kill(::getpid(), SIGINT);
-    EXPECT_TRUE(wmCloseArrives());
-    EXPECT_FALSE(SessionSignals::systemStop());
-    ::kill(::getpid(), SIGINT);
-    EXPECT_TRUE(wmCloseArrives()) << "every interrupt is forwarded";
 }
 
 void testHandler(int) {}
@@ -54,7 +40,9 @@ TEST(SessionSignals, DestructionRestoresTheHandlersThatWereThere) {
     ::sigaction(SIGTERM, &custom, &savedTerminate);
     ::sigaction(SIGHUP, &ignore, &savedHangUp);
     {
-        SessionSignals signals;
+        WaitSet wait;
+        StopFlag stop(wait);
+        SessionSignals signals(stop);
         ::sigaction(SIGTERM, nullptr, &current);
         EXPECT_NE(current.sa_handler, testHandler);
     }
@@ -67,10 +55,13 @@ TEST(SessionSignals, DestructionRestoresTheHandlersThatWereThere) {
 }
 
 TEST(SessionSignals, ASecondObjectLeavesTheFirstInCharge) {
-    SessionSignals first;
-    { SessionSignals second; }
+    WaitSet wait;
+    StopFlag first(wait), second(wait);
+    SessionSignals inCharge(first);
+    { SessionSignals inert(second); }
     ::kill(::getpid(), SIGTERM);
-    EXPECT_TRUE(waitFor([] { return SessionSignals::systemStop(); }));
+    EXPECT_TRUE(waitFor([&] { return first.requested(); }));
+    EXPECT_FALSE(second.requested());
 }
 
 } // namespace

@@ -1,15 +1,10 @@
-// The supervisor's entry on posix: the session signals stand in for the hidden window (SIGTERM
-// and SIGHUP end the session, SIGINT closes the main thread), and the arguments are joined back
-// into the one command line a Windows program would get.
-#include "JobInstance/SessionSignals.h"
-#include "JobInstance/ThreadMessages.h"
+// The supervisor's entry on posix: the arguments are joined back into the one command line a
+// Windows program would get; the session signals stand in for the hidden window.
 #include "Win32_App/KalvorWardex/ArgumentList.h"
 #include "Win32_App/KalvorWardex/Platform.h"
+#include "Win32_App/KalvorWardex/Supervisor.h"
 #include "Win32_App/KalvorWardex/Usage.h"
-#include "Win32_App/KalvorWardex/Wardex.h"
-#include "Win32_App/KalvorWardex/WardexServices.h"
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -21,21 +16,8 @@ int main(int argc, char** argv) {
         std::fputs(Kalvor::kUsage, stdout);
         return 0;
     }
-
-    Kalvor::ensureMessageQueue();
-    Kalvor::SessionSignals signals;
-    std::atomic<bool> systemStop{false};
-    int exitValue = 0;
     std::string failure;
-    {
-        Kalvor::Wardex wardex("dummy" + commandLine, Kalvor::makeSystemServices(),
-                              Kalvor::optionMarkers());
-        if (!wardex.initialise())
-            exitValue = -1;
-        else
-            exitValue = wardex.run(systemStop) ? 0 : 1;
-        failure = wardex.failure();
-    }
+    const int exitValue = Kalvor::runSupervisor(commandLine, failure);
     // After the shutdown sequence, so that this is the last thing the operator sees.
     if (exitValue != 0)
         std::fprintf(stderr, "%s\n", Kalvor::exitMessage(exitValue, failure).c_str());

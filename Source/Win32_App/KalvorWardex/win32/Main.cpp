@@ -6,31 +6,31 @@
 // ended with -1 or 1) goes to the standard handles it was given, or else to the console of the
 // program that started it; with neither it is not printed.
 #include "Common/win32/Windows.h"
+#include "JobInstance/SessionSignals.h"
 #include "Win32_App/KalvorWardex/Platform.h"
+#include "Win32_App/KalvorWardex/Supervisor.h"
 #include "Win32_App/KalvorWardex/Usage.h"
-#include "Win32_App/KalvorWardex/Wardex.h"
-#include "Win32_App/KalvorWardex/WardexServices.h"
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 
 namespace {
 
-std::atomic<bool> systemStop{false};
+using Kalvor::SessionSignals;
+using Kalvor::StopFlag;
 
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_QUERYENDSESSION:
-        systemStop.store(true);
+        SessionSignals::deliver(StopFlag::kSessionEnd);
         PostQuitMessage(0);
         return 1;
     case WM_DESTROY:
-        systemStop.store(true);
+        SessionSignals::deliver(StopFlag::kSessionEnd);
         PostQuitMessage(0);
         return 0;
     case WM_QUIT:
-        systemStop.store(true);
+        SessionSignals::deliver(StopFlag::kSessionEnd);
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
@@ -76,17 +76,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
         return 0;
     }
     createHiddenWindow(instance, previous);
-    int exitValue = 0;
     std::string failure;
-    {
-        Kalvor::Wardex wardex("dummy" + line, Kalvor::makeSystemServices(),
-                              Kalvor::optionMarkers());
-        if (!wardex.initialise())
-            exitValue = -1;
-        else
-            exitValue = wardex.run(systemStop) ? 0 : 1;
-        failure = wardex.failure();
-    }
+    const int exitValue = Kalvor::runSupervisor(line, failure);
     if (exitValue != 0)
         printForOperator(stderr, STD_ERROR_HANDLE, Kalvor::exitMessage(exitValue, failure) + "\n");
     return exitValue;
