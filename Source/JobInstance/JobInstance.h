@@ -24,6 +24,14 @@ enum JobStatus : int32_t {
 
 inline constexpr int32_t kStillActive = 259;
 
+// How a job's process ended, as far as the platform tells: an exit code, or on posix the signal
+// that ended it. Not known while it runs, nor for an attached process whose code is lost.
+struct ExitStatus {
+    bool known = false;
+    int32_t code = 0;
+    int32_t signal = 0; // posix only; 0 when it exited
+};
+
 class JobInstance {
 public:
     JobInstance() = default;
@@ -41,12 +49,21 @@ public:
     // returns 0; when the code cannot be read: 14 for a job without a valid handle, otherwise
     // the system error number plus 1000.
     virtual int32_t exitCode(int32_t& out) = 0;
-    // The process the job runs or watches; 0 for jobs that are no process.
+    // The process the job runs or watches, and its main thread; 0 for jobs that are no process.
     virtual uint32_t processId() const { return 0; }
+    virtual uint32_t threadId() const { return 0; }
     // What a WaitSet waits on for the job's end (posix: a pidfd; win32: a process handle);
     // kNoWaitable when there is none. Owned by the job.
     virtual intptr_t waitable() const { return kNoWaitable; }
     static constexpr intptr_t kNoWaitable = -1;
+    // How it ended; jobs that are no process never know.
+    virtual ExitStatus exitStatus() { return {}; }
+    // The container of a process job (its process group or job object, ProcessLaunch.h): asked
+    // to close (posix SIGTERM to the group, win32 WM_CLOSE to its windows), and ended with all
+    // it holds; a process without a container is asked or ended alone. Jobs that are no
+    // process: false / nothing.
+    virtual bool askContainerToClose() { return false; }
+    virtual void killContainer() {}
     virtual ~JobInstance() = default;
 
     bool stopWhenDestroyed() const { return stopWhenDestroyed_; }

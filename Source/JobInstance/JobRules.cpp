@@ -1,10 +1,15 @@
 #include "JobInstance/JobRules.h"
 
 #include "Common/Exception.h"
+#include "Common/SystemError.h"
 
 #include <string>
 
 namespace Kalvor {
+
+std::string nativeErrorDetail(int32_t error) {
+    return nativeErrorLabel() + std::to_string(error) + " (" + systemErrorText(error) + ")";
+}
 
 int32_t statusOf(const ExitReading& reading, const char* sourcePath, int32_t line) {
     if (reading.result.done())

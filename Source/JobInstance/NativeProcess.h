@@ -2,11 +2,14 @@
 // library: ProcessInstance holds the rules, this only makes the calls.
 #pragma once
 
+#include "JobInstance/JobInstance.h"
 #include "JobInstance/NativeResult.h"
+#include "JobInstance/ProcessLaunch.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Kalvor {
 
@@ -20,7 +23,12 @@ public:
     NativeProcess& operator=(const NativeProcess&) = delete;
 
     NativeResult start(const std::string& commandLine, bool hidden, bool inheritHandles);
+    NativeResult launch(const ProcessLaunch& launch);
+    // After a failed start: what could not be set up, for the detail text ("output file
+    // \"x\"", ...); empty when the program itself could not be started.
+    const std::string& failedPart() const;
     NativeResult attach(uint32_t processId, uint32_t threadId);
+    bool attachContainer(const std::string& container);
 
     // As GetExitCodeProcess: kStillActive while the process runs.
     ExitReading readExitCode();
@@ -29,6 +37,12 @@ public:
     // False when the request cannot be delivered (no message queue, SIGTERM ignored).
     bool askToClose(int32_t exitCode);
     NativeResult forceEnd(int32_t exitCode);
+    ExitStatus exitStatus();
+
+    // The container operations of ProcessInstance; without a container, on the process alone.
+    bool askContainerToClose();
+    void killContainer();
+    std::vector<uint32_t> containerProcesses();
 
     uint32_t processId() const;
     uint32_t threadId() const;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace Kalvor {
 
@@ -24,6 +25,9 @@ NativeResult nativeFailure(int32_t error);
 
 // How detail texts name a system error number: "Win32 error code is : " on win32.
 const char* nativeErrorLabel();
+// The label, the number and the platform's text for it: "System error code is : 2 (No such
+// file or directory)".
+std::string nativeErrorDetail(int32_t error);
 
 struct ExitReading {
     NativeResult result; // Done: `code` holds the exit code, kStillActive while the job runs

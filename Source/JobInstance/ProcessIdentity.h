@@ -21,4 +21,12 @@ namespace Kalvor {
 // Empty when the process passes; otherwise what failed, for a log line.
 std::string processMismatch(uint32_t processId, uint32_t threadId, const std::string& programPath);
 
+// When the running process `processId` started: posix, clock ticks since boot (field 22 of
+// /proc/PID/stat); win32, its creation time as a FILETIME value. The number means nothing on
+// its own, only equality does: with the process id it names one process, as a later process
+// that gets the same id starts later. 0 when no process runs under the id: none has it, it is a
+// thread's, or the process has ended (also when its entry is still held: a zombie on posix, an
+// open handle on win32); and when the system will not say. 0 never names a process.
+uint64_t processStartTime(uint32_t processId);
+
 } // namespace Kalvor

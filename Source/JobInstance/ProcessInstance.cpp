@@ -11,8 +11,13 @@ namespace Kalvor {
 
 ProcessInstance::ProcessInstance(const std::string& programPath, const std::string& arguments,
                                  bool hidden, int32_t inheritHandles)
-    : commandLine_(buildCommandLine(programPath, arguments)), hidden_(hidden),
-      inheritHandles_(inheritHandles != 0), native_(std::make_unique<NativeProcess>()) {}
+    : hidden_(hidden), inheritHandles_(inheritHandles != 0),
+      native_(std::make_unique<NativeProcess>()) {
+    launch_.commandLine = buildCommandLine(programPath, arguments);
+}
+
+ProcessInstance::ProcessInstance(const ProcessLaunch& launch)
+    : launch_(launch), fromLaunch_(true), native_(std::make_unique<NativeProcess>()) {}
 
 ProcessInstance::ProcessInstance(uint32_t processId, uint32_t threadId)
     : native_(std::make_unique<NativeProcess>()) {
@@ -43,23 +48,28 @@ ProcessInstance::~ProcessInstance() {
 }
 
 void ProcessInstance::execute() {
+    const std::string& commandLine = launch_.commandLine;
     if (status() == JobRunning)
-        throw JobException(JB_STILL_RUNNING, commandLine_, KALVOR_HERE);
-    if (commandLine_.size() > kMaxCommandLineLength)
+        throw JobException(JB_STILL_RUNNING, commandLine, KALVOR_HERE);
+    if (commandLine.size() > kMaxCommandLineLength)
         throw JobException(JB_UNABLE_TO_START,
-                           "Command line of " + std::to_string(commandLine_.size()) +
+                           "Command line of " + std::to_string(commandLine.size()) +
                                " characters is longer than " +
                                std::to_string(kMaxCommandLineLength),
                            KALVOR_HERE);
     auto process = std::make_unique<NativeProcess>();
-    const NativeResult started = process->start(commandLine_, hidden_, inheritHandles_);
+    const NativeResult started = fromLaunch_
+                                     ? process->launch(launch_)
+                                     : process->start(commandLine, hidden_, inheritHandles_);
     if (started.kind == NativeResult::Kind::NoMemory)
         throw JobException(JB_MEM, "", KALVOR_HERE);
-    if (!started.done())
+    if (!started.done()) {
+        const std::string& part = process->failedPart();
         throw JobException(JB_UNABLE_TO_START,
-                           commandLine_ + "\", " + nativeErrorLabel() +
-                               std::to_string(started.error),
+                           commandLine + "\", " + nativeErrorDetail(started.error) +
+                               (part.empty() ? "" : " (" + part + ")"),
                            KALVOR_HERE);
+    }
     native_ = std::move(process);
     statusCode_ = JobRunning;
 }
@@ -86,6 +96,29 @@ void ProcessInstance::terminate(bool force, int32_t exitCode, int32_t graceMs) {
                   [&](uint32_t milliseconds) { native.waitForEnd(milliseconds); },
                   [&] { return native.forceEnd(exitCode); }},
                  KALVOR_HERE);
+}
+
+ExitStatus ProcessInstance::exitStatus() {
+    return native_->exitStatus();
+}
+
+bool ProcessInstance::attachContainer(const std::string& container) {
+    if (!native_->attachContainer(container))
+        return false;
+    launch_.container = container;
+    return true;
+}
+
+bool ProcessInstance::askContainerToClose() {
+    return native_->askContainerToClose();
+}
+
+void ProcessInstance::killContainer() {
+    native_->killContainer();
+}
+
+std::vector<uint32_t> ProcessInstance::containerProcesses() {
+    return native_->containerProcesses();
 }
 
 uint32_t ProcessInstance::processId() const {

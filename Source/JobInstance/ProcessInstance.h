@@ -7,17 +7,29 @@
 //
 // posix: the command line is split into arguments by the Windows rules (splitCommandLine); a
 // program name without "/" (or "\", also a separator here) is looked for beside the running
-// program, then in the current directory, then along PATH; a name ending in ".exe" that is not
-// found as written is looked for without the suffix. A child that the job leaves running is
-// still reaped when it ends. An ended process that is not our child (attached) has lost its exit
-// code: exitCode() then returns ECHILD + 1000, unless this job killed it.
+// program, then in the current directory, then along PATH (a launch looks along PATH only); a name
+// ending in ".exe" that is not found as written is looked for without the suffix. A child that the
+// job leaves running is still reaped when it ends. An ended process that is not our child
+// (attached) has lost its exit code: exitCode() then returns ECHILD + 1000, unless this job killed
+// it.
+//
+// An ordinary program is started from a ProcessLaunch (ProcessLaunch.h): a command line, a
+// working directory, an output file and a container. The container operations reach every
+// process of the program's container; for a job without one (no container in its launch, the
+// first constructor, or an attached job before attachContainer) they act on the job's own
+// process alone, so that one stop sequence serves every job. A start failure's detail gives the
+// platform's error number with its text, and what could not be set up when it was not the
+// program itself, e.g.
+//   /srv/app/run --fast", System error code is : 2 (No such file or directory) (directory "/x")
 #pragma once
 
 #include "JobInstance/JobInstance.h"
+#include "JobInstance/ProcessLaunch.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Kalvor {
 
@@ -33,6 +45,10 @@ public:
     // Attaches to a running process; throws JB_PROCESS when it cannot be opened (process 0, a
     // process that does not exist, another user's process unless we have the rights).
     ProcessInstance(uint32_t processId, uint32_t threadId);
+    // A new process as `launch` describes it; execute() starts it. JB_UNABLE_TO_START then also
+    // covers a missing directory, an output file that cannot be opened and a container that
+    // cannot be made.
+    explicit ProcessInstance(const ProcessLaunch& launch);
     ~ProcessInstance() override;
 
     // Throws JB_UNABLE_TO_START when the process cannot be started (also for a command line
@@ -47,13 +63,41 @@ public:
     // exitCode and the status is JobKilled. Throws JB_NEVER_STARTED or JB_UNABLE_TO_TERMINATE.
     void terminate(bool force, int32_t exitCode, int32_t graceMs);
 
-    const std::string& commandLine() const { return commandLine_; }
+    // How the process ended (see ExitStatus). posix: the raw wait status of our child, so a
+    // death by a signal reads as that signal, whatever terminate() was given.
+    // Unlike exitCode(), it tells an exit code of 259 from a running process. An attached
+    // process: known only while it is our child not yet reaped (posix).
+    ExitStatus exitStatus() override;
+
+    // For an attached job: the process's container is the one of this name, as it was started
+    // by a launch. posix: its process group when it leads one, and the processes marked with
+    // the name; win32: the job object of the name, which must exist. False when the container
+    // cannot be reached (not attached; win32: no such job object).
+    bool attachContainer(const std::string& container);
+    // Asks every process of the container to close: posix, SIGTERM to the process group and to
+    // the marked processes; win32, WM_CLOSE to every top-level window of the job's processes
+    // and to the main thread of the job's own process. True when at least one process was
+    // told (posix: one that does not ignore SIGTERM). Nothing waits here: the caller watches
+    // containerProcesses().
+    bool askContainerToClose() override;
+    // Ends every process of the container at once: posix, SIGKILL to the process group and to
+    // every marked process of this account; win32, TerminateJobObject (exit code 1). Processes
+    // that were already gone are no error. The job's own process is then reaped by status(),
+    // the others (posix) by ChildReaper::reapInherited in a child subreaper.
+    void killContainer() override;
+    // The processes left in the container that have not ended (posix: zombies do not count),
+    // the job's own process included while it runs. Empty once a stop is complete.
+    std::vector<uint32_t> containerProcesses();
+
+    const std::string& commandLine() const { return launch_.commandLine; }
+    const std::string& container() const { return launch_.container; }
     uint32_t processId() const override;
     intptr_t waitable() const override;
-    uint32_t threadId() const;
+    uint32_t threadId() const override;
 
 private:
-    std::string commandLine_;
+    ProcessLaunch launch_;
+    bool fromLaunch_ = false;
     bool hidden_ = false;
     bool inheritHandles_ = false;
     int32_t statusCode_ = JobNotStarted;

@@ -32,8 +32,7 @@ void ThreadInstance::execute() {
     auto thread = std::make_unique<NativeThread>();
     const NativeResult started = thread->start(routine_, parameter_);
     if (!started.done())
-        throw JobException(JB_UNABLE_TO_START, nativeErrorLabel() + std::to_string(started.error),
-                           KALVOR_HERE);
+        throw JobException(JB_UNABLE_TO_START, nativeErrorDetail(started.error), KALVOR_HERE);
     native_ = std::move(thread);
     statusCode_ = JobRunning;
 }

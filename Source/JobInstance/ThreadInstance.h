@@ -47,7 +47,7 @@ public:
     // As ProcessInstance::terminate, with WM_DESTROY; nothing happens once the thread has ended.
     void terminate(bool force, int32_t exitCode, int32_t graceMs);
 
-    uint32_t threadId() const;
+    uint32_t threadId() const override;
 
 private:
     int32_t changeSuspension(bool suspend);

@@ -19,25 +19,60 @@ std::string everyAllowedByte() {
     return bytes;
 }
 
-const StatusRecord kSteady{"Demo One", "D1", "running", 4711, 2, "2024-05-01T10:00:00Z", true};
+StatusRecord record(std::string name, std::string id, std::string state, uint32_t processId,
+                    int32_t restarts, std::string lastStart, bool active) {
+    StatusRecord made;
+    made.name = std::move(name);
+    made.id = std::move(id);
+    made.state = std::move(state);
+    made.processId = processId;
+    made.restarts = restarts;
+    made.lastStart = std::move(lastStart);
+    made.active = active;
+    return made;
+}
+
+const StatusRecord kSteady = record("Demo One", "D1", "running", 4711, 2, "2024-05-01T10:00:00Z",
+                                    true);
+// The same record in the layout of earlier supervisors, which is still read.
+const std::string kEarlierSteady = "1:18:Demo One2:D17:running4:47111:220:2024-05-01T10:00:00Z1:1";
 
 TEST(StatusReport, PacksTheCountAndEachFieldAsLengthColonBytes) {
     EXPECT_EQ(packStatus({kSteady}),
-              "1:18:Demo One2:D17:running4:47111:220:2024-05-01T10:00:00Z1:1");
-    EXPECT_EQ(packStatus({}), "1:0");
+              "2:v21:18:Demo One2:D17:running4:47111:220:2024-05-01T10:00:00Z1:10:0:0:");
+    EXPECT_EQ(packStatus({}), "2:v21:0");
+    std::vector<StatusRecord> records;
+    ASSERT_TRUE(unpackStatus(kEarlierSteady, records));
+    EXPECT_EQ(records, std::vector<StatusRecord>{kSteady});
+}
+
+TEST(StatusReport, HowTheLastProcessEndedAndWhyComeBack) {
+    StatusRecord killed = kSteady;
+    killed.state = "stopped";
+    killed.exitCode = -1;
+    killed.exitSignal = 9;
+    killed.reason = "signal 9 (SIGKILL)";
+    StatusRecord exited = kSteady;
+    exited.exitCode = 3;
+    std::vector<StatusRecord> records;
+    ASSERT_TRUE(unpackStatus(packStatus({killed, exited}), records));
+    EXPECT_EQ(records, (std::vector<StatusRecord>{killed, exited}));
+    EXPECT_FALSE(records[1].exitSignal);
 }
 
 TEST(StatusReport, AnyNameAndIdComeBackUnchanged) {
     const std::vector<std::vector<StatusRecord>> cases = {
         {},
         {kSteady},
-        {{"", "", "", 0, 0, "", false}},
-        {{"3:abc", "1:", "stopped", 1, 1, "", true}, {"12:34", "0:", "given up", 0, 4, "", false}},
-        {{"7:not started1:1", ":::", "not started", 0, 0, "", false}},
-        {{"  blanks  ", "0", "running", std::numeric_limits<uint32_t>::max(),
-          std::numeric_limits<int32_t>::max(), "x", true}},
-        {{everyAllowedByte(), everyAllowedByte(), "running", 1, -1, everyAllowedByte(), true}},
-        {kSteady, kSteady, {"10", "9", "stopped", 9, 9, "9", false}},
+        {record("", "", "", 0, 0, "", false)},
+        {record("3:abc", "1:", "stopped", 1, 1, "", true),
+         record("12:34", "0:", "given up", 0, 4, "", false)},
+        {record("7:not started1:1", ":::", "not started", 0, 0, "", false)},
+        {record("  blanks  ", "0", "running", std::numeric_limits<uint32_t>::max(),
+                std::numeric_limits<int32_t>::max(), "x", true)},
+        {record(everyAllowedByte(), everyAllowedByte(), "running", 1, -1, everyAllowedByte(),
+                true)},
+        {kSteady, kSteady, record("10", "9", "stopped", 9, 9, "9", false)},
     };
     for (const auto& records : cases) {
         const std::string packed = packStatus(records);
@@ -50,8 +85,9 @@ TEST(StatusReport, AnyNameAndIdComeBackUnchanged) {
 }
 
 TEST(StatusReport, MalformedTextsAreRefusedAndLeaveTheRecords) {
-    const std::string whole = packStatus({kSteady});
-    const std::string record = whole.substr(3);
+    // Built on the earlier layout, whose rules the current one keeps.
+    const std::string whole = kEarlierSteady;
+    const std::string oneRecord = whole.substr(3);
     const std::string tail = "2:D17:running4:47111:220:2024-05-01T10:00:00Z1:1";
     const std::string beforePid = "1:18:Demo One2:D17:running";
     const std::string afterPid = "1:220:2024-05-01T10:00:00Z1:1";
@@ -65,9 +101,9 @@ TEST(StatusReport, MalformedTextsAreRefusedAndLeaveTheRecords) {
         "-1:",
         "1:x",
         "1:1",          // one record counted, none there
-        "1:2" + record, // two counted, one there
-        "1:0" + record,
-        "2:01" + record,                           // a count with a leading zero
+        "1:2" + oneRecord, // two counted, one there
+        "1:0" + oneRecord,
+        "2:01" + oneRecord,                           // a count with a leading zero
         "1:108:Demo One" + tail,                   // a length with a leading zero
         "1:19:Demo One" + tail,                    // a length one too long
         "1:199999999999999999999999999:" + tail,   // a length beyond any size
@@ -89,7 +125,8 @@ TEST(StatusReport, MalformedTextsAreRefusedAndLeaveTheRecords) {
 }
 
 TEST(StatusReport, EveryCutOfAPackedTextIsRefused) {
-    const std::string whole = packStatus({kSteady, {"a:b", "", "stopped", 0, 3, "", false}});
+    const std::string whole =
+        packStatus({kSteady, record("a:b", "", "stopped", 0, 3, "", false)});
     std::vector<StatusRecord> records;
     for (std::size_t length = 1; length < whole.size(); ++length)
         EXPECT_FALSE(unpackStatus(whole.substr(0, length), records)) << length;

@@ -13,4 +13,8 @@ std::vector<uint32_t> childProcessIds();
 // Ends a left-over child without asking; posix also reaps it.
 void killChildProcess(uint32_t processId);
 
+// Undoes becomeChildSubreaper() (ChildReaper.h), so that one test's orphans do not come to the
+// tests after it. win32: nothing.
+void endChildSubreaper();
+
 } // namespace Kalvor::Test

@@ -10,11 +10,24 @@
 //   shared-lock NAME READY    takes the SharedLock NAME, adds one to its changes and writes
 //                             "held <changes>" to READY; gives the lock up once the file
 //                             READY.release is there, and goes on as "run"
+//   print TEXT                writes TEXT as a line to standard output, then to standard error
+//   spawn-child READY [MODE]  starts a grandchild (itself as "MODE READY", by default
+//                             "grandchild") and goes on as "run"
+//   daemon READY              starts a grandchild that leaves its session ("daemon-grandchild
+//                             READY"), and ends with 0 once the grandchild is ready
+//   grandchild READY          as "run", but writes its process id to READY
+//   daemon-grandchild READY   leaves its process group and session (posix: setsid), then as
+//                             "grandchild"
+//   window READY              win32: makes a top-level window, writes its process id to READY
+//                             and ends with 7 once the window gets WM_CLOSE (a WM_CLOSE to its
+//                             thread alone is ignored); posix: ends with 2 at once
 //
 // READY is a file written (whole, by renaming) once the helper is set up, so a test knows when it
 // can be told something. Whatever it does, the helper ends by itself after a minute, so that a
 // test that fails half-way leaves nothing running for long.
+#include "HelperPlatform.h"
 #include "JobInstance/Monopoly.h"
+#include "JobInstance/ProcessInstance.h"
 #include "JobInstance/SharedLock.h"
 #include "JobInstance/ThreadMessages.h"
 #include "Time/SystemClock.h"
@@ -69,6 +82,21 @@ int runUntilClosed(uint32_t start) {
     }
 }
 
+// Starts this program again in `mode`, left running when the job goes.
+void startAgain(const std::string& mode, const std::string& ready) {
+    Kalvor::ProcessInstance grandchild(Kalvor::Test::ownProgramPath(), mode + " \"" + ready + "\"");
+    grandchild.execute();
+}
+
+bool waitForFile(const std::string& path, uint32_t start) {
+    while (!exists(path)) {
+        if (outOfTime(start))
+            return false;
+        Kalvor::sleepMilliseconds(5);
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -119,7 +147,37 @@ int main(int argc, char** argv) {
         lock.release();
         return runUntilClosed(start);
     }
-    std::fprintf(stderr, "usage: kalvor-job-helper exit CODE | run [READY] | ignore-close [READY]"
-                         " | args OUTPUT [ARGS...] | lock NAME READY | shared-lock NAME READY\n");
+    if (mode == "print" && argc > 2) {
+        std::printf("%s\n", argv[2]);
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", argv[2]);
+        return 0;
+    }
+    if (mode == "spawn-child" && argc > 2) {
+        // The queue first: once the grandchild is ready, a test may tell this one to close.
+        Kalvor::ensureMessageQueue();
+        startAgain(argc > 3 ? argv[3] : "grandchild", argv[2]);
+        return runUntilClosed(start);
+    }
+    if (mode == "daemon" && argc > 2) {
+        startAgain("daemon-grandchild", argv[2]);
+        return waitForFile(argv[2], start) ? 0 : kOutOfTime;
+    }
+    if ((mode == "grandchild" || mode == "daemon-grandchild") && argc > 2) {
+        if (mode == "daemon-grandchild")
+            Kalvor::Test::leaveSession();
+        Kalvor::ensureMessageQueue();
+        announce(argc, argv, 2, std::to_string(Kalvor::Test::ownProcessId()).c_str());
+        return runUntilClosed(start);
+    }
+    if (mode == "window" && argc > 2) {
+        const int code = Kalvor::Test::runWindow(argv[2], kLifetimeMs);
+        if (code >= 0)
+            return code;
+    }
+    std::fprintf(stderr,
+                 "usage: kalvor-job-helper exit CODE | run [READY] | ignore-close [READY]"
+                 " | args OUTPUT [ARGS...] | lock NAME READY | shared-lock NAME READY"
+                 " | print TEXT | spawn-child READY [MODE] | daemon READY | window READY\n");
     return kUsage;
 }

@@ -23,9 +23,22 @@ namespace {
 using namespace std::chrono_literals;
 using Arguments = std::vector<std::string>;
 
+StatusRecord record(std::string name, std::string id, std::string state, uint32_t processId,
+                    int32_t restarts, std::string lastStart, bool active) {
+    StatusRecord made;
+    made.name = std::move(name);
+    made.id = std::move(id);
+    made.state = std::move(state);
+    made.processId = processId;
+    made.restarts = restarts;
+    made.lastStart = std::move(lastStart);
+    made.active = active;
+    return made;
+}
+
 const std::vector<StatusRecord> kTwo = {
-    {"Demo One", "DemoOne", "running", 4711, 1, "2024-05-01T10:00:00Z", true},
-    {"DemoIdle", "DemoIdle", "not started", 0, 0, "", false},
+    record("Demo One", "DemoOne", "running", 4711, 1, "2024-05-01T10:00:00Z", true),
+    record("DemoIdle", "DemoIdle", "not started", 0, 0, "", false),
 };
 
 TEST(WardexCtlJson, EscapesEveryByteThatIsNotPlainAscii) {
@@ -53,22 +66,36 @@ TEST(WardexCtlJson, WritesOneObjectARecordWithNullForNone) {
               "[\n"
               "  {\"name\": \"Demo One\", \"id\": \"DemoOne\", \"state\": \"running\", "
               "\"pid\": 4711, \"restarts\": 1, \"last_start\": \"2024-05-01T10:00:00Z\", "
-              "\"active\": true},\n"
+              "\"active\": true, \"exit_code\": null, \"exit_signal\": null, \"reason\": null},\n"
               "  {\"name\": \"DemoIdle\", \"id\": \"DemoIdle\", \"state\": \"not started\", "
-              "\"pid\": null, \"restarts\": 0, \"last_start\": null, \"active\": false}\n"
+              "\"pid\": null, \"restarts\": 0, \"last_start\": null, \"active\": false, "
+              "\"exit_code\": null, \"exit_signal\": null, \"reason\": null}\n"
               "]\n");
     EXPECT_EQ(statusJson({}), "[]\n");
+    StatusRecord killed = kTwo[1];
+    killed.state = "given up";
+    killed.exitCode = -1;
+    killed.exitSignal = 9;
+    killed.reason = "failed too often (last: signal 9 (SIGKILL))";
+    EXPECT_NE(statusJson({killed}).find(
+                  "\"exit_code\": -1, \"exit_signal\": 9, "
+                  "\"reason\": \"failed too often (last: signal 9 (SIGKILL))\"}"),
+              std::string::npos)
+        << statusJson({killed});
 }
 
 TEST(WardexCtlTable, AlignsTheColumnsWithDashForNone) {
     std::vector<StatusRecord> records = kTwo;
-    records.push_back({"D\xC3\xA9mo\tX", "X", "given up", 0, 12, "2024-05-01T09:00:00Z", true});
+    records.push_back(record("D\xC3\xA9mo\tX", "X", "given up", 0, 12, "2024-05-01T09:00:00Z", true));
+    records.back().exitCode = 3;
+    records[0].exitCode = -1;
+    records[0].exitSignal = 9;
     EXPECT_EQ(statusTable(records),
-              "NAME      STATE        PID   RESTARTS  STARTED\n"
-              "Demo One  running      4711  1         2024-05-01T10:00:00Z\n"
-              "DemoIdle  not started  -     0         -\n"
-              "D\xC3\xA9mo\\tX   given up     -     12        2024-05-01T09:00:00Z\n");
-    EXPECT_EQ(statusTable({}), "NAME  STATE  PID  RESTARTS  STARTED\n");
+              "NAME      STATE        PID   RESTARTS  STARTED               LAST EXIT\n"
+              "Demo One  running      4711  1         2024-05-01T10:00:00Z  SIGKILL\n"
+              "DemoIdle  not started  -     0         -                     -\n"
+              "D\xC3\xA9mo\\tX   given up     -     12        2024-05-01T09:00:00Z  exit 3\n");
+    EXPECT_EQ(statusTable({}), "NAME  STATE  PID  RESTARTS  STARTED  LAST EXIT\n");
 }
 
 TEST(WardexCtlArguments, BadOnesGiveTheUsageAndExitValue2) {

@@ -2,6 +2,7 @@
 // a clock the test moves and jobs whose status it sets.
 #include "Win32_App/KalvorWardex/ApplicationTable.h"
 #include "FakeServices.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -51,6 +52,22 @@ TEST_F(ApplicationTableTest, ActiveApplicationThatDoesNotAnswerIsStartedFromTheB
     EXPECT_EQ(query.target, "DemoId_tester");
     EXPECT_EQ(query.sender, "Wardex_tester");
     EXPECT_EQ(query.text, "SEND_PROCESS_INFO");
+    ASSERT_EQ(services_.launches.size(), 1u);
+    EXPECT_EQ(services_.launches[0].commandLine, "") << "the program file alone";
+    EXPECT_EQ(services_.launches[0].container, "Wardex_tester_Demo");
+}
+
+// An ordinary program: its command line and folder as configured, in a container of its own
+// that a new supervisor of the account finds by name.
+TEST_F(ApplicationTableTest, ACommandAndFolderAreStartedInTheApplicationsContainer) {
+    SupervisedApp& app = listed("Web\\Site", true);
+    app.command = "python3 -m http.server 8765";
+    app.directory = "/srv/www/";
+    check();
+    ASSERT_EQ(services_.launches.size(), 1u);
+    EXPECT_EQ(services_.launches[0].commandLine, "python3 -m http.server 8765");
+    EXPECT_EQ(services_.launches[0].directory, "/srv/www/");
+    EXPECT_EQ(services_.launches[0].container, "Wardex_tester_Web_Site");
 }
 
 TEST_F(ApplicationTableTest, AnsweringApplicationIsCapturedNotStarted) {
@@ -59,6 +76,7 @@ TEST_F(ApplicationTableTest, AnsweringApplicationIsCapturedNotStarted) {
     check();
     EXPECT_TRUE(services_.startedPaths.empty());
     EXPECT_EQ(services_.attached, (std::vector<std::pair<uint32_t, uint32_t>>{{4321, 4322}}));
+    EXPECT_EQ(services_.attachedContainers, std::vector<std::string>{"Wardex_tester_Demo"});
     EXPECT_EQ(table_.count(), 1u);
     EXPECT_TRUE(log_.contains("   Captured running application."));
 }
@@ -112,11 +130,12 @@ TEST_F(ApplicationTableTest, DeactivatedApplicationIsToldToDieEachPassUntilItSto
     EXPECT_EQ(stateOf("Demo"), AppState::Dormant);
 }
 
+// After a run of ten seconds or more; a shorter one backs off (below).
 TEST_F(ApplicationTableTest, StoppedApplicationIsRestartedInThePassThatFindsIt) {
     SupervisedApp& app = listed("Demo", true);
     check();
     jobOf(app).running = false;
-    clock_.advance(1);
+    clock_.advance(11);
     check();
     EXPECT_EQ(services_.startedPaths.size(), 2u);
     EXPECT_EQ(app.restartCount, 1);
@@ -154,8 +173,11 @@ TEST_F(ApplicationTableTest, FewRestartsAfterTheWindowAreStillTried) {
     services_.nextStartRuns = false;
     jobOf(app).running = false;
     clock_.advance(ApplicationTable::kRestartWindowSeconds + 1);
-    for (int pass = 0; pass < 4; ++pass)
+    // Each failed start backs off, by thirty seconds at most.
+    for (int pass = 0; pass < 4; ++pass) {
         check();
+        clock_.advance(31);
+    }
     EXPECT_EQ(app.restartCount, 4);
     check();
     EXPECT_EQ(stateOf("Demo"), AppState::GivenUp);
@@ -187,6 +209,7 @@ TEST_F(ApplicationTableTest, AFailedCheckOfOneApplicationLeavesTheOthersChecked)
     check();
     jobOf(broken).statusThrows = true;
     jobOf(other).running = false;
+    clock_.advance(11);
     check();
     EXPECT_EQ(services_.startedPaths.size(), 3u); // both started, then Other restarted
     EXPECT_EQ(other.restartCount, 1);
@@ -240,20 +263,98 @@ TEST_F(ApplicationTableTest, AnAnswerForAnotherProgramLeadsToAStart) {
 }
 
 // A crash loop is restarted at the first pass after each end, but no faster than the gap.
-TEST_F(ApplicationTableTest, ACrashLoopIsRestartedNoFasterThanTheGap) {
+// A run shorter than ten seconds is followed by a restart after a delay that doubles from half
+// a second up to thirty; a run of ten seconds or more is restarted at once and resets it.
+TEST_F(ApplicationTableTest, ACrashLoopBacksOffAndALongRunIsRestartedAtOnce) {
     ApplicationTable paced(logger_, services_, clock_, "tester", 500);
     SupervisedApp& app = paced.findOrAdd("Demo");
     app.active = true;
     app.id = "DemoId";
-    paced.check(clock_.now(), false);
-    ASSERT_EQ(services_.startedPaths.size(), 1u);
-    for (int pass = 0; pass < 6; ++pass) {
-        static_cast<FakeJob&>(*app.job).running = false;
-        clock_.advanceMilliseconds(200);
+    std::vector<uint64_t> startedAt;
+    const auto checkEvery100ms = [&](int steps) {
+        for (int step = 0; step < steps; ++step) {
+            const std::size_t before = services_.startedPaths.size();
+            paced.check(clock_.now(), false);
+            if (services_.startedPaths.size() > before)
+                startedAt.push_back(clock_.monotonicMilliseconds());
+            static_cast<FakeJob&>(*app.job).running = false; // ends at once
+            clock_.advanceMilliseconds(100);
+        }
+    };
+    checkEvery100ms(300); // 30 s
+    ASSERT_GE(startedAt.size(), 4u);
+    EXPECT_LE(startedAt.size(), 10u) << "started at most ten times in thirty seconds";
+    for (std::size_t index = 2; index < startedAt.size(); ++index)
+        EXPECT_GE(startedAt[index] - startedAt[index - 1],
+                  2 * (startedAt[index - 1] - startedAt[index - 2]) - 200)
+            << "the delay doubles";
+    EXPECT_TRUE(log_.contains("Application \"Demo\" ended: exit code 0."));
+
+    // Left running for eleven seconds, then ended: restarted at the next check.
+    const std::size_t before = services_.startedPaths.size();
+    while (services_.startedPaths.size() == before) {
+        clock_.advanceMilliseconds(100);
         paced.check(clock_.now(), false);
     }
-    // 1.2 s of passes 200 ms apart: restarted at 600 ms and 1,200 ms only.
-    EXPECT_EQ(services_.startedPaths.size(), 3u);
+    clock_.advance(11);
+    paced.check(clock_.now(), false);
+    static_cast<FakeJob&>(*app.job).running = false;
+    paced.check(clock_.now(), false);
+    EXPECT_EQ(services_.startedPaths.size(), before + 2);
+}
+
+// The stop sequence of an application that ignores DIE: DIE each pass for its stop time-out,
+// then the polite signal to its container, then after another time-out the kill.
+TEST_F(ApplicationTableTest, AStopThatDieDoesNotEndIsPressedHarderAfterEachTimeout) {
+    SupervisedApp& app = listed("Stubborn", true);
+    app.stopTimeoutSeconds = 1;
+    check();
+    const std::shared_ptr<JobInstance> keep = app.job;
+    FakeJob& job = jobOf(app);
+    app.active = false;
+    check();
+    EXPECT_EQ(stateOf("Stubborn"), AppState::Stopping);
+    EXPECT_EQ(table_.statusRecords()[0].state, "stopping");
+    clock_.advanceMilliseconds(600);
+    check();
+    EXPECT_EQ(services_.count("DIE"), 2u);
+    EXPECT_EQ(job.closeRequests, 0);
+    clock_.advanceMilliseconds(600);
+    check();
+    EXPECT_EQ(job.closeRequests, 1);
+    EXPECT_EQ(job.kills, 0);
+    EXPECT_EQ(services_.count("DIE"), 2u) << "no more DIE once it is asked to close";
+    clock_.advanceMilliseconds(1100);
+    check();
+    EXPECT_EQ(job.kills, 1);
+    check();
+    EXPECT_EQ(stateOf("Stubborn"), AppState::Dormant);
+    EXPECT_EQ(table_.statusRecords()[0].reason, "stopped: no longer active");
+    EXPECT_EQ(services_.startedPaths.size(), 1u);
+}
+
+// At shutdown every application is stopped at once and nothing is started any more.
+TEST_F(ApplicationTableTest, ShutdownStopsAllInParallelAndStartsNothing) {
+    SupervisedApp& first = listed("First", true);
+    SupervisedApp& second = listed("Second", true);
+    first.stopTimeoutSeconds = second.stopTimeoutSeconds = 2;
+    check();
+    const std::shared_ptr<JobInstance> firstJob = first.job; // outlives the record's hold
+    FakeJob& firstFake = jobOf(first);
+    jobOf(second).running = false; // ended just before the shutdown
+    table_.signalAllToShutDown();
+    EXPECT_EQ(table_.longestStopTimeoutSeconds(), 2);
+    EXPECT_TRUE(table_.advanceStops());
+    clock_.advance(2);
+    EXPECT_TRUE(table_.advanceStops());
+    EXPECT_EQ(firstFake.closeRequests, 1);
+    clock_.advance(2);
+    table_.advanceStops();
+    EXPECT_EQ(firstFake.kills, 1);
+    EXPECT_FALSE(table_.advanceStops());
+    check();
+    EXPECT_EQ(services_.startedPaths.size(), 2u);
+    EXPECT_EQ(table_.statusRecords()[0].reason, "stopped at shutdown");
 }
 
 // New applications are all asked in one pass; the ones that answer are taken at once, a silent
@@ -323,10 +424,32 @@ TEST_F(ApplicationTableTest, AReportedEndIsNotWatchedAgain) {
     EXPECT_EQ(stateOf("Demo"), AppState::Running);
     EXPECT_TRUE(table_.waitables().empty());
     jobOf(app).running = false;
+    clock_.advance(11);
     check();
     ASSERT_EQ(services_.startedPaths.size(), 2u);
     jobOf(app).waitableValue = 43;
     EXPECT_EQ(table_.waitables(), std::vector<intptr_t>{43}) << "a new process is watched";
+}
+
+// After a supervisor crash: a recorded process that still runs as the same process (its id and
+// start time) is adopted; one whose number another process has taken since is not, and the
+// application is started. The record then holds what runs now.
+TEST_F(ApplicationTableTest, ARecordedProcessIsAdoptedOnlyWhileItIsTheSameProcess) {
+    Kalvor::Test::TempDir folder;
+    const std::string path = folder.file("Wardex_tester.apps");
+    std::string why;
+    AppRecord same{"Same", 4321, 4321, 777, ""};
+    AppRecord reused{"Reused", 5555, 5555, 888, ""};
+    ASSERT_TRUE(AppRecordFile(path).write({same, reused}, why)) << why;
+    services_.startTimes = {{4321, 777}, {5555, 999}};
+    table_.keepRecords(std::make_unique<AppRecordFile>(path));
+    listed("Same", true);
+    listed("Reused", true);
+    check();
+    EXPECT_EQ(services_.attached, (std::vector<std::pair<uint32_t, uint32_t>>{{4321, 4321}}));
+    EXPECT_EQ(services_.startedPaths, std::vector<std::string>{"C:\\Kalvor\\bin\\Reused.exe"});
+    EXPECT_EQ(stateOf("Same"), AppState::Running);
+    EXPECT_EQ(AppRecordFile(path).read().size(), 2u);
 }
 
 TEST_F(ApplicationTableTest, ShutdownSignalsOnlyApplicationsWithAJob) {

@@ -37,9 +37,21 @@ public:
         return 0;
     }
     intptr_t waitable() const override { return waitableValue; }
+    ExitStatus exitStatus() override { return running ? ExitStatus{} : endedWith; }
+    bool askContainerToClose() override {
+        ++closeRequests;
+        return true;
+    }
+    void killContainer() override {
+        ++kills;
+        running = false;
+    }
 
     bool running = false;
     intptr_t waitableValue = kNoWaitable;
+    ExitStatus endedWith{true, 0, 0};
+    int closeRequests = 0;
+    int kills = 0;
     bool startsRunning = true;
     bool failToStart = false;
     bool statusThrows = false;
@@ -74,16 +86,20 @@ public:
             onSend(sent.back());
         return receiverExists;
     }
-    std::shared_ptr<JobInstance> makeProcess(const std::string& programPath) override {
+    std::shared_ptr<JobInstance> makeProcess(const std::string& programPath,
+                                             const ProcessLaunch& launch) override {
         startedPaths.push_back(programPath);
+        launches.push_back(launch);
         auto job = std::make_shared<FakeJob>();
         job->startsRunning = nextStartRuns;
         job->failToStart = nextStartThrows;
         lastJob = job;
         return job;
     }
-    std::shared_ptr<JobInstance> attachProcess(uint32_t processId, uint32_t threadId) override {
+    std::shared_ptr<JobInstance> attachProcess(uint32_t processId, uint32_t threadId,
+                                               const std::string& container) override {
         attached.push_back({processId, threadId});
+        attachedContainers.push_back(container);
         if (attachRefused)
             throw JobException(JB_UNABLE_TO_START, "process gone", KALVOR_HERE);
         auto job = std::make_shared<FakeJob>();
@@ -111,8 +127,16 @@ public:
     std::vector<SentMessage> sent;
     std::function<void(const SentMessage&)> onSend;
     bool receiverExists = false;
+    uint64_t processStartTime(uint32_t processId) override {
+        const auto found = startTimes.find(processId);
+        return found == startTimes.end() ? 0 : found->second;
+    }
+
+    std::map<uint32_t, uint64_t> startTimes;
     std::vector<std::string> startedPaths;
+    std::vector<ProcessLaunch> launches;
     std::vector<std::pair<uint32_t, uint32_t>> attached;
+    std::vector<std::string> attachedContainers;
     std::shared_ptr<FakeJob> lastJob;
     bool nextStartRuns = true;
     bool nextStartThrows = false;

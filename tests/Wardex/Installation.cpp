@@ -91,6 +91,8 @@ void Installation::writeConfig(const std::vector<ListedApp>& apps, int32_t debug
              << (app.active ? "true" : "false") << "' { }\n";
         if (app.withId)
             text << "      id(String) = '" << app.name << "' { }\n";
+        for (const auto& [key, value] : app.keys)
+            text << "      " << key << " = " << confValue(value) << " { }\n";
         text << "    }\n";
     }
     text << "  }\n}\n";

@@ -22,6 +22,8 @@ struct ListedApp {
     std::string name;
     bool active = true;
     bool withId = true;
+    // Further keys of its entry, as "key(Type)" and value: command, directory, stop-timeout.
+    std::vector<std::pair<std::string, std::string>> keys = {};
 };
 
 struct ProcessInfo {

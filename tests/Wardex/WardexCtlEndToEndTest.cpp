@@ -64,7 +64,8 @@ TEST_F(WardexCtlEndToEnd, StatusShowsARestartedApplicationAndAnInactiveOne) {
     const std::regex restarted(
         R"(\{"name": "DemoOne", "id": "DemoOne", "state": "running", "pid": )" +
         std::to_string(after->processId) + R"(, "restarts": [1-9][0-9]*, "last_start": ")" +
-        isoTime + R"(", "active": true\})");
+        isoTime + R"(", "active": true, "exit_code": (null|[0-9]+), "exit_signal": (9|null), )" +
+        R"("reason": null\})");
     CtlRun json;
     EXPECT_TRUE(Kalvor::Test::waitFor(
         [&] {
@@ -76,14 +77,15 @@ TEST_F(WardexCtlEndToEnd, StatusShowsARestartedApplicationAndAnInactiveOne) {
     EXPECT_EQ(json.output.rfind("[\n", 0), 0u) << json.output;
     EXPECT_NE(json.output.find(R"({"name": "DemoIdle", "id": "DemoIdle", "state": "not started", )"
                                R"("pid": null, "restarts": 0, "last_start": null, )"
-                               R"("active": false})"),
+                               R"("active": false, "exit_code": null, "exit_signal": null, )"
+                               R"("reason": null})"),
               std::string::npos)
         << json.output;
 
     const CtlRun table = runWardexCtl({"status"});
     EXPECT_EQ(table.exit, 0);
     EXPECT_EQ(table.output.rfind("NAME", 0), 0u) << table.output;
-    EXPECT_TRUE(std::regex_search(table.output, std::regex("\nDemoIdle +not started +- +0 +-\n")))
+    EXPECT_TRUE(std::regex_search(table.output, std::regex("\nDemoIdle +not started +- +0 +- +-\n")))
         << table.output;
 }
 

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -104,11 +106,12 @@ StoreResult tooLarge(const std::string& path) {
                                      " MiB limit of a registry file"};
 }
 
-StoreResult readWhole(const std::string& path, std::string& text, bool& missing) {
-    text.clear();
+// Opens a hive file as a reader: missing is not a failure; a link, a FIFO or anything but a
+// regular file is.
+StoreResult openHive(const std::string& path, UniqueFd& file, struct stat& info, bool& missing) {
     missing = false;
     // O_NONBLOCK: a FIFO in the file's place must not block the open; a regular file ignores it.
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    file = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (!file) {
         const SystemError failed = lastSystemErrorValue();
         if (failed == std::errc::no_such_file_or_directory) {
@@ -119,11 +122,15 @@ StoreResult readWhole(const std::string& path, std::string& text, bool& missing)
             return {StoreStatus::Failed, path + " is not a regular file (a link is not followed)"};
         return failure("cannot open", path);
     }
-    struct stat info = {};
     if (::fstat(file.get(), &info) != 0)
         return failure("cannot read", path);
     if (!S_ISREG(info.st_mode))
         return {StoreStatus::Failed, path + " is not a regular file"};
+    return {};
+}
+
+StoreResult readOpened(const std::string& path, int file, const struct stat& info,
+                       std::string& text) {
     // One byte past the limit tells a file that is too large, one that grew meanwhile included.
     const std::size_t limit = kMaxHiveBytes + 1;
     if (static_cast<uint64_t>(info.st_size) >= limit)
@@ -136,7 +143,7 @@ StoreResult readWhole(const std::string& path, std::string& text, bool& missing)
             return tooLarge(path);
         if (done == text.size())
             text.resize(text.size() < limit / 2 ? 2 * text.size() : limit);
-        const ssize_t count = ::read(file.get(), &text[done], text.size() - done);
+        const ssize_t count = ::read(file, &text[done], text.size() - done);
         if (count == 0) {
             text.resize(done);
             return {};
@@ -148,6 +155,28 @@ StoreResult readWhole(const std::string& path, std::string& text, bool& missing)
     }
 }
 
+StoreResult readWhole(const std::string& path, std::string& text, bool& missing) {
+    text.clear();
+    UniqueFd file;
+    struct stat info = {};
+    StoreResult result = openHive(path, file, info, missing);
+    if (!result.ok() || missing)
+        return result;
+    return readOpened(path, file.get(), info, text);
+}
+
+// The last hive parsed from each file, with the text it was parsed from: a supervisor reading
+// its markers twice a second then reads the file but parses nothing while it is unchanged. The
+// text itself is compared, since a file replaced within one tick of the clock can come back with
+// the inode, size and times of a version before.
+struct ParsedHive {
+    std::string text;
+    RegistryHive hive;
+};
+
+std::mutex parsedMutex;
+std::map<std::string, ParsedHive> parsedHives;
+
 // Into an empty hive; a missing file leaves it empty.
 StoreResult loadFrom(const std::string& path, RegistryHive& hive) {
     std::string text;
@@ -155,10 +184,20 @@ StoreResult loadFrom(const std::string& path, RegistryHive& hive) {
     StoreResult result = readWhole(path, text, missing);
     if (!result.ok() || missing)
         return result;
+    {
+        std::lock_guard<std::mutex> guard(parsedMutex);
+        const auto cached = parsedHives.find(path);
+        if (cached != parsedHives.end() && cached->second.text == text) {
+            hive = cached->second.hive;
+            return {};
+        }
+    }
     std::string error;
     if (!hive.parse(text, error))
         return {StoreStatus::Corrupt,
                 path + " does not parse (" + error + "); it is left as it is for the operator"};
+    std::lock_guard<std::mutex> guard(parsedMutex);
+    parsedHives.insert_or_assign(path, ParsedHive{std::move(text), hive});
     return {};
 }
 

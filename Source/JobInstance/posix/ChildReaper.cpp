@@ -5,15 +5,23 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
 #include <mutex>
 #include <poll.h>
+#include <string>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
-namespace Kalvor::ChildReaper {
+namespace Kalvor {
+
+namespace ChildReaper {
 
 namespace {
 
@@ -22,16 +30,66 @@ struct Child {
     UniqueFd pidfd;
 };
 
-// True once the child is gone: reaped now, or (SIGCHLD ignored) reaped by the system.
-bool reap(const Child& child) {
-    int status = 0;
-    const pid_t result = ::waitpid(child.pid, &status, WNOHANG);
-    return result == child.pid ||
-           (result < 0 && lastSystemErrorValue() == std::errc::no_child_process);
+bool goneOrReaped(pid_t result, pid_t pid) {
+    return result == pid || (result < 0 && lastSystemErrorValue() == std::errc::no_child_process);
+}
+
+// The parent's pid from /proc/PID/stat: the fourth field, counted after the ")" that ends the
+// command name (which may itself hold blanks and parentheses).
+pid_t parentOf(const std::string& pid) {
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    const auto close = text.rfind(')');
+    if (close == std::string::npos || close + 4 >= text.size())
+        return 0;
+    return static_cast<pid_t>(std::atol(text.c_str() + close + 4));
+}
+
+std::vector<pid_t> ownChildren() {
+    std::vector<pid_t> children;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr)
+        return children;
+    const pid_t self = ::getpid();
+    while (const dirent* entry = ::readdir(proc)) {
+        const std::string name = entry->d_name;
+        if (name.find_first_not_of("0123456789") == std::string::npos && parentOf(name) == self)
+            children.push_back(static_cast<pid_t>(std::atol(name.c_str())));
+    }
+    ::closedir(proc);
+    return children;
+}
+
+bool hasEnded(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid != 0;
 }
 
 class Reaper {
 public:
+    pid_t startOwned(const std::function<pid_t()>& spawn) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const pid_t pid = spawn();
+        if (pid > 0)
+            registered_.insert(pid);
+        return pid;
+    }
+
+    pid_t waitOwned(pid_t pid, int& status, int options) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pid_t result;
+        do {
+            result = ::waitpid(pid, &status, options);
+        } while (result < 0 && errno == EINTR);
+        const int error = errno;
+        if (goneOrReaped(result, pid))
+            registered_.erase(pid);
+        errno = error;
+        return result;
+    }
+
     void adopt(pid_t pid, UniqueFd pidfd) {
         std::lock_guard<std::mutex> lock(mutex_);
         Child child{pid, std::move(pidfd)};
@@ -52,7 +110,43 @@ public:
         }
     }
 
+    void reapInherited() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (;;) {
+            // Looking (WNOWAIT) names one ended child, the oldest, without taking its status.
+            siginfo_t info{};
+            if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0)
+                return;
+            if (registered_.count(info.si_pid) != 0) {
+                // A job's child that it has not read yet hides every younger one from P_ALL:
+                // look at the others one by one.
+                reapEachUnregistered();
+                return;
+            }
+            int status = 0;
+            if (::waitpid(info.si_pid, &status, WNOHANG) <= 0)
+                return;
+        }
+    }
+
 private:
+    // With the lock held.
+    bool reap(const Child& child) {
+        int status = 0;
+        if (!goneOrReaped(::waitpid(child.pid, &status, WNOHANG), child.pid))
+            return false;
+        registered_.erase(child.pid);
+        return true;
+    }
+
+    void reapEachUnregistered() {
+        for (const pid_t child : ownChildren()) {
+            int status = 0;
+            if (registered_.count(child) == 0 && hasEnded(child))
+                ::waitpid(child, &status, WNOHANG);
+        }
+    }
+
     void start() {
         wake_ = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         try {
@@ -90,6 +184,8 @@ private:
     }
 
     std::mutex mutex_;
+    // Every child a job owns or that waits here: reapInherited() leaves these alone.
+    std::unordered_set<pid_t> registered_;
     std::vector<Child> children_;
     UniqueFd wake_;
     bool started_ = false;
@@ -103,8 +199,26 @@ Reaper& reaper() {
 
 } // namespace
 
+pid_t startOwned(const std::function<pid_t()>& spawn) {
+    return reaper().startOwned(spawn);
+}
+
+pid_t waitOwned(pid_t pid, int& status, int options) {
+    return reaper().waitOwned(pid, status, options);
+}
+
 void adopt(pid_t pid, UniqueFd pidfd) {
     reaper().adopt(pid, std::move(pidfd));
 }
 
-} // namespace Kalvor::ChildReaper
+void reapInherited() {
+    reaper().reapInherited();
+}
+
+} // namespace ChildReaper
+
+void becomeChildSubreaper() {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+}
+
+} // namespace Kalvor

@@ -26,6 +26,25 @@ bool equalNoCase(const std::string& one, const std::string& other) {
 
 } // namespace
 
+// A thread's id names no process (one pool of ids serves both), so OpenProcess refuses it. A
+// process that ended with 259, STILL_ACTIVE's value, while a handle still holds it reads as
+// running: the one case GetExitCodeProcess cannot tell.
+uint64_t processStartTime(uint32_t processId) {
+    if (processId == 0)
+        return 0;
+    UniqueHandle handle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    DWORD exitCode = 0;
+    if (!handle || !::GetExitCodeProcess(handle.get(), &exitCode) || exitCode != STILL_ACTIVE)
+        return 0;
+    FILETIME created = {};
+    FILETIME exited = {};
+    FILETIME kernel = {};
+    FILETIME user = {};
+    if (!::GetProcessTimes(handle.get(), &created, &exited, &kernel, &user))
+        return 0;
+    return static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
+}
+
 std::string processMismatch(uint32_t processId, uint32_t threadId,
                             const std::string& programPath) {
     const std::string process = "process " + std::to_string(processId);

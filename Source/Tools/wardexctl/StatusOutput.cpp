@@ -10,7 +10,7 @@ namespace Kalvor {
 
 namespace {
 
-constexpr std::size_t kColumns = 5;
+constexpr std::size_t kColumns = 6;
 constexpr const char* kColumnGap = "  ";
 using Row = std::array<std::string, kColumns>;
 
@@ -21,17 +21,34 @@ std::size_t displayWidth(const std::string& text) {
     }));
 }
 
+// "exit 3", "SIGKILL" where the number has a usual name, "signal 64" otherwise; "-" unknown.
+std::string lastExitText(const StatusRecord& record) {
+    if (record.exitSignal) {
+        const char* name = signalName(*record.exitSignal);
+        return name ? name : "signal " + std::to_string(*record.exitSignal);
+    }
+    if (record.exitCode)
+        return "exit " + std::to_string(*record.exitCode);
+    return "-";
+}
+
 Row rowOf(const StatusRecord& record) {
-    return {visibleText(record.name), visibleText(record.state),
+    return {visibleText(record.name),
+            visibleText(record.state),
             record.processId == 0 ? "-" : std::to_string(record.processId),
             std::to_string(record.restarts),
-            record.lastStart.empty() ? "-" : visibleText(record.lastStart)};
+            record.lastStart.empty() ? "-" : visibleText(record.lastStart),
+            lastExitText(record)};
+}
+
+std::string jsonNumber(const std::optional<int32_t>& value) {
+    return value ? std::to_string(*value) : "null";
 }
 
 } // namespace
 
 std::string statusTable(const std::vector<StatusRecord>& records) {
-    std::vector<Row> rows{{"NAME", "STATE", "PID", "RESTARTS", "STARTED"}};
+    std::vector<Row> rows{{"NAME", "STATE", "PID", "RESTARTS", "STARTED", "LAST EXIT"}};
     for (const StatusRecord& record : records)
         rows.push_back(rowOf(record));
     std::array<std::size_t, kColumns> widths{};
@@ -80,7 +97,10 @@ std::string statusJson(const std::vector<StatusRecord>& records) {
                 (record.processId == 0 ? "null" : std::to_string(record.processId)) +
                 ", \"restarts\": " + std::to_string(record.restarts) + ", \"last_start\": " +
                 (record.lastStart.empty() ? "null" : jsonString(record.lastStart)) +
-                ", \"active\": " + (record.active ? "true" : "false") + "}";
+                ", \"active\": " + (record.active ? "true" : "false") +
+                ", \"exit_code\": " + jsonNumber(record.exitCode) +
+                ", \"exit_signal\": " + jsonNumber(record.exitSignal) + ", \"reason\": " +
+                (record.reason.empty() ? "null" : jsonString(record.reason)) + "}";
         json += i + 1 < records.size() ? ",\n" : "\n";
     }
     return json + "]\n";

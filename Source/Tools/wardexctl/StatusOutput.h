@@ -1,11 +1,13 @@
 // wardexctl's two forms of the supervisor's status: a table for people, JSON for programs.
 //
-// The table has the columns NAME, STATE, PID, RESTARTS and STARTED, each as wide as its widest
-// entry (counted in UTF-8 characters) and two blanks apart, with "-" for no process and for
-// never started; bytes that would not show are written as kalvor-ipc writes them
-// (visibleText). The JSON is an array of one object per record with the keys "name", "id",
-// "state", "pid" (number, or null for none), "restarts", "last_start" (text, or null for never)
-// and "active" (true or false), one object a line. Both end with a line break.
+// The table has the columns NAME, STATE, PID, RESTARTS, STARTED and LAST EXIT ("exit 3",
+// "SIGKILL"), each as wide as its widest entry (counted in UTF-8 characters) and two blanks
+// apart, with "-" for no process, never started and not known; bytes that would not show are
+// written as kalvor-ipc writes them (visibleText). The JSON is an array of one object per record
+// with the keys "name", "id", "state", "pid" (number, or null for none), "restarts",
+// "last_start" (text, or null for never), "active" (true or false), "exit_code" and
+// "exit_signal" (numbers, or null) and "reason" (text, or null), one object a line. Both end
+// with a line break.
 #pragma once
 
 #include "IPC/StatusReport.h"

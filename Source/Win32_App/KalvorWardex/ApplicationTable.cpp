@@ -18,7 +18,10 @@ namespace {
 using namespace WardexMessage;
 // How long an application asked whether it runs has to answer.
 constexpr uint64_t kAnswerMilliseconds = 5000;
-
+// A run shorter than this is a crash loop: the restart after it waits, longer each time.
+constexpr uint64_t kShortRunMilliseconds = 10000;
+constexpr uint64_t kFirstBackoffMilliseconds = 500;
+constexpr uint64_t kLongestBackoffMilliseconds = 30000;
 
 uint32_t decimalOf(const std::string& text) {
     return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
@@ -35,9 +38,28 @@ StatusRecord statusOf(const SupervisedApp& app) {
     if (app.lastStartTime.seconds() != 0)
         record.lastStart = app.lastStartTime.text();
     record.active = app.active;
+    if (app.lastExit.known && app.lastExit.signal != 0)
+        record.exitSignal = app.lastExit.signal;
+    else if (app.lastExit.known)
+        record.exitCode = app.lastExit.code;
+    const bool why = app.state == AppState::Restarting || app.state == AppState::GivenUp ||
+                     app.state == AppState::Dormant;
+    if (why && !app.reason.empty())
+        record.reason = app.reason;
     return record;
 }
 } // namespace
+
+std::string exitText(const ExitStatus& status) {
+    if (!status.known)
+        return "";
+    if (status.signal == 0)
+        return "exit code " + std::to_string(status.code);
+    std::string text = "signal " + std::to_string(status.signal);
+    if (const char* name = signalName(status.signal))
+        text += " (" + std::string(name) + ")";
+    return text;
+}
 
 const char* appStateName(AppState state) {
     switch (state) {
@@ -103,6 +125,7 @@ void ApplicationTable::publishStatus() {
 }
 
 void ApplicationTable::check(const DateTime& now, bool statusPass) {
+    services_.reapInherited();
     for (SupervisedApp& app : apps_) {
         // What goes wrong with one application must not keep the others from being checked;
         // this one is checked again at the next pass.
@@ -117,6 +140,7 @@ void ApplicationTable::check(const DateTime& now, bool statusPass) {
                            LogParams() << app.name << failure.what());
         }
     }
+    writeRecords();
     publishStatus();
 }
 
@@ -183,7 +207,7 @@ void ApplicationTable::collectAnswer(SupervisedApp& app, uint64_t tick) {
         case Capture::Taken:
             return;
         case Capture::Unusable:
-            return leave(app, AppState::GivenUp);
+            return giveUp(app, "its answer named no usable process");
         case Capture::Refused:
             return startOrLetGo(app);
         }
@@ -201,19 +225,22 @@ void ApplicationTable::startOrLetGo(SupervisedApp& app) {
         logger_->debug(2, "Application \"%s\" is not to be activated.", LogParams() << app.name);
         return leave(app, AppState::Dormant);
     }
+    if (adoptRecorded(app))
+        return;
     if (!startApplication(app, false))
-        return leave(app, AppState::GivenUp);
+        return giveUp(app, "could not be started");
     app.restartCount = 0;
 }
 
 void ApplicationTable::checkRunning(SupervisedApp& app, const DateTime& now, bool statusPass) {
     const bool windowPassed = app.lastStartTime.plus(restartWindow_).before(now);
-    if (app.job->status() == JobRunning) {
-        if (!app.active) {
-            signalShutdown(app);
-            app.state = AppState::Stopping;
-            return;
-        }
+    const uint64_t tick = clock_.monotonicMilliseconds();
+    // A process whose end the wait watches and has not reported still runs: asking the
+    // system each pass would cost more than everything else an idle pass does.
+    const bool watched = app.job->waitable() != JobInstance::kNoWaitable && !app.endReported;
+    if (watched || app.job->status() == JobRunning) {
+        if (!app.active)
+            return beginStop(app, tick);
         if (windowPassed)
             app.restartCount = 0;
         if (statusPass)
@@ -221,15 +248,39 @@ void ApplicationTable::checkRunning(SupervisedApp& app, const DateTime& now, boo
                            LogParams() << app.name);
         return;
     }
+    noteEnd(app);
     // One that was told to stop because it is no longer to run has done so: bringing it back
     // would only have it told to stop again.
     if (!app.active) {
         logger_->debug(2, "Application \"%s\" is not to be activated.", LogParams() << app.name);
         return leave(app, AppState::Dormant);
     }
-    // A crash loop is restarted no faster than the passes used to come.
     app.state = AppState::Restarting;
-    app.restartDue = app.lastStartAttempt + restartGapMs_;
+    const uint64_t ran = app.lastStartAttempt == 0 ? kShortRunMilliseconds
+                                                   : tick - app.lastStartAttempt;
+    scheduleRestart(app, tick, ran >= kShortRunMilliseconds);
+}
+
+// Says how its process ended, once, and keeps it for the status. What the process left in its
+// container goes with it, so that a restart never runs beside the last run's children.
+void ApplicationTable::noteEnd(SupervisedApp& app) {
+    app.job->killContainer();
+    app.lastExit = app.job->exitStatus();
+    app.reason = exitText(app.lastExit);
+    if (!app.reason.empty())
+        logger_->debug(1, "Application \"%s\" ended: %s.", LogParams() << app.name << app.reason);
+}
+
+// A run of ten seconds or more is restarted at once; a shorter one after a delay that doubles
+// from half a second up to thirty. Never sooner than the gap after the last start.
+void ApplicationTable::scheduleRestart(SupervisedApp& app, uint64_t tick, bool afterLongRun) {
+    if (afterLongRun)
+        app.backoffMs = 0;
+    else
+        app.backoffMs = app.backoffMs == 0
+                            ? kFirstBackoffMilliseconds
+                            : std::min(app.backoffMs * 2, kLongestBackoffMilliseconds);
+    app.restartDue = std::max(tick + app.backoffMs, app.lastStartAttempt + restartGapMs_);
 }
 
 void ApplicationTable::restartWhenDue(SupervisedApp& app, const DateTime& now, uint64_t tick) {
@@ -242,55 +293,110 @@ void ApplicationTable::restartWhenDue(SupervisedApp& app, const DateTime& now, u
     logger_->warning(kNotRunning, LogParams() << app.name);
     if (app.lastStartTime.plus(restartWindow_).before(now) && app.restartCount > kMaxRestarts) {
         logger_->error(kGivenUp, LogParams() << app.name);
-        return leave(app, AppState::GivenUp);
+        const std::string last = app.reason;
+        return giveUp(app, "failed too often" + (last.empty() ? "" : " (last: " + last + ")"));
     }
     ++app.restartCount;
     if (!startApplication(app, true))
-        app.restartDue = app.lastStartAttempt + restartGapMs_;
+        scheduleRestart(app, tick, false);
+}
+
+// The stop sequence: DIE, then the polite signal to its container, then the kill, each after
+// the application's stop time-out when the step before has not ended it.
+void ApplicationTable::beginStop(SupervisedApp& app, uint64_t tick) {
+    signalShutdown(app);
+    app.state = AppState::Stopping;
+    app.stopStage = StopStage::Die;
+    app.stopDeadline = tick + stopStepMilliseconds(app);
+}
+
+uint64_t ApplicationTable::stopStepMilliseconds(const SupervisedApp& app) {
+    return static_cast<uint64_t>(std::max(app.stopTimeoutSeconds, 0)) * 1000;
 }
 
 // Told to stop, at shutdown or because it is no longer to be active: told again each pass
-// until it has ended, unless it is to run again.
+// until it has ended, unless it is to run again, and pressed harder when it does not.
 void ApplicationTable::checkStopping(SupervisedApp& app) {
     if (app.job && app.job->status() == JobRunning) {
-        if (app.active) {
+        if (app.active && !shuttingDown_) {
             app.state = AppState::Running;
             return;
         }
-        signalShutdown(app);
+        const uint64_t tick = clock_.monotonicMilliseconds();
+        if (tick < app.stopDeadline) {
+            if (app.stopStage == StopStage::Die)
+                signalShutdown(app);
+            return;
+        }
+        if (app.stopStage == StopStage::Die) {
+            logger_->debug(1, "Application \"%s\" did not end on DIE; it is asked to close.",
+                           LogParams() << app.name);
+            app.job->askContainerToClose();
+            app.stopStage = StopStage::Polite;
+            app.stopDeadline = tick + stopStepMilliseconds(app);
+        } else if (app.stopStage == StopStage::Polite) {
+            logger_->debug(1, "Application \"%s\" did not close; it is killed.",
+                           LogParams() << app.name);
+            app.job->killContainer();
+            app.stopStage = StopStage::Kill;
+            app.stopDeadline = tick + stopStepMilliseconds(app);
+        }
         return;
     }
+    if (app.job)
+        noteEnd(app);
     logger_->debug(2, "Application \"%s\" is not to be activated.", LogParams() << app.name);
     leave(app, AppState::Dormant);
+    app.reason = shuttingDown_ ? "stopped at shutdown" : "stopped: no longer active";
 }
 
 // Into a state the application leaves only by a reconfiguration.
 void ApplicationTable::leave(SupervisedApp& app, AppState state) {
     stopAwaiting(app);
+    recordsChanged_ = recordsChanged_ || app.job != nullptr;
     app.job.reset();
     app.state = state;
 }
 
+void ApplicationTable::giveUp(SupervisedApp& app, const std::string& why) {
+    leave(app, AppState::GivenUp);
+    app.reason = why;
+}
+
 void ApplicationTable::signalAllToShutDown() {
+    shuttingDown_ = true;
+    const uint64_t tick = clock_.monotonicMilliseconds();
     for (SupervisedApp& app : apps_) {
         app.active = false;
-        if (!app.job)
-            continue;
-        signalShutdown(app);
-        app.state = AppState::Stopping;
+        stopAwaiting(app);
+        if (app.job)
+            beginStop(app, tick);
     }
 }
 
-bool ApplicationTable::anyStopping() {
+bool ApplicationTable::advanceStops() {
+    bool stopping = false;
     for (SupervisedApp& app : apps_) {
+        if (app.state != AppState::Stopping)
+            continue;
         try {
-            if (app.state == AppState::Stopping && app.job && app.job->status() == JobRunning)
-                return true;
+            checkStopping(app);
         } catch (const Exception&) {
             // Not knowable: nothing to wait for.
+            leave(app, AppState::Dormant);
         }
+        stopping = stopping || app.state == AppState::Stopping;
     }
-    return false;
+    writeRecords();
+    publishStatus();
+    return stopping;
+}
+
+int32_t ApplicationTable::longestStopTimeoutSeconds() const {
+    int32_t longest = 0;
+    for (const SupervisedApp& app : apps_)
+        longest = std::max(longest, app.stopTimeoutSeconds);
+    return longest;
 }
 
 std::vector<intptr_t> ApplicationTable::waitables() const {
@@ -321,6 +427,8 @@ std::optional<uint64_t> ApplicationTable::millisecondsToNextDeadline() const {
             due = app.answerDeadline;
         else if (app.state == AppState::Restarting)
             due = app.restartDue;
+        else if (app.state == AppState::Stopping)
+            due = app.stopDeadline;
         else
             continue;
         const uint64_t left = due > now ? due - now : 0;
@@ -379,7 +487,7 @@ ApplicationTable::Capture ApplicationTable::capture(SupervisedApp& app) {
     // another one that took its number.
     std::string refused;
     try {
-        app.job = services_.attachProcess(processId, threadId);
+        app.job = services_.attachProcess(processId, threadId, containerOf(app));
     } catch (const std::bad_alloc&) {
         app.job.reset();
         logger_->error(kCaptureFailed, LogParams() << app.name << "OUT OF MEMORY");
@@ -403,10 +511,91 @@ ApplicationTable::Capture ApplicationTable::capture(SupervisedApp& app) {
         return Capture::Refused;
     }
     logger_->debug(3, "   Captured running application.");
+    recordsChanged_ = true;
     app.endReported = false;
     app.state = AppState::Running;
     return Capture::Taken;
 }
+void ApplicationTable::keepRecords(std::unique_ptr<AppRecordFile> file) {
+    records_ = std::move(file);
+    recorded_.clear();
+    if (!records_)
+        return;
+    for (AppRecord& record : records_->read())
+        recorded_[record.name] = std::move(record);
+}
+
+// After a crash of the supervisor: an ordinary program does not answer the question, but its
+// record names it. Each record is used once, at the application's first check.
+bool ApplicationTable::adoptRecorded(SupervisedApp& app) {
+    const auto found = recorded_.find(app.name);
+    if (found == recorded_.end())
+        return false;
+    const AppRecord record = found->second;
+    recorded_.erase(found);
+    // A process id with its start time names one process: a number taken over since is refused.
+    if (record.startTime == 0 || services_.processStartTime(record.processId) != record.startTime)
+        return false;
+    std::shared_ptr<JobInstance> job;
+    try {
+        job = services_.attachProcess(record.processId, record.threadId, containerOf(app));
+    } catch (const Exception& failure) {
+        logger_->debug(3, failure.report());
+        return false;
+    }
+    std::string path;
+    // The suite's own applications are checked as an answer is; an ordinary program's command
+    // names no program file to check against, and its record is the account's own.
+    const std::string refused =
+        !app.command.empty()          ? std::string()
+        : !programPath(app, path)     ? "no program directory to check it against"
+                                      : services_.processMismatch(record.processId,
+                                                                  record.threadId, path);
+    if (!refused.empty() || job->status() != JobRunning) {
+        logger_->error(kCaptureFailed, LogParams() << app.name
+                                                   << (refused.empty() ? "it ended" : refused));
+        return false;
+    }
+    logger_->debug(2, "Application \"%s\" is adopted from the record: process %i.",
+                   LogParams() << app.name << static_cast<int32_t>(record.processId));
+    app.job = std::move(job);
+    app.endReported = false;
+    app.state = AppState::Running;
+    recordsChanged_ = true;
+    return true;
+}
+
+// The applications that run now, for the next supervisor; written only when that changed.
+void ApplicationTable::writeRecords() {
+    if (!records_ || !recordsChanged_)
+        return;
+    recordsChanged_ = false;
+    std::vector<AppRecord> records;
+    for (const SupervisedApp& app : apps_) {
+        if (!app.job || (app.state != AppState::Running && app.state != AppState::Stopping))
+            continue;
+        AppRecord record;
+        record.name = app.name;
+        record.processId = app.job->processId();
+        record.threadId = app.job->threadId();
+        record.startTime = services_.processStartTime(record.processId);
+        record.program = app.command;
+        records.push_back(std::move(record));
+    }
+    std::string why;
+    if (!records_->write(records, why) || !why.empty())
+        logger_->debug(1, "The record of the running applications \"%s\" was not written whole: %s",
+                       LogParams() << records_->path() << why);
+}
+
+// Per account and application, so that a new supervisor of the account finds it again; a
+// backslash would make a Windows object name a path.
+std::string ApplicationTable::containerOf(const SupervisedApp& app) const {
+    std::string name = "Wardex_" + userTag_ + "_" + app.name;
+    std::replace(name.begin(), name.end(), '\\', '_');
+    return name;
+}
+
 bool ApplicationTable::programPath(const SupervisedApp& app, std::string& path) {
     std::string directory;
     if (!services_.programDirectory(directory))
@@ -429,7 +618,11 @@ bool ApplicationTable::startApplication(SupervisedApp& app, bool restart) {
     }
     try {
         try {
-            app.job = services_.makeProcess(path);
+            ProcessLaunch launch;
+            launch.commandLine = app.command;
+            launch.directory = app.directory;
+            launch.container = containerOf(app);
+            app.job = services_.makeProcess(path, launch);
         } catch (const std::bad_alloc&) {
             app.job.reset();
         }
@@ -450,7 +643,9 @@ bool ApplicationTable::startApplication(SupervisedApp& app, bool restart) {
     logger_->debug(2, restart ? "   Successfully restarted application."
                               : "   Successfully started application.");
     app.lastStartTime = clock_.now();
+    recordsChanged_ = true;
     app.endReported = false;
+    app.reason.clear();
     app.state = AppState::Running;
     return true;
 }

@@ -21,6 +21,7 @@
 #include "IPC/Datagram.h"
 #include "IPC/StatusReport.h"
 #include "Time/TimeSpan.h"
+#include "Win32_App/KalvorWardex/AppRecords.h"
 #include "Win32_App/KalvorWardex/SupervisedApp.h"
 
 #include <cstdint>
@@ -61,22 +62,29 @@ public:
     // One check of every record against `now`; `statusPass` adds the per-application status
     // line.
     void check(const DateTime& now, bool statusPass);
-    // Shutdown: every record loses its active flag and is told to stop when it has a job.
+    // Shutdown: every record loses its active flag, and each that has a job begins its stop
+    // sequence; nothing is started after this.
     void signalAllToShutDown();
-    // True while an application told to stop at shutdown still runs.
-    bool anyStopping();
+    // Takes the next step of each stop that is due; true while an application is stopping.
+    bool advanceStops();
+    int32_t longestStopTimeoutSeconds() const;
     // What to wait on: the ends of the processes that run and were not reported yet.
     std::vector<intptr_t> waitables() const;
     // The wait saw these processes end: they are checked at once and not watched again.
     void noteEnded(const std::vector<intptr_t>& waitables);
-    // How long until an awaited answer times out or a paced restart falls due; nullopt when
-    // nothing is due.
+    // How long until an awaited answer times out, a paced restart or a step of a stop falls
+    // due; nullopt when nothing is due.
     std::optional<uint64_t> millisecondsToNextDeadline() const;
 
     // The records as the last pass (or reconfiguration) left them; any thread may ask.
     std::vector<StatusRecord> statusRecords() const;
     // Makes the records as they are now the ones statusRecords() gives.
     void publishStatus();
+
+    // From now on the applications that run are recorded in `file`, whose records (as the last
+    // supervisor left them) are read now: an active application that does not answer is
+    // adopted from its record when the recorded process still runs, as the same process.
+    void keepRecords(std::unique_ptr<AppRecordFile> file);
 
     // The IPC listener's hand-over of an answer; false when none is awaited from that sender.
     bool storeProcessInfo(const std::string& text, const std::string& sender,
@@ -95,10 +103,18 @@ private:
     void checkRunning(SupervisedApp& app, const DateTime& now, bool statusPass);
     void restartWhenDue(SupervisedApp& app, const DateTime& now, uint64_t tick);
     void checkStopping(SupervisedApp& app);
+    void beginStop(SupervisedApp& app, uint64_t tick);
+    static uint64_t stopStepMilliseconds(const SupervisedApp& app);
+    void noteEnd(SupervisedApp& app);
+    void scheduleRestart(SupervisedApp& app, uint64_t tick, bool afterLongRun);
+    void giveUp(SupervisedApp& app, const std::string& why);
+    bool adoptRecorded(SupervisedApp& app);
+    void writeRecords();
     bool startApplication(SupervisedApp& app, bool restart);
     void signalShutdown(SupervisedApp& app);
     void leave(SupervisedApp& app, AppState state);
     bool programPath(const SupervisedApp& app, std::string& path);
+    std::string containerOf(const SupervisedApp& app) const;
     std::string takenProcessInfo(SupervisedApp& app);
     void await(SupervisedApp& app);
     void stopAwaiting(SupervisedApp& app);
@@ -108,6 +124,10 @@ private:
     const Clock& clock_;
     std::string userTag_;
     uint32_t restartGapMs_;
+    bool shuttingDown_ = false;
+    std::unique_ptr<AppRecordFile> records_;
+    std::unordered_map<std::string, AppRecord> recorded_;
+    bool recordsChanged_ = false;
     TimeSpan restartWindow_{kRestartWindowSeconds};
     std::list<SupervisedApp> apps_;
     std::unordered_map<std::string, SupervisedApp*> byName_;

@@ -19,7 +19,7 @@ enum class AppState {
     Asking,      // asked whether it runs; the answer or its time-out decides
     Running,     // has a job whose process runs
     Restarting,  // its process ended; restarted when `restartDue` comes
-    Stopping,    // told to stop (DIE); its end is awaited
+    Stopping,    // being stopped: DIE, then the polite signal, then the kill (StopStage)
     Dormant,     // not to be active and not running: left alone until a reconfiguration
     GivenUp      // failed too often, or could not be captured: left alone until a
                  // reconfiguration
@@ -27,6 +27,13 @@ enum class AppState {
 
 // "not started", "asking", "running", "stopped", "stopping", "not started", "given up".
 const char* appStateName(AppState state);
+
+// Where a stop has got to: each step is taken when the one before has not ended the process
+// within the application's stop time-out.
+enum class StopStage { Die, Polite, Kill };
+
+// "exit code 3", "signal 9 (SIGKILL)"; empty when it is not known.
+std::string exitText(const ExitStatus& status);
 
 struct SupervisedApp {
     explicit SupervisedApp(std::string appName) : name(std::move(appName)) {
@@ -38,6 +45,12 @@ struct SupervisedApp {
     int32_t restartCount = 0;
     std::string id; // IPC identity: its mailslot is id + "_" + user tag
     bool active = false;
+    // Seconds each step of a stop waits for the process to end ("stop-timeout").
+    int32_t stopTimeoutSeconds = 5;
+    // "command": the whole command line in place of the program file; "directory": its
+    // working directory. Empty: as the suite's own applications are started.
+    std::string command;
+    std::string directory;
     std::shared_ptr<JobInstance> job;
     AppState state = AppState::NotStarted;
     // Asking: when the answer is given up on; Restarting: when the restart is due (monotonic
@@ -45,6 +58,15 @@ struct SupervisedApp {
     uint64_t answerDeadline = 0;
     uint64_t restartDue = 0;
     uint64_t lastStartAttempt = 0; // monotonic milliseconds; 0 before the first
+    // Stopping: the step taken and when the next one is due (monotonic milliseconds).
+    StopStage stopStage = StopStage::Die;
+    uint64_t stopDeadline = 0;
+    // The delay before the restart after a short run; doubles with each short run, and a
+    // long one resets it (monotonic milliseconds).
+    uint64_t backoffMs = 0;
+    // How the last process ended, and why the application is not running, for the status.
+    ExitStatus lastExit;
+    std::string reason;
     // The end of the job's process was reported by the wait: it is not watched again, even when
     // its exit code reads as still running.
     bool endReported = false;

@@ -16,6 +16,7 @@
 #include "Logger/LoggerUnit.h"
 #include "Time/SystemClock.h"
 #include "Time/TimeSpan.h"
+#include "Win32_App/KalvorWardex/AppRecords.h"
 #include "Win32_App/KalvorWardex/AppServices.h"
 #include "Win32_App/KalvorWardex/ApplicationTable.h"
 #include "Win32_App/KalvorWardex/Clock.h"
@@ -37,8 +38,10 @@ const char* const kPlaceholder = "dummy";
 const std::string kMonitorKey = "wardex.monitor";
 constexpr int32_t kPassesPerRoutineLine = 40;
 constexpr uint32_t kPassMilliseconds = 500;
-// The longest the applications told to stop at shutdown are waited for.
-constexpr uint64_t kShutdownPauseMilliseconds = 250;
+// Seconds each step of an application's stop waits, unless its "stop-timeout" says otherwise.
+constexpr int32_t kDefaultStopTimeoutSeconds = 5;
+// Beyond the stop sequences' own time, for the last kill to take effect.
+constexpr uint64_t kShutdownSlackMilliseconds = 250;
 
 
 // The passes and the shutdown pause are paced by the real clock, whatever clock the
@@ -93,6 +96,13 @@ bool Wardex::initialise() {
         return fail("the configuration reader could not be made");
     table_ = std::make_unique<ApplicationTable>(logger_, services_->apps(), services_->clock(),
                                                 userTag_, kPassMilliseconds);
+    std::string noRecords;
+    const std::string recordPath = appRecordPath(userTag_, noRecords);
+    if (recordPath.empty())
+        logger_->debug(1, "The running applications cannot be recorded: %s",
+                       LogParams() << noRecords);
+    else
+        table_->keepRecords(std::make_unique<AppRecordFile>(recordPath));
     handler_ = std::make_unique<CommandHandler>(
         logger_, CommandHandler::Targets{
                      stop_, reconfigureRequested_,
@@ -202,6 +212,17 @@ bool Wardex::reconfigure(bool initial) {
         const std::string idKey = kMonitorKey + "." + name + ".id";
         if (config.getString(idKey, app.id) != 0)
             return missing(idKey);
+        // Optional: an ordinary program's command line and folder.
+        app.command.clear();
+        app.directory.clear();
+        config.getString(kMonitorKey + "." + name + ".command", app.command);
+        config.getDirName(kMonitorKey + "." + name + ".directory", app.directory);
+        int32_t stopTimeout = 0;
+        app.stopTimeoutSeconds =
+            config.getInteger(kMonitorKey + "." + name + ".stop-timeout", stopTimeout) == 0 &&
+                    stopTimeout >= 0
+                ? stopTimeout
+                : kDefaultStopTimeoutSeconds;
     }
     readVersionFile(directory);
     table_->publishStatus();
@@ -447,16 +468,21 @@ void Wardex::shutDown() {
     instanceLock_.reset();
 }
 
-// The applications told to stop get the shutdown pause to end, and no more; the wait ends as
-// soon as they all have.
+// The applications are stopped in parallel, each by its own sequence (DIE, the polite signal,
+// the kill); the wait ends as soon as they all have, and at most twice the longest stop
+// time-out after the request.
 void Wardex::awaitStoppingApplications() {
-    const uint64_t until = realMilliseconds() + kShutdownPauseMilliseconds;
-    while (table_->anyStopping()) {
+    const uint64_t longest = static_cast<uint64_t>(table_->longestStopTimeoutSeconds()) * 1000;
+    const uint64_t until = realMilliseconds() + 2 * longest + kShutdownSlackMilliseconds;
+    while (table_->advanceStops()) {
         const uint64_t now = realMilliseconds();
         if (now >= until)
             return;
+        uint64_t left = until - now;
+        if (const auto due = table_->millisecondsToNextDeadline())
+            left = std::min<uint64_t>(left, *due);
         events_.watchOnly(table_->waitables());
-        table_->noteEnded(events_.wait(static_cast<uint32_t>(until - now)));
+        table_->noteEnded(events_.wait(static_cast<uint32_t>(left)));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +47,10 @@ void killChildProcess(uint32_t processId) {
     ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
+}
+
+void endChildSubreaper() {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
 }
 
 } // namespace Kalvor::Test

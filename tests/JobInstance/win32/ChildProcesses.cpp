@@ -55,4 +55,6 @@ void killChildProcess(uint32_t processId) {
     ::CloseHandle(process);
 }
 
+void endChildSubreaper() {}
+
 } // namespace Kalvor::Test

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <dirent.h>
+#include <fstream>
 #include <ostream>
+#include <string>
 
 #include <signal.h>
 
@@ -38,6 +42,54 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SignalCase{SIGTERM, "Main loop: received shutdown signal from system."},
                       SignalCase{SIGHUP, "Main loop: received shutdown signal from system."},
                       SignalCase{SIGINT, "Main loop: Got Windows message to shut down."}));
+
+// Processes whose command line holds `marker`, zombies left out.
+int processesNaming(const std::string& marker) {
+    int found = 0;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return -1;
+    while (const dirent* entry = ::readdir(proc)) {
+        const std::string pid = entry->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream cmdline("/proc/" + pid + "/cmdline", std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(cmdline)), {});
+        std::ifstream stat("/proc/" + pid + "/stat");
+        const std::string status((std::istreambuf_iterator<char>(stat)), {});
+        const std::size_t close = status.rfind(')');
+        const bool zombie = close != std::string::npos && close + 2 < status.size() &&
+                            status[close + 2] == 'Z';
+        if (!zombie && text.find(marker) != std::string::npos)
+            ++found;
+    }
+    ::closedir(proc);
+    return found;
+}
+
+// A program that ignores DIE, whose child ignores SIGTERM too: the supervisor's SIGTERM still
+// ends both, through the polite signal and then the kill, within its stop time-outs.
+TEST(StopSequence, ATermOfTheSupervisorEndsAProgramThatIgnoresItAndItsChild) {
+    Kalvor::Test::Installation site;
+    const std::string ready = site.path("stubborn.ready");
+    const std::string command = "\"" + Kalvor::Test::helperProgramPath("kalvor-job-helper") +
+                                "\" spawn-child \"" + ready + "\" ignore-close";
+    site.writeConfig({{"Stubborn", true, true, {{"command(String)", command},
+                                                {"stop-timeout(Integer)", "1"}}}}, 3);
+    Kalvor::Test::ChildProcess& wardex = site.startWardex();
+    ASSERT_TRUE(Kalvor::Test::waitFor([&] { return Kalvor::Test::fileExists(ready); },
+                                      std::chrono::seconds(30)))
+        << site.logText();
+    EXPECT_EQ(processesNaming(ready), 2);
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_EQ(::kill(static_cast<pid_t>(wardex.processId()), SIGTERM), 0);
+    EXPECT_EQ(wardex.waitForExit(), 0);
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] { return processesNaming(ready) == 0; },
+                                      std::chrono::seconds(10)));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(3))
+        << "two stop time-outs of a second, and no more";
+    EXPECT_TRUE(site.waitForLog("\"Stubborn\" did not end on DIE")) << site.logText();
+}
 
 } // namespace
 } // namespace Kalvor

@@ -1,0 +1,21 @@
+// What the job helper needs of the platform beyond the library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace Kalvor::Test {
+
+uint32_t ownProcessId();
+std::string ownProgramPath();
+// Leaves the process group and session it was started in, as a daemon does (posix: setsid).
+// win32: nothing; a process cannot leave its job object.
+void leaveSession();
+
+// The "window" mode: a top-level window (never shown) whose WM_CLOSE ends the program with
+// kClosedByWindow, while a WM_CLOSE posted to the thread alone is ignored; `ready` is called
+// once the window exists. posix has no windows: returns -1 at once.
+inline constexpr int kClosedByWindow = 7;
+int runWindow(const std::string& ready, uint32_t lifetimeMs);
+
+} // namespace Kalvor::Test

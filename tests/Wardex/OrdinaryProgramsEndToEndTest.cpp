@@ -1,0 +1,64 @@
+// Ordinary programs, which do not answer the supervisor's question: started from their command
+// in their folder, adopted from the record after a supervisor crash rather than started twice,
+// and restarted when killed afterwards.
+#include "Installation.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace Kalvor {
+namespace {
+
+using Kalvor::Test::ChildProcess;
+using Kalvor::Test::Installation;
+
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+// The process id the helper wrote into its ready file; 0 before it did.
+uint32_t announcedProcess(const std::string& ready) {
+    return static_cast<uint32_t>(std::strtoul(Kalvor::Test::readFile(ready).c_str(), nullptr, 10));
+}
+
+TEST(OrdinaryPrograms, RunFromTheirCommandAndAreAdoptedNotDoubledAfterASupervisorCrash) {
+    Installation site;
+    const std::string work = site.path("work");
+    std::filesystem::create_directories(work);
+    const std::string ready = site.path("work/plain.ready");
+    // Relative to its folder: the ready file shows that the folder was the working directory.
+    const std::string command =
+        quoted(Kalvor::Test::helperProgramPath("kalvor-job-helper")) + " grandchild plain.ready";
+    site.writeConfig({{"Plain", true, true, {{"command(String)", command},
+                                             {"directory(DirName)", work}}}}, 3);
+    ChildProcess& first = site.startWardex();
+    ASSERT_TRUE(Kalvor::Test::waitFor([&] { return announcedProcess(ready) != 0; },
+                                      std::chrono::seconds(30)))
+        << site.logText();
+    const uint32_t program = announcedProcess(ready);
+
+    // Killed, so that it cannot stop its program; the next one must not start a second copy.
+    first.kill();
+    ASSERT_TRUE(first.exitCode());
+    ChildProcess& second = site.startWardex();
+    ASSERT_TRUE(site.waitForLog("\"Plain\" is adopted from the record")) << site.logText();
+    EXPECT_EQ(site.logCount("Attempting to start application"), 1u);
+
+    // Still supervised: killed, it is restarted.
+    std::filesystem::remove(ready);
+    site.killApp({program, program});
+    EXPECT_TRUE(Kalvor::Test::waitFor(
+        [&] { return announcedProcess(ready) != 0 && announcedProcess(ready) != program; },
+        std::chrono::seconds(30)))
+        << site.logText();
+    ASSERT_TRUE(site.sendToWardex("COMMAND", "DIE"));
+    EXPECT_EQ(second.waitForExit(), 0);
+}
+
+} // namespace
+} // namespace Kalvor
