@@ -25,6 +25,14 @@ protected:
     }
     void check() { table_.check(clock_.now(), false); }
     AppState stateOf(const std::string& name) { return table_.find(name)->state; }
+    // "Wardex_<user tag>_<installation>_<name>".
+    static bool isContainerOf(const std::string& container, const std::string& name) {
+        const std::string prefix = "Wardex_tester_";
+        const std::string suffix = "_" + name;
+        return container.size() == prefix.size() + 8 + suffix.size() &&
+               container.compare(0, prefix.size(), prefix) == 0 &&
+               container.compare(container.size() - suffix.size(), suffix.size(), suffix) == 0;
+    }
     FakeJob& jobOf(SupervisedApp& app) { return static_cast<FakeJob&>(*app.job); }
     void answerProcessInfo(const std::string& info) {
         services_.receiverExists = true;
@@ -54,7 +62,8 @@ TEST_F(ApplicationTableTest, ActiveApplicationThatDoesNotAnswerIsStartedFromTheB
     EXPECT_EQ(query.text, "SEND_PROCESS_INFO");
     ASSERT_EQ(services_.launches.size(), 1u);
     EXPECT_EQ(services_.launches[0].commandLine, "") << "the program file alone";
-    EXPECT_EQ(services_.launches[0].container, "Wardex_tester_Demo");
+    EXPECT_TRUE(isContainerOf(services_.launches[0].container, "Demo"))
+        << services_.launches[0].container;
 }
 
 // An ordinary program: its command line and folder as configured, in a container of its own
@@ -67,7 +76,15 @@ TEST_F(ApplicationTableTest, ACommandAndFolderAreStartedInTheApplicationsContain
     ASSERT_EQ(services_.launches.size(), 1u);
     EXPECT_EQ(services_.launches[0].commandLine, "python3 -m http.server 8765");
     EXPECT_EQ(services_.launches[0].directory, "/srv/www/");
-    EXPECT_EQ(services_.launches[0].container, "Wardex_tester_Web_Site");
+    EXPECT_TRUE(isContainerOf(services_.launches[0].container, "Web_Site"))
+        << services_.launches[0].container;
+    // Another installation of the account (another program folder) has containers of its own.
+    services_.binDirectory = "C:\\Other\\bin";
+    listed("Web\\Site", true);
+    table_.find("Web\\Site")->state = AppState::NotStarted;
+    check();
+    ASSERT_EQ(services_.launches.size(), 2u);
+    EXPECT_NE(services_.launches[1].container, services_.launches[0].container);
 }
 
 TEST_F(ApplicationTableTest, AnsweringApplicationIsCapturedNotStarted) {
@@ -76,7 +93,8 @@ TEST_F(ApplicationTableTest, AnsweringApplicationIsCapturedNotStarted) {
     check();
     EXPECT_TRUE(services_.startedPaths.empty());
     EXPECT_EQ(services_.attached, (std::vector<std::pair<uint32_t, uint32_t>>{{4321, 4322}}));
-    EXPECT_EQ(services_.attachedContainers, std::vector<std::string>{"Wardex_tester_Demo"});
+    ASSERT_EQ(services_.attachedContainers.size(), 1u);
+    EXPECT_TRUE(isContainerOf(services_.attachedContainers[0], "Demo"));
     EXPECT_EQ(table_.count(), 1u);
     EXPECT_TRUE(log_.contains("   Captured running application."));
 }

@@ -9,6 +9,7 @@
 #include "Win32_App/KalvorWardex/Clock.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
@@ -588,10 +589,21 @@ void ApplicationTable::writeRecords() {
                        LogParams() << records_->path() << why);
 }
 
-// Per account and application, so that a new supervisor of the account finds it again; a
-// backslash would make a Windows object name a path.
+// Per account, installation and application: a new supervisor of the same installation finds
+// it again, and one of another installation of the account (a demo beside the real one) never
+// reaches it. The installation is told by a stable hash of its program folder; a backslash
+// would make a Windows object name a path.
 std::string ApplicationTable::containerOf(const SupervisedApp& app) const {
-    std::string name = "Wardex_" + userTag_ + "_" + app.name;
+    std::string directory;
+    services_.programDirectory(directory);
+    uint32_t hash = 2166136261u; // FNV-1a: the same in every build, so it outlives upgrades
+    for (const char byte : directory) {
+        hash ^= static_cast<unsigned char>(byte);
+        hash *= 16777619u;
+    }
+    char installation[9];
+    std::snprintf(installation, sizeof installation, "%08x", static_cast<unsigned>(hash));
+    std::string name = "Wardex_" + userTag_ + "_" + installation + "_" + app.name;
     std::replace(name.begin(), name.end(), '\\', '_');
     return name;
 }
