@@ -221,9 +221,10 @@ uint32_t listenerRoutine(void* parameter) {
         return static_cast<uint32_t>(-1);
     }
     shared.announce(IPCServer::Shared::Readiness::Failed, "the listener ended at once");
+    // Not listening before the line says so: whoever reads the line may ask at once.
+    shared.listening.store(false);
     shared.logger->debug(1, "IPC: Exitited IPC listener.");
     shared.stopFlag.store(0);
-    shared.listening.store(false);
     shared.markEnded();
     return 0;
 }
