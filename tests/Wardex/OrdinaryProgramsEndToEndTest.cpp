@@ -41,6 +41,8 @@ TEST(OrdinaryPrograms, RunFromTheirCommandAndAreAdoptedNotDoubledAfterASuperviso
                                       std::chrono::seconds(30)))
         << site.logText();
     const uint32_t program = announcedProcess(ready);
+    // A crash between a start and its record would leave nothing to adopt.
+    ASSERT_TRUE(site.waitForLog("Recorded 1 running application(s).")) << site.logText();
 
     // Killed, so that it cannot stop its program; the next one must not start a second copy.
     first.kill();

@@ -566,11 +566,11 @@ bool ApplicationTable::adoptRecorded(SupervisedApp& app) {
     return true;
 }
 
-// The applications that run now, for the next supervisor; written only when that changed.
+// The applications that run now, for the next supervisor; written when that changed, and again
+// at the next pass when a write failed (a supervisor killed while writing leaves its lock).
 void ApplicationTable::writeRecords() {
     if (!records_ || !recordsChanged_)
         return;
-    recordsChanged_ = false;
     std::vector<AppRecord> records;
     for (const SupervisedApp& app : apps_) {
         if (!app.job || (app.state != AppState::Running && app.state != AppState::Stopping))
@@ -584,9 +584,17 @@ void ApplicationTable::writeRecords() {
         records.push_back(std::move(record));
     }
     std::string why;
-    if (!records_->write(records, why) || !why.empty())
+    const bool written = records_->write(records, why);
+    if (written) {
+        recordsChanged_ = false;
+        logger_->debug(3, "Recorded %i running application(s).",
+                       LogParams() << static_cast<int32_t>(records.size()));
+    }
+    // Said once, not at every pass that tries again.
+    if (!why.empty() && why != recordsFailure_)
         logger_->debug(1, "The record of the running applications \"%s\" was not written whole: %s",
                        LogParams() << records_->path() << why);
+    recordsFailure_ = why;
 }
 
 // Per account, installation and application: a new supervisor of the same installation finds

@@ -128,6 +128,7 @@ private:
     std::unique_ptr<AppRecordFile> records_;
     std::unordered_map<std::string, AppRecord> recorded_;
     bool recordsChanged_ = false;
+    std::string recordsFailure_;
     TimeSpan restartWindow_{kRestartWindowSeconds};
     std::list<SupervisedApp> apps_;
     std::unordered_map<std::string, SupervisedApp*> byName_;
