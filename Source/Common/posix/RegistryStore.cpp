@@ -106,12 +106,11 @@ StoreResult tooLarge(const std::string& path) {
                                      " MiB limit of a registry file"};
 }
 
-// Opens a hive file as a reader: missing is not a failure; a link, a FIFO or anything but a
-// regular file is.
-StoreResult openHive(const std::string& path, UniqueFd& file, struct stat& info, bool& missing) {
+StoreResult readWhole(const std::string& path, std::string& text, bool& missing) {
+    text.clear();
     missing = false;
     // O_NONBLOCK: a FIFO in the file's place must not block the open; a regular file ignores it.
-    file = UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (!file) {
         const SystemError failed = lastSystemErrorValue();
         if (failed == std::errc::no_such_file_or_directory) {
@@ -122,15 +121,11 @@ StoreResult openHive(const std::string& path, UniqueFd& file, struct stat& info,
             return {StoreStatus::Failed, path + " is not a regular file (a link is not followed)"};
         return failure("cannot open", path);
     }
+    struct stat info = {};
     if (::fstat(file.get(), &info) != 0)
         return failure("cannot read", path);
     if (!S_ISREG(info.st_mode))
         return {StoreStatus::Failed, path + " is not a regular file"};
-    return {};
-}
-
-StoreResult readOpened(const std::string& path, int file, const struct stat& info,
-                       std::string& text) {
     // One byte past the limit tells a file that is too large, one that grew meanwhile included.
     const std::size_t limit = kMaxHiveBytes + 1;
     if (static_cast<uint64_t>(info.st_size) >= limit)
@@ -143,7 +138,7 @@ StoreResult readOpened(const std::string& path, int file, const struct stat& inf
             return tooLarge(path);
         if (done == text.size())
             text.resize(text.size() < limit / 2 ? 2 * text.size() : limit);
-        const ssize_t count = ::read(file, &text[done], text.size() - done);
+        const ssize_t count = ::read(file.get(), &text[done], text.size() - done);
         if (count == 0) {
             text.resize(done);
             return {};
@@ -153,16 +148,6 @@ StoreResult readOpened(const std::string& path, int file, const struct stat& inf
         if (count > 0)
             done += static_cast<std::size_t>(count);
     }
-}
-
-StoreResult readWhole(const std::string& path, std::string& text, bool& missing) {
-    text.clear();
-    UniqueFd file;
-    struct stat info = {};
-    StoreResult result = openHive(path, file, info, missing);
-    if (!result.ok() || missing)
-        return result;
-    return readOpened(path, file.get(), info, text);
 }
 
 // The last hive parsed from each file, with the text it was parsed from: a supervisor reading
