@@ -17,4 +17,10 @@ void killChildProcess(uint32_t processId);
 // tests after it. win32: nothing.
 void endChildSubreaper();
 
+// Under Wine the desktop's process is started by the first process that needs a window, and
+// joins that process's job, where it keeps the container from ever emptying. win32 has it
+// started by the test program itself, as the supervisor does with its own window. posix:
+// nothing.
+void startDesktopOutsideContainers();
+
 } // namespace Kalvor::Test

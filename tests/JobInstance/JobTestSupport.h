@@ -71,7 +71,10 @@ inline bool contains(const std::vector<uint32_t>& processes, uint32_t process) {
 // whatever happens to a test, what its containers still hold is killed and reaped.
 class ContainerTest : public ::testing::Test {
 protected:
-    void SetUp() override { becomeChildSubreaper(); }
+    void SetUp() override {
+        becomeChildSubreaper();
+        startDesktopOutsideContainers();
+    }
     void TearDown() override {
         for (ProcessInstance* job : containers_)
             job->killContainer();

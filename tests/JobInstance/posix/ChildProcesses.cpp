@@ -53,4 +53,6 @@ void endChildSubreaper() {
     ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
 }
 
+void startDesktopOutsideContainers() {}
+
 } // namespace Kalvor::Test

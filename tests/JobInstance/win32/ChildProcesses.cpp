@@ -26,6 +26,11 @@ bool startedByThisProcess(DWORD processId) {
     return started >= creationTime(::GetCurrentProcess());
 }
 
+// Wine's desktop, started by startDesktopOutsideContainers(), lives on with the prefix.
+bool isWineDesktop(const PROCESSENTRY32& entry) {
+    return ::lstrcmpiA(entry.szExeFile, "explorer.exe") == 0;
+}
+
 } // namespace
 
 std::vector<uint32_t> childProcessIds() {
@@ -39,7 +44,7 @@ std::vector<uint32_t> childProcessIds() {
     for (BOOL more = ::Process32First(snapshot, &entry); more;
          more = ::Process32Next(snapshot, &entry)) {
         if (entry.th32ParentProcessID == self && entry.th32ProcessID != self &&
-            startedByThisProcess(entry.th32ProcessID))
+            !isWineDesktop(entry) && startedByThisProcess(entry.th32ProcessID))
             children.push_back(entry.th32ProcessID);
     }
     ::CloseHandle(snapshot);
@@ -56,5 +61,9 @@ void killChildProcess(uint32_t processId) {
 }
 
 void endChildSubreaper() {}
+
+void startDesktopOutsideContainers() {
+    ::GetDesktopWindow();
+}
 
 } // namespace Kalvor::Test
