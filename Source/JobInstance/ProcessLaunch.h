@@ -14,6 +14,8 @@
 
 namespace Kalvor {
 
+class OutputPipe;
+
 struct ProcessLaunch {
     // The whole command line, quoted by the Windows rules (CommandLine.h). win32: given to
     // CreateProcessA as it is. posix: split by the same rules; a program name without "/" (or
@@ -23,11 +25,10 @@ struct ProcessLaunch {
     // The program's working directory; empty: the supervisor's. One that does not exist fails
     // the start.
     std::string directory;
-    // When not empty, the program's standard output and error are appended to this file, which
-    // is made (posix: mode 0644) when it is missing; a link or anything but a regular file is
-    // refused. Standard input is then the null device, and on win32 the program gets no console
-    // window. Empty: the three streams are the supervisor's.
-    std::string outputFile;
+    // When set, the program's standard output and error go into this pipe's write end, which
+    // must stay open until the program is started. Standard input is then the null device, and
+    // on win32 the program gets no console window. Null: the three streams are the supervisor's.
+    const OutputPipe* output = nullptr;
     // When not empty, the program is started in the container of this name (see above).
     std::string container;
 };

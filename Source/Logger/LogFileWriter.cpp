@@ -8,18 +8,15 @@
 #include "File/FileUtils.h"
 #include "JobInstance/SharedLock.h"
 #include "Logger/DecimalText.h"
+#include "Logger/LogArchives.h"
 #include "Logger/LogRecord.h"
 #include "Logger/LogRotation.h"
 #include "Logger/LogState.h"
 #include "Time/SystemClock.h"
 
-#include <algorithm>
-#include <climits>
 #include <cstdio>
-#include <regex>
 #include <sstream>
 #include <utility>
-#include <vector>
 
 namespace Kalvor {
 namespace {
@@ -61,10 +58,6 @@ int32_t storedCounter(const std::string& valueName) {
     return SystemInfo::readResourceString(valueName, text) == SI_OK ? leadingDecimal(text) : 0;
 }
 
-int32_t nextCounter(int32_t counter) {
-    return counter == INT32_MAX ? 0 : counter + 1;
-}
-
 // The stored opened time of an existing file; unreadable or absent counts as `now`.
 DateTime storedOpenedTime(const std::string& valueName, const DateTime& now) {
     std::string stored;
@@ -82,40 +75,6 @@ std::string failureText(const Exception& failure) {
     if (!failure.detail().empty())
         text += " " + failure.detail();
     return text;
-}
-
-// An archive: the time and counter of its name, which order the archives of one log.
-struct Archive {
-    std::string time;
-    int64_t counter;
-    std::string name;
-
-    bool operator<(const Archive& other) const {
-        return time != other.time ? time < other.time : counter < other.counter;
-    }
-};
-
-// The archives among the files of the log's folder whose names begin with "<base>_" and end
-// with the extension; other files that share those parts are left alone.
-std::vector<Archive> archivesOf(const std::string& path) {
-    std::string base = FileUtils::namePart(path);
-    FileUtils::withoutExtension(base);
-    const std::string extension = FileUtils::extensionPart(path);
-    const std::string suffix = extension.empty() ? "" : "." + extension;
-    static const std::regex stamp("(\\d{8}T\\d{6}Z)_(\\d{1,10})");
-    const std::size_t inner = base.size() + 1;
-    std::vector<Archive> archives;
-    for (const FileOps::DirectoryEntry& entry :
-         FileOps::listDirectory(FileUtils::dirPart(path), base + "_*" + suffix)) {
-        std::smatch match;
-        const std::string middle =
-            entry.name.size() > inner + suffix.size()
-                ? entry.name.substr(inner, entry.name.size() - inner - suffix.size())
-                : std::string();
-        if (entry.isFile && std::regex_match(middle, match, stamp))
-            archives.push_back({match[1], std::stoll(match[2]), entry.name});
-    }
-    return archives;
 }
 
 } // namespace
@@ -414,48 +373,23 @@ void LogFileWriter::rotate() {
     const std::string counterName = LogRotation::writerLabel() + "LogCounter";
     // A name already taken (an archive of another run, or one named again because the counter
     // could not be stored) moves the counter on; the rename itself never replaces either.
-    int32_t counter = storedCounter(counterName);
-    for (int32_t tried = 1; tried < kArchiveNameTries && FileOps::exists(archivePath(counter));
-         ++tried)
-        counter = nextCounter(counter);
-    const std::string newPath = archivePath(counter);
-    SystemInfo::writeResourceString(counterName, std::to_string(nextCounter(counter)));
+    const int32_t counter =
+        LogArchives::freeCounter(oldPath, openedTime_, storedCounter(counterName));
+    const std::string newPath = LogArchives::archivePath(oldPath, openedTime_, counter);
+    SystemInfo::writeResourceString(counterName, std::to_string(LogArchives::nextCounter(counter)));
     appendLine("Renaming file from " + quoted(oldPath) + " to " + quoted(newPath) + ".");
     closeFile("Rotating log file", true);
     if (FileOps::moveFile(oldPath, newPath, false)) {
         lock_->bumpChanges();
         sizeFactor_ = 1.0;
         appendLine("Log continued from " + quoted(FileUtils::namePart(newPath)) + ".");
-        deleteOldArchives();
+        LogArchives::deleteOldArchives(oldPath, LogRotation::keptArchives());
     } else {
         // Something holds the file or the name; the next attempt waits for more.
         sizeFactor_ += kSizeFactorStep;
         appendLine("Log file rotation error. (" + std::to_string(FileOps::lastMoveError()) + ")");
     }
     state_ = State::Idle;
-}
-
-std::string LogFileWriter::archivePath(int32_t counter) const {
-    std::string base = file_->path();
-    FileUtils::withoutExtension(base);
-    const std::string extension = FileUtils::extensionPart(file_->path());
-    return base + "_" + openedTime_.text(TextForm::Basic) + "_" + std::to_string(counter) +
-           (extension.empty() ? "" : "." + extension);
-}
-
-// By the time and counter in the names rather than by modification time: a copied or touched
-// archive keeps its place.
-void LogFileWriter::deleteOldArchives() {
-    const int32_t kept = LogRotation::keptArchives();
-    if (kept <= 0)
-        return;
-    std::vector<Archive> archives = archivesOf(file_->path());
-    if (archives.size() <= static_cast<std::size_t>(kept))
-        return;
-    std::sort(archives.begin(), archives.end());
-    const std::string folder = FileUtils::dirPart(file_->path());
-    for (std::size_t index = 0; index + kept < archives.size(); ++index)
-        FileOps::deleteFile(folder + archives[index].name);
 }
 
 void LogFileWriter::computeNextRotation() {

@@ -14,11 +14,12 @@
 // valid Windows name) and the line starts a new file. The rename never replaces a file: a name
 // already taken moves the counter on (at most kArchiveNameTries names). With a count of archives
 // to keep (LogRotation::keptArchives), the oldest beyond it, by the time and counter in their
-// names, are deleted. The time the file was first opened ("<label>LogOpened") and the rotation
-// counter ("<label>LogCounter") live in the registry, so they outlast the process. The file is
-// opened so that other processes may rename it while it is open, on Windows too; a rename that
-// fails all the same is logged, and the next size attempt waits until the file is a quarter of
-// the limit larger.
+// names, are deleted. Naming, finding and deleting archives follow LogArchives, which the output
+// files of applications (OutputLog) share. The time the file was first opened
+// ("<label>LogOpened") and the rotation counter ("<label>LogCounter") live in the registry, so
+// they outlast the process. The file is opened so that other processes may rename it while it
+// is open, on Windows too; a rename that fails all the same is logged, and the next size
+// attempt waits until the file is a quarter of the limit larger.
 //
 // Any thread may use a writer; its own lines (opened, closing, rotation events) are written
 // while it holds the lock. Nothing here throws: failures are false results. A file that cannot
@@ -26,6 +27,7 @@
 #pragma once
 
 #include "File/StreamBackend.h"
+#include "Logger/LogArchives.h"
 #include "Time/DateTime.h"
 
 #include <cstdint>
@@ -41,7 +43,7 @@ class SharedLock;
 class LogFileWriter {
 public:
     static constexpr const char* kDefaultFileName = "Kalvor_Debug.log";
-    static constexpr int32_t kArchiveNameTries = 100;
+    static constexpr int32_t kArchiveNameTries = LogArchives::kNameTries;
 
     explicit LogFileWriter(const std::string& path = kDefaultFileName);
     // Closes with the reason "Quitting Logger Agent".
@@ -83,8 +85,6 @@ private:
     void closeFile(const std::string& reason, bool announce);
     bool rotationDue(std::string& conditions);
     void rotate();
-    std::string archivePath(int32_t counter) const;
-    void deleteOldArchives();
     void computeNextRotation();
 
     mutable std::mutex mutex_;

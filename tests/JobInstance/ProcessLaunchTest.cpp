@@ -4,6 +4,8 @@
 
 #include "Common/SystemError.h"
 #include "JobInstance/ChildReaper.h"
+#include "JobInstance/OutputPipe.h"
+#include "JobInstance/WaitSet.h"
 #include "JobTestSupport.h"
 
 #include <algorithm>
@@ -47,22 +49,50 @@ TEST(ProcessLaunch, StartsTheCommandLineInItsDirectory) {
     EXPECT_EQ(job->container(), "");
 }
 
-TEST(ProcessLaunch, AppendsStandardOutputAndErrorToItsFile) {
-    TempDir folder;
-    const std::string output = folder.file("output.log");
-    ASSERT_TRUE(writeFile(output, "earlier\n"));
-    ProcessLaunch launch;
-    launch.outputFile = output;
-    for (const char* text : {"first", "second"}) {
-        auto job = launchHelper(std::string("print ") + text, launch);
-        EXPECT_TRUE(waitFor([&] { return job->status() == JobFinished; })) << text;
-    }
-    EXPECT_EQ(withoutCarriageReturns(readFile(output)), "earlier\nfirst\nfirst\nsecond\nsecond\n");
+// What the pipe carries until every writer has gone; "(open)" ends it when that takes longer
+// than the wait.
+std::string everythingFrom(OutputPipe& pipe) {
+    WaitSet waits;
+    std::string bytes;
+    const bool ended = waitFor([&] {
+        waits.watch(pipe.waitable());
+        waits.wait(100);
+        return !pipe.read(bytes, 4096);
+    });
+    return withoutCarriageReturns(bytes) + (ended ? "" : "(open)");
+}
 
-    launch.outputFile = folder.file("made.log");
-    auto job = launchHelper("print made", launch);
+TEST(OutputPipe, CarriesBothStreamsOfAProgramAndEndsWhenTheProgramHas) {
+    OutputPipe pipe;
+    ProcessLaunch launch;
+    launch.output = &pipe;
+    auto job = launchHelper("print first", launch);
+    pipe.closeWriteEnd();
+    EXPECT_EQ(everythingFrom(pipe), "first\nfirst\n");
     EXPECT_TRUE(waitFor([&] { return job->status() == JobFinished; }));
-    EXPECT_EQ(withoutCarriageReturns(readFile(launch.outputFile)), "made\nmade\n");
+
+    OutputPipe unused;
+    unused.closeWriteEnd();
+    std::string nothing;
+    EXPECT_TRUE(waitFor([&] { return !unused.read(nothing, 4096); }));
+    EXPECT_EQ(nothing, "");
+}
+
+// Output is never cut off while a process the program started can still write.
+TEST_F(ProcessContainer, AnOutputPipeLastsWhileAnythingTheProgramStartedHoldsIt) {
+    OutputPipe pipe;
+    ProcessLaunch launch;
+    launch.output = &pipe;
+    const std::string ready = folder_.file("child.ready");
+    ProcessInstance& parent = launchIn(container_, "spawn-child " + quoted(ready), launch);
+    pipe.closeWriteEnd();
+    ASSERT_TRUE(waitFor([&] { return fileExists(ready); }));
+    parent.stop();
+    ASSERT_TRUE(waitFor([&] { return parent.status() != JobRunning; }));
+    std::string bytes;
+    EXPECT_TRUE(pipe.read(bytes, 4096)) << "the grandchild still holds it";
+    parent.killContainer();
+    EXPECT_EQ(everythingFrom(pipe), "");
 }
 
 // "<command line>", <label>N (<the system's text for N>)[ (<what failed>)]
@@ -96,15 +126,6 @@ TEST(ProcessLaunch, AStartFailureCarriesTheSystemsText) {
     expectSystemText(noDirectoryError.detail(), missingDirectory.commandLine);
     EXPECT_NE(noDirectoryError.detail().find(missingDirectory.directory), std::string::npos)
         << noDirectoryError.detail();
-
-    ProcessLaunch unwritable;
-    unwritable.commandLine = quoted(jobHelperPath()) + " print x";
-    unwritable.outputFile = folder.file("no-such-folder/output.log");
-    ProcessInstance noOutput(unwritable);
-    const JobException noOutputError = captureJobError([&] { noOutput.execute(); });
-    expectSystemText(noOutputError.detail(), unwritable.commandLine);
-    EXPECT_NE(noOutputError.detail().find("output file"), std::string::npos)
-        << noOutputError.detail();
 
     ProcessInstance classic(folder.file("missing-program.exe"), "x");
     expectSystemText(captureJobError([&] { classic.execute(); }).detail(), classic.commandLine());

@@ -162,6 +162,20 @@ TEST_F(ApplicationTableTest, StoppedApplicationIsRestartedInThePassThatFindsIt) 
     EXPECT_TRUE(log_.contains("   Successfully restarted application."));
 }
 
+// A quick program may have ended before the start is checked: that run is an ordinary end,
+// told and backed off, never a start that did not take.
+TEST_F(ApplicationTableTest, AProgramThatEndedBeforeItsStartWasCheckedStartedAndIsRestarted) {
+    services_.endedAtOnce = ExitStatus{true, 3, 0};
+    SupervisedApp& app = listed("Quick", true);
+    check();
+    EXPECT_EQ(log_.catalogCount(6, "WONT START"), 0u);
+    EXPECT_EQ(stateOf("Quick"), AppState::Restarting);
+    EXPECT_EQ(app.reason, "exit code 3");
+    clock_.advanceMilliseconds(500);
+    check();
+    EXPECT_EQ(services_.startedPaths.size(), 2u);
+}
+
 TEST_F(ApplicationTableTest, FailingApplicationIsGivenUpOnlyAfterTheRestartWindow) {
     SupervisedApp& app = listed("Demo", true);
     check();
@@ -436,17 +450,17 @@ TEST_F(ApplicationTableTest, AReportedEndIsNotWatchedAgain) {
     SupervisedApp& app = listed("Demo", true);
     check();
     jobOf(app).waitableValue = 42;
-    EXPECT_EQ(table_.waitables(), std::vector<intptr_t>{42});
-    table_.noteEnded({42});
+    EXPECT_EQ(table_.waitables(true), std::vector<intptr_t>{42});
+    table_.noteReported({42});
     check();
     EXPECT_EQ(stateOf("Demo"), AppState::Running);
-    EXPECT_TRUE(table_.waitables().empty());
+    EXPECT_TRUE(table_.waitables(true).empty());
     jobOf(app).running = false;
     clock_.advance(11);
     check();
     ASSERT_EQ(services_.startedPaths.size(), 2u);
     jobOf(app).waitableValue = 43;
-    EXPECT_EQ(table_.waitables(), std::vector<intptr_t>{43}) << "a new process is watched";
+    EXPECT_EQ(table_.waitables(true), std::vector<intptr_t>{43}) << "a new process is watched";
 }
 
 // After a supervisor crash: a recorded process that still runs as the same process (its id and

@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,7 +92,12 @@ public:
         startedPaths.push_back(programPath);
         launches.push_back(launch);
         auto job = std::make_shared<FakeJob>();
-        job->startsRunning = nextStartRuns;
+        job->startsRunning = nextStartRuns && !endedAtOnce;
+        // Not running, and no end to tell of: a start that did not take.
+        if (endedAtOnce)
+            job->endedWith = *endedAtOnce;
+        else if (!nextStartRuns)
+            job->endedWith = ExitStatus{};
         job->failToStart = nextStartThrows;
         lastJob = job;
         return job;
@@ -139,6 +145,8 @@ public:
     std::vector<std::string> attachedContainers;
     std::shared_ptr<FakeJob> lastJob;
     bool nextStartRuns = true;
+    // Each start runs and has ended with this by the time it is checked.
+    std::optional<ExitStatus> endedAtOnce;
     bool nextStartThrows = false;
     bool attachRefused = false;
     uint32_t mismatchingProcess = 0;

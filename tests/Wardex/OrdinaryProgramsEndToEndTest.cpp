@@ -1,11 +1,13 @@
 // Ordinary programs, which do not answer the supervisor's question: started from their command
-// in their folder, adopted from the record after a supervisor crash rather than started twice,
-// and restarted when killed afterwards.
+// in their folder, their output in their file or the supervisor's streams, adopted from the
+// record after a supervisor crash rather than started twice, and restarted when killed
+// afterwards.
 #include "Installation.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -60,6 +62,47 @@ TEST(OrdinaryPrograms, RunFromTheirCommandAndAreAdoptedNotDoubledAfterASuperviso
         << site.logText();
     ASSERT_TRUE(site.sendToWardex("COMMAND", "DIE"));
     EXPECT_EQ(second.waitForExit(), 0);
+}
+
+std::string withoutCarriageReturns(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+TEST(OrdinaryPrograms, WriteToTheirOutputFileOrToTheSupervisorsStreams) {
+    Installation site;
+    const std::string helper = quoted(Kalvor::Test::helperProgramPath("kalvor-job-helper"));
+    site.writeConfig({{"Printer", true, true, {{"command(String)", helper + R"( print "to its file")"}}},
+                      {"Loud", true, true,
+                       {{"command(String)", helper + " print inherited"},
+                        {"output(String)", "inherit"}}}},
+                     3);
+    ChildProcess::Options streams;
+    streams.outputFile = site.path("wardex.out");
+    streams.errorFile = site.path("wardex.err");
+    ChildProcess& wardex = site.startWardex({}, streams);
+
+    // Both streams, whole, in the order written; each run's after the last.
+    const std::string file = site.path("log/Printer.out");
+    EXPECT_TRUE(Kalvor::Test::waitFor(
+        [&] {
+            return withoutCarriageReturns(Kalvor::Test::readFile(file))
+                       .rfind("to its file\nto its file\nto its file\n", 0) == 0;
+        },
+        std::chrono::seconds(30)))
+        << Kalvor::Test::readFile(file) << site.logText();
+    EXPECT_TRUE(Kalvor::Test::waitFor(
+        [&] {
+            return Kalvor::Test::readFile(streams.outputFile).find("inherited") !=
+                       std::string::npos &&
+                   Kalvor::Test::readFile(streams.errorFile).find("inherited") != std::string::npos;
+        },
+        std::chrono::seconds(30)))
+        << site.logText();
+    ASSERT_TRUE(site.sendToWardex("COMMAND", "DIE"));
+    EXPECT_EQ(wardex.waitForExit(), 0);
+    EXPECT_EQ(Kalvor::Test::readFile(streams.outputFile).find("to its file"), std::string::npos);
+    EXPECT_EQ(Kalvor::Test::readFile(file).find("inherited"), std::string::npos);
 }
 
 } // namespace

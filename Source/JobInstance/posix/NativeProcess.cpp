@@ -5,6 +5,7 @@
 #include "Common/posix/UniqueFd.h"
 #include "JobInstance/CommandLine.h"
 #include "JobInstance/JobInstance.h"
+#include "JobInstance/OutputPipe.h"
 #include "JobInstance/ProcessIdentity.h"
 #include "JobInstance/posix/ChildReaper.h"
 #include "JobInstance/posix/ContainerProcesses.h"
@@ -226,24 +227,13 @@ NativeResult NativeProcess::launch(const ProcessLaunch& launch) {
     }
 
     SpawnSettings settings;
-    UniqueFd output;
-    if (!launch.outputFile.empty()) {
-        SafePathResult opened;
-        output = openNoFollow(launch.outputFile, O_WRONLY | O_APPEND, 0644, opened);
-        if (!output)
-            return state.failed("output file " + opened.why, opened.error);
-        // Kept clear of the standard streams' numbers, which the file actions below reuse.
-        if (output.get() < 3) {
-            output = UniqueFd(::fcntl(output.get(), F_DUPFD_CLOEXEC, 3));
-            if (!output)
-                return state.failed("output file \"" + launch.outputFile + "\"", errno);
-        }
-        // The child's writes must not meet O_NONBLOCK, which the safe open leaves set.
-        ::fcntl(output.get(), F_SETFL, ::fcntl(output.get(), F_GETFL) & ~O_NONBLOCK);
+    if (launch.output) {
+        const int output = static_cast<int>(launch.output->writeEnd());
         ::posix_spawn_file_actions_addopen(settings.actions(), STDIN_FILENO, "/dev/null", O_RDONLY,
                                            0);
-        ::posix_spawn_file_actions_adddup2(settings.actions(), output.get(), STDOUT_FILENO);
-        ::posix_spawn_file_actions_adddup2(settings.actions(), output.get(), STDERR_FILENO);
+        // dup2 of the pipe onto the standard streams clears their close-on-exec flag.
+        ::posix_spawn_file_actions_adddup2(settings.actions(), output, STDOUT_FILENO);
+        ::posix_spawn_file_actions_adddup2(settings.actions(), output, STDERR_FILENO);
     }
     if (!launch.directory.empty())
         ::posix_spawn_file_actions_addchdir_np(settings.actions(), launch.directory.c_str());

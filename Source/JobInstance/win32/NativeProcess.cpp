@@ -1,6 +1,7 @@
 #include "JobInstance/NativeProcess.h"
 
 #include "JobInstance/JobInstance.h"
+#include "JobInstance/OutputPipe.h"
 
 #include "Common/win32/UniqueHandle.h"
 #include "Common/win32/Windows.h"
@@ -67,30 +68,6 @@ private:
     std::vector<char> buffer_;
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
-
-// The output file, for appending only; never a reparse point (a link) and only a plain file.
-NativeResult openOutput(const std::string& path, UniqueHandle& file, std::string& failedPart) {
-    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-    file.reset(::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                             nullptr));
-    const std::string part = "output file \"" + path + "\"";
-    if (!file) {
-        failedPart = part;
-        return lastNativeFailure();
-    }
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (::GetFileType(file.get()) != FILE_TYPE_DISK ||
-        !::GetFileInformationByHandle(file.get(), &information) ||
-        (information.dwFileAttributes &
-         (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        file.reset();
-        failedPart = part + ": not a regular file";
-        return nativeFailure(ERROR_CANT_ACCESS_FILE);
-    }
-    return {};
-}
 
 std::string jobName(const std::string& container) {
     return kContainerJobPrefix + container;
@@ -184,13 +161,11 @@ NativeResult NativeProcess::launch(const ProcessLaunch& launch) {
     STARTUPINFOEXA startup{};
     startup.StartupInfo.cb = sizeof startup;
     DWORD flags = 0;
-    UniqueHandle output;
     UniqueHandle input;
     HandleList inherited;
-    if (!launch.outputFile.empty()) {
-        if (const NativeResult opened = openOutput(launch.outputFile, output, state.failedPart);
-            !opened.done())
-            return opened;
+    const HANDLE output =
+        launch.output ? reinterpret_cast<HANDLE>(launch.output->writeEnd()) : nullptr;
+    if (output != nullptr) {
         SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
         input.reset(::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   &inheritable, OPEN_EXISTING, 0, nullptr));
@@ -198,12 +173,12 @@ NativeResult NativeProcess::launch(const ProcessLaunch& launch) {
             state.failedPart = "standard input \"NUL\"";
             return lastNativeFailure();
         }
-        if (const NativeResult listed = inherited.set({input.get(), output.get()}); !listed.done())
+        if (const NativeResult listed = inherited.set({input.get(), output}); !listed.done())
             return listed;
         startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
         startup.StartupInfo.hStdInput = input.get();
-        startup.StartupInfo.hStdOutput = output.get();
-        startup.StartupInfo.hStdError = output.get();
+        startup.StartupInfo.hStdOutput = output;
+        startup.StartupInfo.hStdError = output;
         startup.lpAttributeList = inherited.list();
         flags |= EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW;
     }
@@ -224,7 +199,7 @@ NativeResult NativeProcess::launch(const ProcessLaunch& launch) {
     line.push_back('\0');
     PROCESS_INFORMATION created{};
     if (!::CreateProcessA(nullptr, line.data(), security.attributes(), security.attributes(),
-                          output ? TRUE : FALSE, flags, nullptr,
+                          output != nullptr ? TRUE : FALSE, flags, nullptr,
                           launch.directory.empty() ? nullptr : launch.directory.c_str(),
                           &startup.StartupInfo, &created)) {
         const NativeResult failure = lastNativeFailure();

@@ -400,23 +400,43 @@ int32_t ApplicationTable::longestStopTimeoutSeconds() const {
     return longest;
 }
 
-std::vector<intptr_t> ApplicationTable::waitables() const {
+std::vector<intptr_t> ApplicationTable::waitables(bool processes) const {
     std::vector<intptr_t> waitables;
     for (const SupervisedApp& app : apps_) {
-        if ((app.state == AppState::Running || app.state == AppState::Stopping) && app.job &&
-            !app.endReported && app.job->waitable() != JobInstance::kNoWaitable)
+        if (app.output)
+            app.output->addWaitables(waitables);
+        if (processes && (app.state == AppState::Running || app.state == AppState::Stopping) &&
+            app.job && !app.endReported && app.job->waitable() != JobInstance::kNoWaitable)
             waitables.push_back(app.job->waitable());
     }
     return waitables;
 }
 
-void ApplicationTable::noteEnded(const std::vector<intptr_t>& waitables) {
-    if (waitables.empty())
-        return;
+std::size_t ApplicationTable::noteReported(const std::vector<intptr_t>& reported) {
+    std::size_t ended = 0;
+    if (reported.empty())
+        return ended;
+    carryOutput(reported);
     for (SupervisedApp& app : apps_)
-        if (app.job && std::find(waitables.begin(), waitables.end(), app.job->waitable()) !=
-                           waitables.end())
+        if (app.job && std::find(reported.begin(), reported.end(), app.job->waitable()) !=
+                           reported.end()) {
             app.endReported = true;
+            ++ended;
+        }
+    return ended;
+}
+
+void ApplicationTable::carryOutput(const std::vector<intptr_t>& reported) {
+    for (SupervisedApp& app : apps_) {
+        if (!app.output)
+            continue;
+        app.output->carry(reported);
+        const std::string failure = app.output->untoldFailure();
+        if (!failure.empty())
+            logger_->debug(1, "The output of application \"%s\" is lost until \"%s\" can be "
+                              "written: %s",
+                           LogParams() << app.name << app.output->path() << failure);
+    }
 }
 
 std::optional<uint64_t> ApplicationTable::millisecondsToNextDeadline() const {
@@ -638,11 +658,7 @@ bool ApplicationTable::startApplication(SupervisedApp& app, bool restart) {
     }
     try {
         try {
-            ProcessLaunch launch;
-            launch.commandLine = app.command;
-            launch.directory = app.directory;
-            launch.container = containerOf(app);
-            app.job = services_.makeProcess(path, launch);
+            launch(app, path);
         } catch (const std::bad_alloc&) {
             app.job.reset();
         }
@@ -650,9 +666,9 @@ bool ApplicationTable::startApplication(SupervisedApp& app, bool restart) {
             logger_->error(kStartFailed, LogParams() << app.name << "OUT OF MEMORY");
             return false;
         }
-        app.lastStartAttempt = clock_.monotonicMilliseconds();
-        app.job->execute();
-        if (app.job->status() != JobRunning) {
+        // One that has already ended did start: its end is noted and its restart backed off
+        // like any other, rather than the application given up on for a quick program.
+        if (app.job->status() != JobRunning && !app.job->exitStatus().known) {
             logger_->error(kStartFailed, LogParams() << app.name << "WONT START");
             return false;
         }
@@ -668,6 +684,33 @@ bool ApplicationTable::startApplication(SupervisedApp& app, bool restart) {
     app.reason.clear();
     app.state = AppState::Running;
     return true;
+}
+
+// Made and executed; with an output file, through a new pipe whose write end only the
+// program keeps.
+void ApplicationTable::launch(SupervisedApp& app, const std::string& path) {
+    ProcessLaunch launch;
+    launch.commandLine = app.command;
+    launch.directory = app.directory;
+    launch.container = containerOf(app);
+    if (app.outputPath.empty()) {
+        app.output.reset();
+    } else {
+        if (!app.output)
+            app.output = std::make_unique<AppOutput>(app.outputPath);
+        app.output->moveTo(app.outputPath);
+        launch.output = &app.output->newPipe();
+    }
+    struct WriteEndRelease {
+        AppOutput* output;
+        ~WriteEndRelease() {
+            if (output)
+                output->started();
+        }
+    } release{launch.output ? app.output.get() : nullptr};
+    app.job = services_.makeProcess(path, launch);
+    app.lastStartAttempt = clock_.monotonicMilliseconds();
+    app.job->execute();
 }
 
 void ApplicationTable::signalShutdown(SupervisedApp& app) {

@@ -68,10 +68,12 @@ public:
     // Takes the next step of each stop that is due; true while an application is stopping.
     bool advanceStops();
     int32_t longestStopTimeoutSeconds() const;
-    // What to wait on: the ends of the processes that run and were not reported yet.
-    std::vector<intptr_t> waitables() const;
-    // The wait saw these processes end: they are checked at once and not watched again.
-    void noteEnded(const std::vector<intptr_t>& waitables);
+    // What to wait on: the applications' output pipes, whatever their state, and with
+    // `processes` the ends of the processes that run and were not reported yet.
+    std::vector<intptr_t> waitables(bool processes) const;
+    // The wait reported these: output is carried to the files, and ended processes are checked
+    // at the next pass and not watched again. Returns how many processes ended.
+    std::size_t noteReported(const std::vector<intptr_t>& reported);
     // How long until an awaited answer times out, a paced restart or a step of a stop falls
     // due; nullopt when nothing is due.
     std::optional<uint64_t> millisecondsToNextDeadline() const;
@@ -110,7 +112,9 @@ private:
     void giveUp(SupervisedApp& app, const std::string& why);
     bool adoptRecorded(SupervisedApp& app);
     void writeRecords();
+    void carryOutput(const std::vector<intptr_t>& reported);
     bool startApplication(SupervisedApp& app, bool restart);
+    void launch(SupervisedApp& app, const std::string& path);
     void signalShutdown(SupervisedApp& app);
     void leave(SupervisedApp& app, AppState state);
     bool programPath(const SupervisedApp& app, std::string& path);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "JobInstance/JobInstance.h"
+#include "Win32_App/KalvorWardex/AppOutput.h"
 #include "Time/DateTime.h"
 
 #include <cstdint>
@@ -51,6 +52,11 @@ struct SupervisedApp {
     // working directory. Empty: as the suite's own applications are started.
     std::string command;
     std::string directory;
+    // "output": the file its standard output and error go to; empty: the supervisor's own
+    // streams, inherited.
+    std::string outputPath;
+    // Carries the output of its runs to that file; made at the first start with a file.
+    std::unique_ptr<AppOutput> output;
     std::shared_ptr<JobInstance> job;
     AppState state = AppState::NotStarted;
     // Asking: when the answer is given up on; Restarting: when the restart is due (monotonic

@@ -56,6 +56,24 @@ std::string withTrailingSeparator(std::string directory) {
         directory += '\\';
     return directory;
 }
+
+// "output": "file" sends the application's output to "<log directory>NAME.out", "inherit"
+// leaves it the supervisor's. An ordinary program (one with a command) goes to its file unless
+// told otherwise; the suite's own programs keep the supervisor's streams, as they always had.
+std::string outputPathOf(ConfigSource& config, const std::string& name, bool ordinary,
+                         const std::string& logDirectory, const LoggerUnit& logger) {
+    const std::string key = kMonitorKey + "." + name + ".output";
+    std::string output;
+    if (config.getString(key, output) != 0)
+        output = ordinary ? "file" : "inherit";
+    if (output == "inherit")
+        return "";
+    if (output != "file")
+        logger.debug(1, "The key \"%s\" is \"%s\", neither \"file\" nor \"inherit\"; the "
+                        "output goes to its file.",
+                     LogParams() << key << output);
+    return logDirectory + name + ".out";
+}
 } // namespace
 
 Wardex::Wardex(const std::string& commandLine, std::unique_ptr<WardexServices> services,
@@ -202,6 +220,9 @@ bool Wardex::reconfigure(bool initial) {
         reconfigureRequested_.store(true);
         return fail("the configuration has no usable value for the key \"" + key + "\"");
     };
+    // Output files lie beside the log, which stays in the current directory without one.
+    std::string logDirectory;
+    config.getDirName("Kalvor.directories.log", logDirectory);
     std::vector<std::string> names;
     config.getSubObjects(kMonitorKey, names);
     for (const std::string& name : names) {
@@ -217,6 +238,8 @@ bool Wardex::reconfigure(bool initial) {
         app.directory.clear();
         config.getString(kMonitorKey + "." + name + ".command", app.command);
         config.getDirName(kMonitorKey + "." + name + ".directory", app.directory);
+        app.outputPath =
+            outputPathOf(config, name, !app.command.empty(), logDirectory, *logger_);
         int32_t stopTimeout = 0;
         app.stopTimeoutSeconds =
             config.getInteger(kMonitorKey + "." + name + ".stop-timeout", stopTimeout) == 0 &&
@@ -433,13 +456,13 @@ void Wardex::waitForEvents(uint64_t nextPass, bool checking) {
     uint64_t left = nextPass > now ? nextPass - now : 0;
     if (const auto due = checking ? table_->millisecondsToNextDeadline() : std::nullopt)
         left = std::min<uint64_t>(left, *due);
-    events_.watchOnly(checking ? table_->waitables() : std::vector<intptr_t>());
-    const std::vector<intptr_t> ended = events_.wait(static_cast<uint32_t>(left));
-    if (ended.empty())
-        return;
-    logger_->debug(4, "Main loop: %i application process(es) ended.",
-                   LogParams() << static_cast<int32_t>(ended.size()));
-    table_->noteEnded(ended);
+    // Output is carried whether or not the applications are checked: a program whose pipe
+    // fills up would stop.
+    events_.watchOnly(table_->waitables(checking));
+    const std::vector<intptr_t> reported = events_.wait(static_cast<uint32_t>(left));
+    if (const std::size_t ended = table_->noteReported(reported))
+        logger_->debug(4, "Main loop: %i application process(es) ended.",
+                       LogParams() << static_cast<int32_t>(ended));
 }
 
 Wardex::~Wardex() {
@@ -481,8 +504,8 @@ void Wardex::awaitStoppingApplications() {
         uint64_t left = until - now;
         if (const auto due = table_->millisecondsToNextDeadline())
             left = std::min<uint64_t>(left, *due);
-        events_.watchOnly(table_->waitables());
-        table_->noteEnded(events_.wait(static_cast<uint32_t>(left)));
+        events_.watchOnly(table_->waitables(true));
+        table_->noteReported(events_.wait(static_cast<uint32_t>(left)));
     }
 }
 

@@ -1,6 +1,7 @@
 // What a posix container is made of (a session, a process group, the environment mark), how a
 // launch finds its program and opens its output file, and the reaping of what a subreaper
 // inherits.
+#include "JobInstance/OutputPipe.h"
 #include "JobInstance/ProcessInstance.h"
 
 #include "ChildProcess.h"
@@ -100,45 +101,20 @@ TEST(PosixLaunch, AProgramNameIsLookedForAlongPathOnly) {
     }
 }
 
-TEST(PosixLaunch, TheOutputFileIsAPlainFileNeverReachedThroughALink) {
-    TempDir folder;
-    const std::string target = folder.file("target.txt");
-    ASSERT_TRUE(Kalvor::Test::writeFile(target, "keep\n"));
-    const std::string link = folder.file("link.log");
-    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-    const std::string fifo = folder.file("fifo.log");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& refused : {link, fifo, folder.path()}) {
-        ProcessLaunch launch = commandLine(quoted(jobHelperPath()) + " print x");
-        launch.outputFile = refused;
-        ProcessInstance job(launch);
-        const JobException error = captureJobError([&] { job.execute(); });
-        EXPECT_EQ(error.code(), JB_UNABLE_TO_START) << refused;
-        EXPECT_NE(error.detail().find("output file " + refused), std::string::npos)
-            << error.detail();
-    }
-    EXPECT_EQ(readFile(target), "keep\n");
-
-    ProcessLaunch launch;
-    launch.outputFile = folder.file("made.log");
-    auto job = launchHelper("exit 0", launch);
-    EXPECT_TRUE(waitFor([&] { return job->status() == JobFinished; }));
-    struct stat made {};
-    ASSERT_EQ(::stat(launch.outputFile.c_str(), &made), 0);
-    EXPECT_EQ(made.st_mode & 07777, 0644u);
-}
-
-TEST(PosixLaunch, WithAnOutputFileStandardInputIsTheNullDevice) {
+TEST(PosixLaunch, WithAnOutputPipeStandardInputIsTheNullDevice) {
     TempDir folder;
     const std::string ready = folder.file("run.ready");
+    OutputPipe pipe;
     ProcessLaunch launch;
-    launch.outputFile = folder.file("output.log");
+    launch.output = &pipe;
     auto job = launchHelper("run " + quoted(ready), launch);
     ASSERT_TRUE(waitFor([&] { return fileExists(ready); }));
     const std::string descriptors = "/proc/" + std::to_string(job->processId()) + "/fd/";
+    const std::string writeEnd =
+        linkTarget("/proc/self/fd/" + std::to_string(pipe.writeEnd()));
     EXPECT_EQ(linkTarget(descriptors + "0"), "/dev/null");
-    EXPECT_EQ(linkTarget(descriptors + "1"), launch.outputFile);
-    EXPECT_EQ(linkTarget(descriptors + "2"), launch.outputFile);
+    EXPECT_EQ(linkTarget(descriptors + "1"), writeEnd);
+    EXPECT_EQ(linkTarget(descriptors + "2"), writeEnd);
     EXPECT_EQ(linkTarget(descriptors + "3"), "") << "nothing else is passed on";
 }
 

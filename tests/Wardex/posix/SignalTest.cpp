@@ -91,5 +91,33 @@ TEST(StopSequence, ATermOfTheSupervisorEndsAProgramThatIgnoresItAndItsChild) {
     EXPECT_TRUE(site.waitForLog("\"Stubborn\" did not end on DIE")) << site.logText();
 }
 
+// `timeout -s TERM` signals the supervisor's whole process group. The programs are in sessions
+// of their own, and nothing is started once the stop is asked: however soon the signal comes,
+// nothing is left running.
+TEST(StopSequence, ATermToTheSupervisorsGroupLeavesNothingRunning) {
+    const std::string helper = "\"" + Kalvor::Test::helperProgramPath("kalvor-job-helper") + "\"";
+    Kalvor::Test::ChildProcess::Options group;
+    group.ownProcessGroup = true;
+    for (int run = 0; run < 20; ++run) {
+        Kalvor::Test::Installation site;
+        const std::string ready = site.path("program.ready");
+        site.writeConfig({{"Program", true, true,
+                           {{"command(String)", helper + " grandchild \"" + ready + "\""},
+                            {"stop-timeout(Integer)", "0"}}}},
+                         3);
+        Kalvor::Test::ChildProcess& wardex = site.startWardex({}, group);
+        // Early runs signal before the program has started, later ones after.
+        if (run >= 5)
+            ASSERT_TRUE(Kalvor::Test::waitFor([&] { return Kalvor::Test::fileExists(ready); },
+                                              std::chrono::seconds(30)))
+                << site.logText();
+        else
+            ASSERT_TRUE(site.waitForLog("Wardex started")) << site.logText();
+        ASSERT_EQ(::kill(-static_cast<pid_t>(wardex.processId()), SIGTERM), 0);
+        EXPECT_EQ(wardex.waitForExit(), 0) << "run " << run;
+        EXPECT_EQ(processesNaming(ready), 0) << "run " << run << "\n" << site.logText();
+    }
+}
+
 } // namespace
 } // namespace Kalvor
