@@ -11,6 +11,10 @@ namespace Kalvor {
 
 std::string currentUserName();
 
+// The name of an account given by name or (posix) by number, as currentUserName() would give
+// it for that account: a number with a passwd name becomes the name.
+std::string accountNameOf(const std::string& account);
+
 // The account name with every blank made "_"; empty for an empty name.
 std::string userTagOf(const std::string& accountName);
 

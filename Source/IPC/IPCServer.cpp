@@ -12,7 +12,9 @@
 #include "Time/TimeSpan.h"
 #include "Time/Timer.h"
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -31,7 +33,7 @@ struct IPCServer::Shared {
     std::shared_ptr<LoggerUnit> logger;
     std::string name;
     IdentifiedHandler handler;
-    MailSlot::Writers writers = MailSlot::Writers::kEveryone;
+    MailSlot::Writers writers = MailSlot::Writers::kOwnAccount;
     // 1: asked to stop; the listener puts it back to 0 as it leaves its loop.
     std::atomic<uint8_t> stopFlag{0};
     std::atomic<uint32_t> threadId{0};
@@ -141,6 +143,45 @@ private:
     IPCServer::Shared& shared_;
 };
 
+// What other accounts sent is dropped unread by the mailslot; it is told in one line at most
+// once a second, so that a flood costs the log a line a second and the listener a wake-up.
+class DropReport {
+public:
+    // How long the next wait may be: until the next report is allowed while drops are untold,
+    // else until the next drop.
+    uint32_t untilReport(MailSlot& slot) {
+        if (slot.droppedFromOthers() == told_) {
+            slot.wakeOnNextDrop();
+            // A drop just before the call would otherwise wait for a message.
+            if (slot.droppedFromOthers() == told_)
+                return MailSlot::kWaitForever;
+        }
+        const auto since = std::chrono::steady_clock::now() - lastReport_;
+        return since >= kInterval ? 0
+                                  : static_cast<uint32_t>(
+                                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            kInterval - since)
+                                            .count()) +
+                                        1;
+    }
+    void report(const MailSlot& slot, const LoggerUnit& log, const std::string& name) {
+        const uint64_t dropped = slot.droppedFromOthers();
+        const auto now = std::chrono::steady_clock::now();
+        if (dropped == told_ || now - lastReport_ < kInterval)
+            return;
+        log.debug(1, "IPC: Server \"%s\": Dropped %i message(s) from other accounts.",
+                  LogParams() << name << static_cast<int32_t>(std::min<uint64_t>(
+                                             dropped - told_, INT32_MAX)));
+        told_ = dropped;
+        lastReport_ = now;
+    }
+
+private:
+    static constexpr std::chrono::seconds kInterval{1};
+    uint64_t told_ = 0;
+    std::chrono::steady_clock::time_point lastReport_{};
+};
+
 void listen(IPCServer::Shared& shared) {
     const LoggerUnit& log = *shared.logger;
     log.debug(2, "IPC: Creating MailSlot \"" + shared.name + "\".");
@@ -151,6 +192,7 @@ void listen(IPCServer::Shared& shared) {
 
     Timer debugTimer;
     setDebugDeadline(debugTimer);
+    DropReport drops;
     int32_t passes = 0;
     std::vector<Datagram> lines;
     while (shared.stopFlag.load() == 0) {
@@ -185,14 +227,16 @@ void listen(IPCServer::Shared& shared) {
                       LogParams() << shared.name);
             setDebugDeadline(debugTimer);
         }
-        // Wakes as a message arrives, or for a stop request or a posted message.
+        // Wakes as a message arrives, or for a stop request or a posted message, and for the
+        // report of what other accounts sent.
         if (shared.stopFlag.load() != 0)
             break;
         try {
-            slot.waitForMessage(MailSlot::kWaitForever);
+            slot.waitForMessage(drops.untilReport(slot));
         } catch (const Exception&) {
             // A receiver's wait fails only on a broken slot: the receive above reports it.
         }
+        drops.report(slot, log, shared.name);
     }
 }
 
@@ -238,7 +282,7 @@ IPCServer::IPCServer(const std::string& name, std::shared_ptr<LogDispatcher> dis
                     const std::string& type, const std::string& id, const std::string& text,
                     const std::string& sender,
                     const std::optional<SenderIdentity>&) { handler(type, id, text, sender); },
-                MailSlot::Writers::kEveryone) {}
+                MailSlot::Writers::kOwnAccount) {}
 
 IPCServer::IPCServer(const std::string& name, std::shared_ptr<LogDispatcher> dispatcher,
                      IdentifiedHandler handler, MailSlot::Writers writers)

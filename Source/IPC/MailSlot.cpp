@@ -21,10 +21,12 @@ constexpr auto kWriterLockPatience = std::chrono::seconds(10);
 // that keeps a waiter from burning a core behind a holder that has been descheduled.
 constexpr int kYieldingTries = 200;
 
+// False at once when the lock cannot be had at all (its folder is unusable): waiting would
+// not help.
 bool waitForWriterLock(Monopoly& lock) {
     const auto deadline = std::chrono::steady_clock::now() + kWriterLockPatience;
     for (int tries = 0; !lock.acquire(); ++tries) {
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (!lock.failure().empty() || std::chrono::steady_clock::now() >= deadline)
             return false;
         if (tries < kYieldingTries)
             std::this_thread::yield();
@@ -65,11 +67,15 @@ bool MailSlot::send(const std::string& text) {
     if (!endpoint_->isSenderOpen())
         endpoint_->openSender();
     if (!waitForWriterLock(*writerLock_))
-        throw IPCException(IC_CANNOT_SEND,
-                           std::string("Writer lock \"") + kWriterLockName + "\" not free for " +
-                               intToString(static_cast<int32_t>(kWriterLockPatience.count())) +
-                               " seconds",
-                           KALVOR_HERE);
+        throw IPCException(
+            IC_CANNOT_SEND,
+            std::string("Writer lock \"") + kWriterLockName + "\" " +
+                (writerLock_->failure().empty()
+                     ? "not free for " +
+                           intToString(static_cast<int32_t>(kWriterLockPatience.count())) +
+                           " seconds"
+                     : "cannot be taken: " + writerLock_->failure()),
+            KALVOR_HERE);
     // c_str() carries the terminating zero the receiver expects.
     const int32_t error = endpoint_->write(text.c_str(), text.size() + 1);
     const bool released = writerLock_->release();
@@ -108,6 +114,18 @@ void MailSlot::interruptWait() {
     if (mode() != kReceiver)
         throw IPCException(IC_NOT_RECEIVER, "", KALVOR_HERE);
     endpoint_->interruptWait();
+}
+
+uint64_t MailSlot::droppedFromOthers() const {
+    return endpoint_->droppedFromOthers();
+}
+
+void MailSlot::wakeOnNextDrop() {
+    endpoint_->wakeOnNextDrop();
+}
+
+bool MailSlot::useAccount(const std::string& account, std::string& why) {
+    return useMailSlotAccount(account, why);
 }
 
 void MailSlot::receive(std::vector<Datagram>& datagrams) {

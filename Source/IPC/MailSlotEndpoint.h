@@ -35,7 +35,13 @@ public:
     virtual bool waitForDatagram(uint32_t milliseconds) = 0;
     // Any thread: ends the wait under way, or the next one.
     virtual void interruptWait() = 0;
+    // Any thread: datagrams from other accounts dropped so far (MailSlot::droppedFromOthers).
+    virtual uint64_t droppedFromOthers() const { return 0; }
+    virtual void wakeOnNextDrop() {}
 };
+
+// Whose mailslots this process makes and sends to (MailSlot::useAccount); the platform's part.
+bool useMailSlotAccount(const std::string& account, std::string& why);
 
 // Whether a write error means the network cannot be reached (the " - No network" detail).
 bool isNetworkUnreachable(int32_t systemError);

@@ -13,10 +13,11 @@
 // the lock dir being $KALVOR_LOCK_DIR, else /tmp/kalvor-locks (sticky, every account's), and
 // <uid> this account's own folder (0700), so that names are per account as they are per
 // session on Windows and no other account can hold, make or replace this account's locks.
-// Where another account has taken that folder's name, $XDG_RUNTIME_DIR/kalvor-locks stands in;
-// without one, acquire() fails and failure() names the folder and its owner. Lock files are
-// opened without following links and stay in place after release: removing one while another
-// process opens it would let two holders in.
+// Where another account has taken that folder's name, the account's runtime folder stands in
+// ("<runtime>/kalvor-locks", the runtime folder being $XDG_RUNTIME_DIR, else /run/user/<uid>);
+// without one, acquire() fails at once and failure() names the folders and their faults. Lock
+// files are opened without following links and stay in place after release: removing one
+// while another process opens it would let two holders in.
 #pragma once
 
 #include <atomic>

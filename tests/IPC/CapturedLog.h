@@ -56,6 +56,7 @@ public:
             }));
     }
     bool contains(const std::string& text) const { return count(text) > 0; }
+    std::vector<std::string> lines() const { return messenger_->lines(); }
     // How many catalog entries of that message number mention the text among their parameters.
     std::size_t catalogCount(int number, const std::string& text) const {
         const std::string sep(1, '\x1C');

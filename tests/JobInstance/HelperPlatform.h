@@ -18,4 +18,9 @@ void leaveSession();
 inline constexpr int kClosedByWindow = 7;
 int runWindow(const std::string& ready, uint32_t lifetimeMs);
 
+// The "send-raw" mode: `count` datagrams of `text` straight to the Unix socket at `path`, as a
+// program that does not use the library would send them; waits while the receiver is full.
+// 0 when all went, 1 otherwise. win32: -1 at once.
+int sendRawDatagrams(const std::string& path, const std::string& text, long count);
+
 } // namespace Kalvor::Test

@@ -18,6 +18,7 @@
 //   grandchild READY          as "run", but writes its process id to READY
 //   daemon-grandchild READY   leaves its process group and session (posix: setsid), then as
 //                             "grandchild"
+//   send-raw PATH TEXT COUNT  posix: COUNT datagrams of TEXT to the socket at PATH
 //   window READY              win32: makes a top-level window, writes its process id to READY
 //                             and ends with 7 once the window gets WM_CLOSE (a WM_CLOSE to its
 //                             thread alone is ignored); posix: ends with 2 at once
@@ -169,6 +170,11 @@ int main(int argc, char** argv) {
         Kalvor::ensureMessageQueue();
         announce(argc, argv, 2, std::to_string(Kalvor::Test::ownProcessId()).c_str());
         return runUntilClosed(start);
+    }
+    if (mode == "send-raw" && argc > 4) {
+        const int code = Kalvor::Test::sendRawDatagrams(argv[2], argv[3], std::atol(argv[4]));
+        if (code >= 0)
+            return code;
     }
     if (mode == "window" && argc > 2) {
         const int code = Kalvor::Test::runWindow(argv[2], kLifetimeMs);

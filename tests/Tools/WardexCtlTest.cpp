@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <atomic>
 #include <sstream>
 #include <thread>
@@ -172,7 +174,7 @@ protected:
     int run(const Arguments& arguments, std::chrono::milliseconds wait = 10s) {
         out_.str("");
         err_.str("");
-        return runWardexCtl(arguments, out_, err_, {userTag_, wait});
+        return runWardexCtl(arguments, out_, err_, {userTag_, wait, {}});
     }
 
     Kalvor::Test::Sandbox sandbox_;
@@ -209,6 +211,45 @@ TEST_F(WardexCtlExchange, ASilentOrGarbledSupervisorPrintsNothing) {
         EXPECT_NE(err_.str().find(c.error), std::string::npos) << err_.str();
         EXPECT_TRUE(out_.str().empty());
     }
+}
+
+// Its answer slot and that slot's lock go with every run, also one the user interrupts: a
+// hundred runs leave nothing in the mailslot folders (posix; Windows removes a mailslot with
+// its last handle).
+TEST_F(WardexCtlExchange, LeavesNothingBehindAndAnInterruptEndsItsWait) {
+    SupervisorStandIn silent(userTag_, {});
+    for (int run = 0; run < 100; ++run)
+        ASSERT_EQ(this->run({"status"}, 1ms), kCtlNoSupervisor) << err_.str();
+
+    const auto start = std::chrono::steady_clock::now();
+    WardexCtlSettings settings{userTag_, 30s, [&] {
+                                   return std::chrono::steady_clock::now() - start > 200ms;
+                               }};
+    EXPECT_EQ(runWardexCtl({"status"}, out_, err_, settings), kCtlFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_NE(err_.str().find("interrupted"), std::string::npos) << err_.str();
+
+    std::vector<std::string> left;
+    std::error_code error;
+    for (auto entry = std::filesystem::recursive_directory_iterator(
+             sandbox_.mailslotDirectory(), error);
+         !error && entry != std::filesystem::recursive_directory_iterator(); entry.increment(error))
+        if (entry->path().filename().string().rfind("wardexctl_", 0) == 0)
+            left.push_back(entry->path().string());
+    EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
+}
+
+// posix refuses the unknown account (1); win32 names its supervisor, which is not there (3).
+TEST(WardexCtlAccount, AnUnknownAccountFailsAndAMissingOneIsAUsageError) {
+    std::ostringstream out, err;
+    EXPECT_EQ(runWardexCtl({"--account"}, out, err), kCtlUsage);
+    EXPECT_NE(err.str().find("--account needs"), std::string::npos) << err.str();
+    std::ostringstream out2, err2;
+    const int exit = runWardexCtl({"--account", "no such account\x01", "status"}, out2, err2,
+                                  {"", 100ms, {}});
+    EXPECT_TRUE(exit == kCtlFailed || exit == kCtlNoSupervisor) << exit;
+    EXPECT_FALSE(err2.str().empty());
+    EXPECT_TRUE(out2.str().empty());
 }
 
 } // namespace

@@ -54,6 +54,13 @@ Installation::Installation() {
 
 Installation::~Installation() {
     stopEverything();
+    actAs(currentUserName());
+}
+
+void Installation::actAs(const std::string& userTag) {
+    userTag_ = userTag;
+    std::string why;
+    MailSlot::useAccount(userTag, why);
 }
 
 void Installation::stopEverything() {

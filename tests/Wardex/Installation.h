@@ -40,8 +40,9 @@ public:
 
     const std::string& userTag() const { return userTag_; }
     // From now on the helpers below address the supervisor of that user tag (its log, its
-    // markers, its applications' mailslots), e.g. one run under another account.
-    void actAs(const std::string& userTag) { userTag_ = userTag; }
+    // markers, its applications' mailslots), e.g. one run under another account: as root, the
+    // process then makes and reaches mailslots in that account's folder (MailSlot::useAccount).
+    void actAs(const std::string& userTag);
     // A file or folder of the installation, by its path relative to the installation's root.
     std::string path(const std::string& relative) const { return sandbox_.file(relative); }
     std::string binDirectory() const { return sandbox_.file("bin"); }

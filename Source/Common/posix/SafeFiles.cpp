@@ -31,9 +31,10 @@ SafePathResult makeParents(const std::string& path, mode_t mode) {
     return {};
 }
 
-// lstat, making the folder with `mode` first when it is missing; the mode is then set on the
-// folder opened without following a link, never through its path.
-SafePathResult statOrMake(const std::string& path, mode_t mode, struct stat& status) {
+// lstat, making the folder with `mode` (and `owner`) first when it is missing; both are then
+// set on the folder opened without following a link, never through its path.
+SafePathResult statOrMake(const std::string& path, mode_t mode, uid_t owner,
+                          struct stat& status) {
     if (::lstat(path.c_str(), &status) == 0)
         return {};
     if (errno != ENOENT)
@@ -41,6 +42,8 @@ SafePathResult statOrMake(const std::string& path, mode_t mode, struct stat& sta
     if (::mkdir(path.c_str(), mode) == 0) {
         UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (folder && ::fchmod(folder.get(), mode) != 0)
+            return systemFault(path);
+        if (folder && owner != ::geteuid() && ::fchown(folder.get(), owner, gid_t(-1)) != 0)
             return systemFault(path);
     } else if (errno != EEXIST) {
         return systemFault(path);
@@ -54,11 +57,11 @@ std::string ownerText(uid_t owner) {
 
 // The folder at `path`, made (and its missing parents) when it is not there; a link or a file
 // in its place is refused.
-SafePathResult folderAt(const std::string& path, mode_t parentMode, mode_t mode,
+SafePathResult folderAt(const std::string& path, mode_t parentMode, mode_t mode, uid_t owner,
                         struct stat& status) {
     SafePathResult result = makeParents(path, parentMode);
     if (result.ok())
-        result = statOrMake(path, mode, status);
+        result = statOrMake(path, mode, owner, status);
     if (result.ok() && !S_ISDIR(status.st_mode))
         return fault(ENOTDIR, path, "not a folder (a link or a file is not taken)");
     return result;
@@ -68,7 +71,7 @@ SafePathResult folderAt(const std::string& path, mode_t parentMode, mode_t mode,
 
 SafePathResult ensureSharedStickyDir(const std::string& path) {
     struct stat status {};
-    if (SafePathResult result = folderAt(path, 0755, 01777, status); !result.ok())
+    if (SafePathResult result = folderAt(path, 0755, 01777, ::geteuid(), status); !result.ok())
         return result;
     if (status.st_uid != 0 && status.st_uid != ::geteuid())
         return fault(EPERM, path, "belongs to " + ownerText(status.st_uid));
@@ -78,10 +81,14 @@ SafePathResult ensureSharedStickyDir(const std::string& path) {
 }
 
 SafePathResult ensureAccountDir(const std::string& path) {
+    return ensureAccountDir(path, ::geteuid());
+}
+
+SafePathResult ensureAccountDir(const std::string& path, uid_t owner) {
     struct stat status {};
-    if (SafePathResult result = folderAt(path, 0700, 0700, status); !result.ok())
+    if (SafePathResult result = folderAt(path, 0700, 0700, owner, status); !result.ok())
         return result;
-    if (status.st_uid != ::geteuid())
+    if (status.st_uid != owner)
         return fault(EPERM, path, "belongs to " + ownerText(status.st_uid));
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return fault(EPERM, path, "others can write to it");

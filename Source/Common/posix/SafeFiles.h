@@ -29,6 +29,9 @@ SafePathResult ensureSharedStickyDir(const std::string& path);
 // is accepted only when it is a real directory that this account owns and that nobody else can
 // write to.
 SafePathResult ensureAccountDir(const std::string& path);
+// The same for another account's folder (root only): made for `owner`, and accepted only when
+// `owner` has it.
+SafePathResult ensureAccountDir(const std::string& path, uid_t owner);
 
 // Opens `path` (O_RDONLY, O_WRONLY or O_RDWR in `flags`) without following a link or blocking:
 // an existing file is opened as it is; a missing one is made with O_EXCL and exactly `mode`

@@ -1,14 +1,17 @@
 #include "Common/UserName.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
 #include <vector>
 
 namespace Kalvor {
 
-std::string currentUserName() {
-    const uid_t user = ::geteuid();
+namespace {
+
+// The passwd name of the account, or its number in decimal when it has none.
+std::string nameOf(uid_t user) {
     const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
     for (;;) {
@@ -23,6 +26,18 @@ std::string currentUserName() {
             return found->pw_name;
         return std::to_string(user);
     }
+}
+
+} // namespace
+
+std::string currentUserName() {
+    return nameOf(::geteuid());
+}
+
+std::string accountNameOf(const std::string& account) {
+    if (account.empty() || account.find_first_not_of("0123456789") != std::string::npos)
+        return account;
+    return nameOf(static_cast<uid_t>(std::strtoul(account.c_str(), nullptr, 10)));
 }
 
 } // namespace Kalvor

@@ -13,4 +13,8 @@ std::string currentUserName() {
     return std::string(buffer, size - 1);
 }
 
+std::string accountNameOf(const std::string& account) {
+    return account;
+}
+
 } // namespace Kalvor

@@ -2,6 +2,7 @@
 
 #include "IPC/MailSlotEndpoint.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -58,8 +59,10 @@ std::size_t largestSendableDatagram() {
 }
 } // namespace
 
-DatagramPump::DatagramPump(UniqueFd socket, UniqueFd wake, std::size_t byteLimit)
+DatagramPump::DatagramPump(UniqueFd socket, UniqueFd wake, std::size_t byteLimit,
+                           std::vector<uint32_t> acceptedUsers)
     : socket_(std::move(socket)), wake_(std::move(wake)), byteLimit_(byteLimit),
+      acceptedUsers_(std::move(acceptedUsers)),
       bufferSize_(largestSendableDatagram() + 1), buffer_(new char[bufferSize_]),
       thread_([this] { run(); }) {}
 
@@ -87,12 +90,13 @@ bool DatagramPump::take(std::vector<Datagram>& texts) {
 
 bool DatagramPump::waitForData(uint32_t milliseconds) {
     std::unique_lock<std::mutex> lock(mutex_);
-    const auto ready = [&] { return !queue_.empty() || failed_ || interrupted_; };
+    const auto ready = [&] { return !queue_.empty() || failed_ || interrupted_ || dropSeen_; };
     if (milliseconds == MailSlot::kWaitForever)
         queued_.wait(lock, ready);
     else
         queued_.wait_for(lock, std::chrono::milliseconds(milliseconds), ready);
     interrupted_ = false;
+    dropSeen_ = false;
     return !queue_.empty() || failed_;
 }
 
@@ -132,7 +136,7 @@ void DatagramPump::run() {
             std::lock_guard<std::mutex> lock(mutex_);
             read = drainLocked(kBatchSize);
             reading = !full_ && !failed_;
-            if (read > 0 || failed_)
+            if (!queue_.empty() || failed_ || dropSeen_)
                 queued_.notify_all();
         }
     }
@@ -162,11 +166,19 @@ std::size_t DatagramPump::drainLocked(std::size_t limit) {
             buffer_.reset(new char[bufferSize_]);
             continue;
         }
+        ++count;
+        const std::optional<SenderIdentity> sender = senderOf(message);
+        if (std::find(acceptedUsers_.begin(), acceptedUsers_.end(), sender->userId) ==
+            acceptedUsers_.end()) {
+            dropped_.fetch_add(1, std::memory_order_relaxed);
+            if (wakeOnDrop_.exchange(false))
+                dropSeen_ = true;
+            continue;
+        }
         queue_.push_back(Datagram{datagramText(buffer_.get(), static_cast<std::size_t>(got)),
-                                  senderOf(message)});
+                                  sender});
         queuedBytes_ += queue_.back().text.size() + kEntryOverhead;
         full_ = queuedBytes_ > byteLimit_;
-        ++count;
     }
     return count;
 }

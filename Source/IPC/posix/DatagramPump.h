@@ -8,6 +8,10 @@
 // byte. A datagram larger than twice net.core.wmem_max, which only a sender with a forced send
 // buffer can make, is dropped. While the queue holds more than `byteLimit` bytes nothing more is
 // read (the kernel queue then fills and senders see it) until take() empties the queue.
+//
+// Only the accounts given may reach the receiver: a datagram from any other, or without a
+// sender the kernel reported, is dropped as it is read, before its text is copied or queued,
+// and counted (dropped()). So a flood from another account costs a read each and no memory.
 #pragma once
 
 #include "Common/posix/UniqueFd.h"
@@ -15,6 +19,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -28,7 +33,8 @@ class DatagramPump {
 public:
     // `wake` is a non-blocking eventfd that only the pump uses. Starts the thread; throws
     // std::system_error when it cannot.
-    DatagramPump(UniqueFd socket, UniqueFd wake, std::size_t byteLimit);
+    DatagramPump(UniqueFd socket, UniqueFd wake, std::size_t byteLimit,
+                 std::vector<uint32_t> acceptedUsers);
     // Stops and joins the thread.
     ~DatagramPump();
     DatagramPump(const DatagramPump&) = delete;
@@ -42,6 +48,11 @@ public:
     bool waitForData(uint32_t milliseconds);
     // Ends the wait under way, or the next one; any thread may call it.
     void interrupt();
+    // How many datagrams from other accounts were dropped so far; any thread may ask.
+    uint64_t dropped() const { return dropped_.load(); }
+    // The next dropped datagram also ends a wait (once), so that a receiver can report drops
+    // without waking for each one.
+    void wakeOnNextDrop() { wakeOnDrop_.store(true); }
 
 private:
     void run();
@@ -54,6 +65,9 @@ private:
     const UniqueFd socket_;
     const UniqueFd wake_;
     const std::size_t byteLimit_;
+    const std::vector<uint32_t> acceptedUsers_;
+    std::atomic<uint64_t> dropped_{0};
+    std::atomic<bool> wakeOnDrop_{false};
 
     // Guards the queue and every read of the socket, so that texts are queued in the order in
     // which they were read.
@@ -66,6 +80,7 @@ private:
     bool full_ = false;
     bool failed_ = false;
     bool interrupted_ = false;
+    bool dropSeen_ = false;
 
     std::atomic<bool> stopping_{false};
     std::thread thread_;

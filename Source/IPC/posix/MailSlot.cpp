@@ -11,7 +11,10 @@
 #include "IPC/posix/SocketPath.h"
 #include "Common/posix/UniqueFd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <pwd.h>
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
@@ -55,26 +58,33 @@ int probeReceiver(const SocketAddress& address) {
                : errno;
 }
 
+// Every account but these is kept out of a receiver: its own, the administrator (root), and
+// the account whose folder it is in (root answering there for another account's tools).
+std::vector<uint32_t> acceptedUsers() {
+    std::vector<uint32_t> accepted{static_cast<uint32_t>(::geteuid()), 0};
+    if (addressedAccount() != ::geteuid())
+        accepted.push_back(static_cast<uint32_t>(addressedAccount()));
+    return accepted;
+}
+
 class PosixMailSlot final : public MailSlotEndpoint {
 public:
     // Broadcast is delivered on this machine only: both sender modes open the same socket.
-    explicit PosixMailSlot(const std::string& name)
-        : directory_(mailSlotDirectory()), path_(socketPath(directory_, name)) {}
+    explicit PosixMailSlot(std::string name) : name_(std::move(name)) {}
 
     ~PosixMailSlot() override {
         if (!pump_)
             return;
         pump_.reset();
-        // Still under the name lock: nobody can have bound a new socket at the path yet.
+        // Still under the name lock: nobody can have bound a new socket at the path yet, and a
+        // receiver that comes after makes its lock file anew.
         ::unlink(path_.c_str());
+        ::unlink((path_ + ".lock").c_str());
     }
 
-    // Every account may write: each datagram's sender is told by the kernel instead.
+    // Only the accounts it accepts are read; the folder keeps every other one from the name.
     void createReceiver(MailSlot::Writers) override {
-        // Machine-wide, as the sockets are the protocol's addresses; taken only when safe.
-        const SafePathResult shared = ensureSharedStickyDir(directory_);
-        if (!shared.ok())
-            throw IPCException(IC_CANNOT_CREATE_COMM, shared.why, KALVOR_HERE);
+        locate(IC_CANNOT_CREATE_COMM);
         SocketAddress address;
         if (!makeSocketAddress(path_, address))
             cannotCreate(ENAMETOOLONG, __LINE__);
@@ -93,10 +103,10 @@ public:
         if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address.address),
                    address.length) != 0)
             cannotCreate(errno, __LINE__);
-        openToEveryAccount();
+        giveToAddressedAccount();
         try {
-            pump_ =
-                std::make_unique<DatagramPump>(std::move(socket), std::move(wake), kQueueByteLimit);
+            pump_ = std::make_unique<DatagramPump>(std::move(socket), std::move(wake),
+                                                   kQueueByteLimit, acceptedUsers());
         } catch (const std::system_error& error) {
             ::unlink(path_.c_str());
             cannotCreate(error.code().value(), __LINE__);
@@ -104,14 +114,30 @@ public:
         nameLock_ = std::move(nameLock);
     }
 
+    // The socket file is opened without following a link and checked as opened: a socket, and
+    // a receiver of this account, root or the addressed account. The connect then goes to that
+    // very file through its descriptor, whatever the path leads to by then.
     void openSender() override {
-        SocketAddress address;
-        if (!makeSocketAddress(path_, address))
-            throw IPCException(IC_CANNOT_SEND, systemErrorText(ENAMETOOLONG), KALVOR_HERE);
-        // connect() would follow a link planted in the shared folder to any socket.
+        locate(IC_CANNOT_SEND);
+        UniqueFd file(::open(path_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!file) {
+            const int error = errno == ELOOP ? ENOENT : errno;
+            throw IPCException(IC_CANNOT_SEND, systemErrorText(error), KALVOR_HERE);
+        }
         struct stat status {};
-        if (::lstat(path_.c_str(), &status) == 0 && !S_ISSOCK(status.st_mode))
+        if (::fstat(file.get(), &status) != 0)
+            throw IPCException(IC_CANNOT_SEND, systemErrorText(errno), KALVOR_HERE);
+        if (!S_ISSOCK(status.st_mode))
             throw IPCException(IC_CANNOT_SEND, path_ + " is not a mailslot socket", KALVOR_HERE);
+        const std::vector<uint32_t> accepted = acceptedUsers();
+        if (std::find(accepted.begin(), accepted.end(), static_cast<uint32_t>(status.st_uid)) ==
+            accepted.end())
+            throw IPCException(IC_CANNOT_SEND,
+                               path_ + " belongs to account " + std::to_string(status.st_uid),
+                               KALVOR_HERE);
+        SocketAddress address;
+        if (!makeSocketAddress("/proc/self/fd/" + std::to_string(file.get()), address))
+            throw IPCException(IC_CANNOT_SEND, systemErrorText(ENAMETOOLONG), KALVOR_HERE);
         UniqueFd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (!socket)
             throw IPCException(IC_CANNOT_SEND, systemErrorText(errno), KALVOR_HERE);
@@ -161,35 +187,66 @@ public:
             throw IPCException(IC_CANNOT_RECEIVE, "", KALVOR_HERE);
     }
 
-private:
-    // Held for the receiver's life; a second receiver of the name is refused here. A link or
-    // anything but a regular file in its place is refused, never followed.
-    UniqueFd lockName() {
-        SafePathResult opened;
-        UniqueFd lock = openNoFollow(path_ + ".lock", O_RDONLY, 0644, opened);
-        if (!lock)
-            throw IPCException(IC_CANNOT_CREATE_COMM, opened.why, KALVOR_HERE);
-        if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
-            const SystemError failed = lastSystemErrorValue();
-            cannotCreate(failed == std::errc::operation_would_block ? EADDRINUSE : failed.native,
-                         __LINE__);
-        }
-        return lock;
+    uint64_t droppedFromOthers() const override { return pump_ ? pump_->dropped() : 0; }
+    void wakeOnNextDrop() override {
+        if (pump_)
+            pump_->wakeOnNextDrop();
     }
 
-    // Every account may write, as the null access list lets it on Windows; the umask would
-    // narrow that. The rights are set on the socket file just bound, held without following a
-    // link, never through its path, which another account could have changed meanwhile.
-    void openToEveryAccount() {
+private:
+    // The folder of the addressed account, found once per object: where none can be used, the
+    // call fails at once, naming the folders and their faults.
+    void locate(int32_t failure) {
+        if (!path_.empty())
+            return;
+        std::string why;
+        const std::string directory = mailSlotDirectory(why);
+        if (directory.empty())
+            throw IPCException(failure, "no mailslot folder: " + why, KALVOR_HERE);
+        path_ = socketPath(directory, name_);
+    }
+
+    // Held for the receiver's life; a second receiver of the name is refused here. A link or
+    // anything but a regular file in its place is refused, never followed. A receiver removes
+    // its lock file as it goes, so the lock counts only while its file is still the one at the
+    // path: one taken on a file just removed is taken again on the new one.
+    UniqueFd lockName() {
+        const std::string path = path_ + ".lock";
+        for (int round = 0; round < 5; ++round) {
+            SafePathResult opened;
+            UniqueFd lock = openNoFollow(path, O_RDONLY, 0600, opened);
+            if (!lock)
+                throw IPCException(IC_CANNOT_CREATE_COMM, opened.why, KALVOR_HERE);
+            if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+                const SystemError failed = lastSystemErrorValue();
+                cannotCreate(failed == std::errc::operation_would_block ? EADDRINUSE
+                                                                        : failed.native,
+                             __LINE__);
+            }
+            struct stat held {}, atPath {};
+            if (::fstat(lock.get(), &held) == 0 && ::lstat(path.c_str(), &atPath) == 0 &&
+                held.st_dev == atPath.st_dev && held.st_ino == atPath.st_ino)
+                return lock;
+        }
+        cannotCreate(EADDRINUSE, __LINE__);
+    }
+
+    // Root's receiver in another account's folder (an answer slot of root's tools) becomes
+    // that account's file, so that the account's programs may write to it and find it theirs.
+    // Changed on the file just bound, held without following a link, never through its path.
+    void giveToAddressedAccount() {
+        const uid_t account = addressedAccount();
+        if (account == ::geteuid())
+            return;
         UniqueFd bound(::open(path_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat status {};
         if (!bound || ::fstat(bound.get(), &status) != 0 || !S_ISSOCK(status.st_mode) ||
-            status.st_uid != ::geteuid())
-            return; // left with the umask's rights: this account's own senders still reach it
-        // Through the descriptor's /proc entry, which leads to the held file whatever the path
-        // leads to now. Refused, the umask's rights stay, as above.
-        const std::string held = "/proc/self/fd/" + std::to_string(bound.get());
-        ::chmod(held.c_str(), 0777);
+            status.st_uid != ::geteuid() ||
+            ::fchownat(bound.get(), "", account, gid_t(-1), AT_EMPTY_PATH) != 0) {
+            const int error = errno != 0 ? errno : EPERM;
+            ::unlink(path_.c_str());
+            cannotCreate(error, __LINE__);
+        }
     }
 
     // With the name lock held, a socket file at the path belongs to a receiver that has died,
@@ -214,8 +271,8 @@ private:
         }
     }
 
-    const std::string directory_;
-    const std::string path_;
+    const std::string name_;
+    std::string path_;
     UniqueFd nameLock_;
     std::unique_ptr<DatagramPump> pump_;
     UniqueFd sender_;
@@ -225,6 +282,24 @@ private:
 
 std::unique_ptr<MailSlotEndpoint> MailSlotEndpoint::make(int32_t, const std::string& name) {
     return std::make_unique<PosixMailSlot>(name);
+}
+
+bool useMailSlotAccount(const std::string& account, std::string& why) {
+    uid_t uid = 0;
+    if (!account.empty() && account.find_first_not_of("0123456789") == std::string::npos) {
+        uid = static_cast<uid_t>(std::strtoul(account.c_str(), nullptr, 10));
+    } else if (const passwd* entry = ::getpwnam(account.c_str())) {
+        uid = entry->pw_uid;
+    } else {
+        why = "no account \"" + account + "\"";
+        return false;
+    }
+    if (::geteuid() != 0 && uid != ::geteuid()) {
+        why = "only root may address another account's mailslots";
+        return false;
+    }
+    setAddressedAccount(uid);
+    return true;
 }
 
 bool isNetworkUnreachable(int32_t error) {

@@ -1,15 +1,46 @@
 #include "IPC/posix/SocketPath.h"
 
+#include "Common/posix/AccountFolder.h"
+
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <unistd.h>
 
 namespace Kalvor::MailSlotPosix {
 
-std::string mailSlotDirectory() {
-    const char* directory = std::getenv("KALVOR_MAILSLOT_DIR");
-    return directory != nullptr && *directory != '\0' ? directory : "/tmp/kalvor-mailslots";
+namespace {
+// -1: none chosen, the process's own account.
+std::atomic<long long> chosenAccount{-1};
+} // namespace
+
+uid_t addressedAccount() {
+    const long long chosen = chosenAccount.load();
+    return chosen < 0 ? ::geteuid() : static_cast<uid_t>(chosen);
+}
+
+void setAddressedAccount(uid_t account) {
+    chosenAccount.store(static_cast<long long>(account));
+}
+
+std::string mailSlotDirectory(std::string& why) {
+    static std::mutex mutex;
+    static std::map<std::string, std::string> found;
+    const uid_t account = addressedAccount();
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string key = accountFolderBase(kMailSlotFolders) + '\n' +
+                            std::to_string(account) + '\n' + (runtime != nullptr ? runtime : "");
+    std::lock_guard<std::mutex> guard(mutex);
+    if (const auto known = found.find(key); known != found.end())
+        return known->second;
+    const std::string directory = accountFolder(kMailSlotFolders, account, why);
+    if (!directory.empty())
+        found.emplace(key, directory);
+    return directory;
 }
 
 std::string socketPath(const std::string& directory, const std::string& name) {

@@ -3,12 +3,21 @@
 
 #include <string>
 #include <sys/socket.h>
+#include <sys/types.h>
 #include <sys/un.h>
 
 namespace Kalvor::MailSlotPosix {
 
-// $KALVOR_MAILSLOT_DIR, else /tmp/kalvor-mailslots.
-std::string mailSlotDirectory();
+// The account whose mailslots this process makes and sends to: its own, unless root chose
+// another (MailSlot::useAccount).
+uid_t addressedAccount();
+void setAddressedAccount(uid_t account);
+
+// The addressed account's mailslot folder (AccountFolder.h: "<base>/<uid>", the base being
+// $KALVOR_MAILSLOT_DIR, else /tmp/kalvor-mailslots), made when missing; empty, with `why`,
+// when no folder of the account can be used. A folder found usable is remembered for the
+// process's life, per base and account.
+std::string mailSlotDirectory(std::string& why);
 
 // The socket file of `name` inside `directory`, with every "/" and "\" of the name made "_".
 std::string socketPath(const std::string& directory, const std::string& name);

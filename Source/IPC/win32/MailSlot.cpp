@@ -27,8 +27,8 @@ constexpr DWORD kWaitStepMilliseconds = 5;
 class Win32MailSlot final : public MailSlotEndpoint {
 public:
     Win32MailSlot(int32_t mode, const std::string& name)
-        : name_(name),
-          senderPrefix_(mode == MailSlot::kBroadcastSender ? kBroadcastPrefix : kLocalPrefix) {}
+        : name_(name), broadcast_(mode == MailSlot::kBroadcastSender),
+          senderPrefix_(broadcast_ ? kBroadcastPrefix : kLocalPrefix) {}
 
     void createReceiver(MailSlot::Writers writers) override {
         MailSlotSecurity security(writers);
@@ -40,12 +40,19 @@ public:
     }
 
     void openSender() override {
+        // Opening a slot applies no descriptor: of these attributes only the inheritable handle
+        // counts.
         MailSlotSecurity security(MailSlot::Writers::kEveryone);
         UniqueHandle client(::CreateFileA((senderPrefix_ + name_).c_str(), GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, security.attributes(),
                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!client)
             throw IPCException(IC_CANNOT_SEND, systemErrorText(lastSystemError()), KALVOR_HERE);
+        // Names are machine-wide: another account may hold this one. Where the owner cannot be
+        // read (Wine's client handles), the text goes out unchecked; so does a broadcast, whose
+        // receivers on other machines have no owner to be read here.
+        if (!broadcast_ && slotOwner(client.get()) == SlotOwner::kOtherAccount)
+            throw IPCException(IC_CANNOT_SEND, name_ + " belongs to another account", KALVOR_HERE);
         handle_ = std::move(client);
     }
 
@@ -108,6 +115,7 @@ public:
 
 private:
     const std::string name_;
+    const bool broadcast_;
     const std::string senderPrefix_;
     UniqueHandle handle_;
     std::vector<char> buffer_; // the receiver's, kept for the next message
@@ -122,6 +130,16 @@ std::unique_ptr<MailSlotEndpoint> MailSlotEndpoint::make(int32_t mode, const std
 
 bool isNetworkUnreachable(int32_t error) {
     return systemError(error) == std::errc::network_unreachable;
+}
+
+// Mailslot names are machine-wide here: the account is in the names the caller forms
+// ("Wardex_<user>"), and the access lists decide who may write.
+bool useMailSlotAccount(const std::string& account, std::string& why) {
+    if (account.empty()) {
+        why = "no account given";
+        return false;
+    }
+    return true;
 }
 
 } // namespace Kalvor

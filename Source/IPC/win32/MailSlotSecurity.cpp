@@ -4,6 +4,8 @@
 #include "Common/StringUtils.h"
 #include "Common/SystemError.h"
 
+#include <aclapi.h>
+
 namespace Kalvor {
 
 namespace {
@@ -14,14 +16,57 @@ namespace {
                        KALVOR_HERE);
 }
 
+Sid defaultOwnerSid() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
+    std::vector<BYTE> owner(size > 0 ? size : 1);
+    const BOOL got = ::GetTokenInformation(token, TokenOwner, owner.data(), size, &size);
+    ::CloseHandle(token);
+    if (!got)
+        return {};
+    const PSID sid = reinterpret_cast<TOKEN_OWNER*>(owner.data())->Owner;
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    return Sid(bytes, bytes + ::GetLengthSid(sid));
+}
+
 } // namespace
+
+std::vector<Sid> ownAccountWriters() {
+    return {currentAccountSid(), wellKnownSid(WinLocalSystemSid),
+            wellKnownSid(WinBuiltinAdministratorsSid)};
+}
+
+bool isOwnAccount(PSID owner) {
+    std::vector<Sid> own = ownAccountWriters();
+    own.push_back(defaultOwnerSid());
+    for (Sid& sid : own) {
+        if (!sid.empty() && ::EqualSid(owner, sid.data()))
+            return true;
+    }
+    return false;
+}
+
+SlotOwner slotOwner(HANDLE handle) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return SlotOwner::kUnknown;
+    const SlotOwner found = owner == nullptr      ? SlotOwner::kUnknown
+                            : isOwnAccount(owner) ? SlotOwner::kOwnAccount
+                                                  : SlotOwner::kOtherAccount;
+    ::LocalFree(descriptor);
+    return found;
+}
 
 MailSlotSecurity::MailSlotSecurity(MailSlot::Writers writers) {
     if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION))
         cannotBuild("InitializeSecurityDescriptor");
     if (writers == MailSlot::Writers::kOwnAccount) {
-        allowOnly({currentAccountSid(), wellKnownSid(WinLocalSystemSid),
-                   wellKnownSid(WinBuiltinAdministratorsSid)});
+        allowOnly(ownAccountWriters());
     } else if (!::SetSecurityDescriptorDacl(&descriptor_, TRUE, nullptr, FALSE)) {
         cannotBuild("SetSecurityDescriptorDacl");
     }
@@ -42,8 +87,7 @@ void MailSlotSecurity::allowOnly(const std::vector<Sid>& sids) {
     if (!::InitializeAcl(acl, size, ACL_REVISION))
         cannotBuild("InitializeAcl");
     for (const Sid& sid : sids) {
-        if (!::AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL,
-                                   const_cast<BYTE*>(sid.data())))
+        if (!::AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, const_cast<BYTE*>(sid.data())))
             cannotBuild("AddAccessAllowedAce");
     }
     if (!::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE))

@@ -17,7 +17,7 @@ namespace Kalvor {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage:\n"
+    "Usage: kalvor-ipc [--account NAME] COMMAND\n"
     "  kalvor-ipc send TARGET TYPE ID TEXT [SENDER]\n"
     "      Sends one message line to the mailslot TARGET.\n"
     "  kalvor-ipc listen NAME [--count N] [--seconds S] [--raw]\n"
@@ -27,6 +27,7 @@ constexpr const char* kUsage =
     "      Lines not addressed to Kalvor are printed whole after \"#ignored\" and a tab.\n"
     "      Ends after N lines, S seconds or on Ctrl-C.\n"
     "  kalvor-ipc --help\n"
+    "--account NAME: the mailslots of that account, by name or number (root only).\n"
     "Exit value: 0 done, 1 failed (the error's report on standard error), 2 bad arguments.\n";
 constexpr uint32_t kPollMilliseconds = 10;
 
@@ -156,9 +157,20 @@ std::string formatReceivedLine(const std::string& line, bool raw) {
            visibleText(message.text) + "\t" + visibleText(message.sender);
 }
 
-int runIpcCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-                  const std::function<bool()>& stopRequested) {
+int runIpcCommand(const std::vector<std::string>& givenArguments, std::ostream& out,
+                  std::ostream& err, const std::function<bool()>& stopRequested) {
     try {
+        std::vector<std::string> arguments = givenArguments;
+        if (!arguments.empty() && arguments[0] == "--account") {
+            if (arguments.size() < 2 || arguments[1].empty())
+                throw UsageError{"--account needs an account name or number"};
+            std::string why;
+            if (!MailSlot::useAccount(arguments[1], why)) {
+                err << "kalvor-ipc: " << why << "\n";
+                return 1;
+            }
+            arguments.erase(arguments.begin(), arguments.begin() + 2);
+        }
         // Only in front or among listen's options: the fields of a message may say anything.
         const auto isHelp = [](const std::string& word) {
             return word == "--help" || word == "-h";

@@ -28,7 +28,8 @@ bool SupervisorLink::command(const std::string& text) {
     }
 }
 
-std::optional<std::string> SupervisorLink::askStatus(std::chrono::milliseconds wait) {
+std::optional<std::string> SupervisorLink::askStatus(std::chrono::milliseconds wait,
+                                                     const std::function<bool()>& stopRequested) {
     // Made before asking, so that the answer has somewhere to go however fast it comes.
     MailSlot answers(MailSlot::kReceiver, own_, MailSlot::Writers::kOwnAccount);
     const auto deadline = std::chrono::steady_clock::now() + wait;
@@ -45,7 +46,7 @@ std::optional<std::string> SupervisorLink::askStatus(std::chrono::milliseconds w
                 isOwnAccountOrAdministrator(datagram.sender))
                 return message.text;
         }
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (std::chrono::steady_clock::now() >= deadline || (stopRequested && stopRequested()))
             return std::nullopt;
         sleepMilliseconds(kPollMilliseconds);
     }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -23,9 +24,11 @@ public:
     // Sends "COMMAND" with that text; false when the supervisor's mailslot is not there (no
     // supervisor runs) or does not take it.
     bool command(const std::string& text);
-    // The text of the supervisor's answer to "STATUS"; nullopt when it cannot be reached or
-    // gives none within `wait`. Throws IPCException when the own mailslot cannot be made.
-    std::optional<std::string> askStatus(std::chrono::milliseconds wait);
+    // The text of the supervisor's answer to "STATUS"; nullopt when it cannot be reached, gives
+    // none within `wait`, or `stopRequested` says so first. Throws IPCException when the own
+    // mailslot cannot be made.
+    std::optional<std::string> askStatus(std::chrono::milliseconds wait,
+                                         const std::function<bool()>& stopRequested = {});
 
 private:
     std::string supervisor_;

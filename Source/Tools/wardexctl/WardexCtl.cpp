@@ -5,6 +5,7 @@
 
 #include "Common/Exception.h"
 #include "Common/UserName.h"
+#include "IPC/MailSlot.h"
 #include "IPC/StatusReport.h"
 
 #include <algorithm>
@@ -15,7 +16,7 @@ namespace Kalvor {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage:\n"
+    "Usage: wardexctl [--account NAME] COMMAND\n"
     "  wardexctl status [--json]\n"
     "      Prints the applications the Wardex of this account supervises: a table with the\n"
     "      columns NAME, STATE, PID, RESTARTS and STARTED, or with --json a JSON array.\n"
@@ -24,6 +25,7 @@ constexpr const char* kUsage =
     "  wardexctl stop\n"
     "      Has the Wardex stop its applications and end.\n"
     "  wardexctl --help\n"
+    "--account NAME addresses the Wardex of another account, by name or number (root only).\n"
     "Exit value: 0 done, 1 failed, 2 bad arguments, 3 no Wardex answers for this account.\n";
 
 struct UsageError {
@@ -49,17 +51,34 @@ Action parse(const std::vector<std::string>& arguments) {
     throw UsageError{"unknown command \"" + command + "\""};
 }
 
-int noSupervisor(const SupervisorLink& link, std::ostream& err) {
-    err << "wardexctl: no Wardex answers for this account (mailslot \"" << link.mailslot()
-        << "\")\n";
+// "--account NAME" in front: taken off the arguments; empty when not given.
+std::string takeAccount(std::vector<std::string>& arguments) {
+    if (arguments.empty() || arguments[0] != "--account")
+        return "";
+    if (arguments.size() < 2 || arguments[1].empty())
+        throw UsageError{"--account needs an account name or number"};
+    const std::string account = arguments[1];
+    arguments.erase(arguments.begin(), arguments.begin() + 2);
+    return account;
+}
+
+int noSupervisor(const SupervisorLink& link, const std::string& account, std::ostream& err) {
+    err << "wardexctl: no Wardex answers for "
+        << (account.empty() ? std::string("this account") : "account \"" + account + "\"")
+        << " (mailslot \"" << link.mailslot() << "\")\n";
     return kCtlNoSupervisor;
 }
 
-int status(SupervisorLink& link, bool json, std::chrono::milliseconds answerWait, std::ostream& out,
-           std::ostream& err) {
-    const std::optional<std::string> answer = link.askStatus(answerWait);
+int status(SupervisorLink& link, bool json, const std::string& account,
+           const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
+    const std::optional<std::string> answer =
+        link.askStatus(settings.answerWait, settings.stopRequested);
+    if (settings.stopRequested && settings.stopRequested()) {
+        err << "wardexctl: interrupted\n";
+        return kCtlFailed;
+    }
     if (!answer)
-        return noSupervisor(link, err);
+        return noSupervisor(link, account, err);
     std::vector<StatusRecord> records;
     if (!unpackStatus(*answer, records)) {
         err << "wardexctl: the Wardex's status answer cannot be read\n";
@@ -79,8 +98,21 @@ int runWardexCtl(const std::vector<std::string>& arguments, std::ostream& out, s
             out << kUsage;
             return kCtlDone;
         }
-        const Action action = parse(arguments);
-        const std::string userTag = settings.userTag.empty() ? currentUserTag() : settings.userTag;
+        std::vector<std::string> words = arguments;
+        const std::string account = takeAccount(words);
+        const Action action = parse(words);
+        std::string userTag = settings.userTag;
+        if (!account.empty()) {
+            std::string why;
+            if (!MailSlot::useAccount(account, why)) {
+                err << "wardexctl: " << why << "\n";
+                return kCtlFailed;
+            }
+            if (userTag.empty())
+                userTag = userTagOf(accountNameOf(account));
+        }
+        if (userTag.empty())
+            userTag = currentUserTag();
         if (userTag.empty()) {
             err << "wardexctl: the account name is unknown, so the Wardex cannot be named\n";
             return kCtlFailed;
@@ -89,11 +121,11 @@ int runWardexCtl(const std::vector<std::string>& arguments, std::ostream& out, s
         switch (action) {
         case Action::Status:
         case Action::StatusJson:
-            return status(link, action == Action::StatusJson, settings.answerWait, out, err);
+            return status(link, action == Action::StatusJson, account, settings, out, err);
         case Action::Reconfig:
-            return link.command("RECONFIG") ? kCtlDone : noSupervisor(link, err);
+            return link.command("RECONFIG") ? kCtlDone : noSupervisor(link, account, err);
         case Action::Stop:
-            return link.command("DIE") ? kCtlDone : noSupervisor(link, err);
+            return link.command("DIE") ? kCtlDone : noSupervisor(link, account, err);
         }
         return kCtlFailed;
     } catch (const UsageError& error) {

@@ -31,8 +31,16 @@ protected:
         ::rmdir(sandbox.mailslotDirectory().c_str());
         ::rmdir(sandbox.lockDirectory().c_str());
     }
-    std::string slotFile(const std::string& file) const {
-        return sandbox.mailslotDirectory() + "/" + file;
+    // This account's own folder in the shared base.
+    std::string ownFolder() const {
+        return sandbox.mailslotDirectory() + "/" + std::to_string(::geteuid());
+    }
+    std::string slotFile(const std::string& file) const { return ownFolder() + "/" + file; }
+    // Both folders made as the code under test makes them, for a test that plants files first.
+    void makeFolders() const {
+        ASSERT_EQ(::mkdir(sandbox.mailslotDirectory().c_str(), 01777), 0);
+        ::chmod(sandbox.mailslotDirectory().c_str(), 01777);
+        ASSERT_EQ(::mkdir(ownFolder().c_str(), 0700), 0);
     }
 
     Kalvor::Test::Sandbox sandbox;
@@ -76,19 +84,22 @@ IPCException creationFailure(const std::string& name) {
     return IPCException(IC_NONE);
 }
 
-TEST_F(MailSlotPosixTest, TheReceiverIsASocketOpenToEveryAccountAndGoesWithIt) {
+// The account's names are in a folder of its own that nobody else can enter; a receiver takes
+// its socket and lock file with it.
+TEST_F(MailSlotPosixTest, TheReceiverIsASocketInTheAccountsOwnFolderAndGoesWithIt) {
     {
         MailSlot receiver(MailSlot::kReceiver, "Wardex_DOMAIN\\user/x");
-        const mode_t socket = fileMode(slotFile("Wardex_DOMAIN_user_x"));
-        EXPECT_TRUE(S_ISSOCK(socket));
-        EXPECT_EQ(socket & 0777, 0777u);
+        EXPECT_TRUE(S_ISSOCK(fileMode(slotFile("Wardex_DOMAIN_user_x"))));
+        EXPECT_TRUE(S_ISREG(fileMode(slotFile("Wardex_DOMAIN_user_x.lock"))));
         EXPECT_EQ(fileMode(sandbox.mailslotDirectory()) & 07777, 01777u);
+        EXPECT_EQ(fileMode(ownFolder()) & 07777, 0700u);
     }
     EXPECT_EQ(fileMode(slotFile("Wardex_DOMAIN_user_x")), 0u);
+    EXPECT_EQ(fileMode(slotFile("Wardex_DOMAIN_user_x.lock")), 0u);
 }
 
 TEST_F(MailSlotPosixTest, ASocketLeftByADeadReceiverIsReplaced) {
-    ASSERT_EQ(::mkdir(sandbox.mailslotDirectory().c_str(), 0777), 0);
+    makeFolders();
     BoundSocket dead(slotFile("Stale"));
     ASSERT_TRUE(dead.bound());
     dead.close();
@@ -110,7 +121,7 @@ TEST_F(MailSlotPosixTest, ASocketLeftByADeadReceiverIsReplaced) {
 }
 
 TEST_F(MailSlotPosixTest, WhatIsNotAStaleSocketIsLeftAlone) {
-    ASSERT_EQ(::mkdir(sandbox.mailslotDirectory().c_str(), 0777), 0);
+    makeFolders();
     BoundSocket live(slotFile("Live"));
     ASSERT_TRUE(live.bound());
     EXPECT_EQ(creationFailure("Live").code(), IC_CANNOT_CREATE_COMM);
@@ -122,7 +133,7 @@ TEST_F(MailSlotPosixTest, WhatIsNotAStaleSocketIsLeftAlone) {
 }
 
 TEST_F(MailSlotPosixTest, OfTwoReceiversRacingForAStaleNameExactlyOneWins) {
-    ASSERT_EQ(::mkdir(sandbox.mailslotDirectory().c_str(), 0777), 0);
+    makeFolders();
     for (int round = 0; round < 20; ++round) {
         BoundSocket dead(slotFile("Race"));
         ASSERT_TRUE(dead.bound());
@@ -193,11 +204,10 @@ TEST_F(MailSlotPosixTest, AnOverfullReceiverShowsAsFailedSendsNotAsLoss) {
     EXPECT_NO_THROW(sender.send("room again"));
 }
 
-// Links another account planted in the shared folder are refused, never followed: the file
-// they point at keeps its rights and its content. The socket is open to every account whatever
-// the umask.
-TEST_F(MailSlotPosixTest, PlantedLinksAreNotFollowedAndTheSocketIsOpenWhateverTheUmask) {
-    ASSERT_EQ(::mkdir(sandbox.mailslotDirectory().c_str(), 0755), 0);
+// Links planted in the folder are refused, never followed: the file they point at keeps its
+// rights and its content.
+TEST_F(MailSlotPosixTest, PlantedLinksAreNotFollowed) {
+    makeFolders();
     const std::string victim = sandbox.path() + "/victim";
     std::ofstream(victim) << "secret";
     ::chmod(victim.c_str(), 0600);
@@ -208,11 +218,6 @@ TEST_F(MailSlotPosixTest, PlantedLinksAreNotFollowedAndTheSocketIsOpenWhateverTh
     EXPECT_EQ(fileMode(victim) & 07777, 0600u);
     std::ifstream content(victim);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(content), {}), "secret");
-
-    const mode_t before = ::umask(077);
-    MailSlot receiver(MailSlot::kReceiver, "Open");
-    ::umask(before);
-    EXPECT_EQ(fileMode(slotFile("Open")) & 0777, 0777u);
 }
 
 // The writer lock is per account: another account holding its own cannot delay this one's
@@ -235,34 +240,88 @@ TEST_F(MailSlotPosixTest, AnotherAccountHoldingTheWriterLockDelaysNoSend) {
     EXPECT_EQ(texts, (std::vector<std::string>{"first", "not held up"}));
 }
 
+// Restores this process's own account on leaving: useAccount() holds for the whole process.
+struct AddressedAccount {
+    explicit AddressedAccount(const std::string& account) {
+        std::string why;
+        EXPECT_TRUE(MailSlot::useAccount(account, why)) << why;
+    }
+    ~AddressedAccount() {
+        std::string why;
+        MailSlot::useAccount(std::to_string(::geteuid()), why);
+    }
+};
+
 // The kernel names every datagram's sender: this process, and (as root, which CI is) a sender
-// running under another account number, which needs no account.
+// running under another account number, which needs no account, into whose folder root made
+// the receiver.
 TEST_F(MailSlotPosixTest, EveryDatagramCarriesItsSendersAccountAndProcess) {
+    {
+        MailSlot receiver(MailSlot::kReceiver, "Told");
+        MailSlot(MailSlot::kLocalSender, "Told").send("mine");
+        std::vector<Datagram> received;
+        ASSERT_TRUE(Kalvor::Test::waitFor([&] {
+            receiver.receive(received);
+            return !received.empty();
+        }));
+        ASSERT_TRUE(received[0].sender);
+        EXPECT_EQ(received[0].text, "mine");
+        EXPECT_EQ(received[0].sender->userId, ::geteuid());
+        EXPECT_EQ(received[0].sender->processId, static_cast<uint32_t>(::getpid()));
+    }
+    if (!Kalvor::Test::canActAsOtherAccounts())
+        GTEST_SKIP() << "needs root, setpriv and a build every account can reach";
+    ::chmod(sandbox.path().c_str(), 0755);
+    const AddressedAccount other("4711");
     MailSlot receiver(MailSlot::kReceiver, "Told");
-    MailSlot(MailSlot::kLocalSender, "Told").send("mine");
+    EXPECT_EQ(fileMode(sandbox.mailslotDirectory() + "/4711") & 07777, 0700u);
+    Kalvor::Test::ChildProcess stranger =
+        Kalvor::Test::startAsAccount(4711, Kalvor::Test::helperProgramPath("kalvor-ipc"),
+                                     {"send", "Told", "COMMAND", "", "DIE"}, Kalvor::Test::ChildProcess::capturing());
+    EXPECT_EQ(stranger.waitForExit(std::chrono::seconds(10)), 0);
     std::vector<Datagram> received;
     ASSERT_TRUE(Kalvor::Test::waitFor([&] {
         receiver.receive(received);
         return !received.empty();
     }));
     ASSERT_TRUE(received[0].sender);
-    EXPECT_EQ(received[0].text, "mine");
-    EXPECT_EQ(received[0].sender->userId, ::geteuid());
-    EXPECT_EQ(received[0].sender->processId, static_cast<uint32_t>(::getpid()));
+    EXPECT_EQ(received[0].sender->userId, 4711u);
+}
+
+// Another account cannot reach this one's names at all; where it could (a folder opened up by
+// hand), what it sends is dropped unread and counted, and its receiver is never written to.
+TEST_F(MailSlotPosixTest, AnotherAccountNeitherReachesNorIsReachedAndIsDroppedWhereItCould) {
     if (!Kalvor::Test::canActAsOtherAccounts())
         GTEST_SKIP() << "needs root, setpriv and a build every account can reach";
     ::chmod(sandbox.path().c_str(), 0755);
-    Kalvor::Test::ChildProcess stranger =
-        Kalvor::Test::startAsAccount(4711, Kalvor::Test::helperProgramPath("kalvor-ipc"),
-                                     {"send", "Told", "COMMAND", "", "DIE"}, Kalvor::Test::ChildProcess::capturing());
-    EXPECT_EQ(stranger.waitForExit(std::chrono::seconds(10)), 0);
-    received.clear();
-    ASSERT_TRUE(Kalvor::Test::waitFor([&] {
+    const auto runAs = [](int account, const std::vector<std::string>& arguments) {
+        Kalvor::Test::ChildProcess program = Kalvor::Test::startAsAccount(
+            account, Kalvor::Test::helperProgramPath("kalvor-ipc"), arguments,
+            Kalvor::Test::ChildProcess::capturing(true));
+        return program.waitForExit(std::chrono::seconds(10)).value_or(-1);
+    };
+    {
+        const AddressedAccount owner("4711");
+        MailSlot receiver(MailSlot::kReceiver, "Owned");
+        EXPECT_EQ(runAs(4712, {"send", "Owned", "COMMAND", "", "DIE"}), 1) << "not its name";
+        EXPECT_EQ(runAs(4712, {"--account", "4711", "send", "Owned", "COMMAND", "", "DIE"}), 1)
+            << "only root may address another account";
+
+        // Opened up by hand: the stranger now reaches the socket, and is dropped.
+        const std::string socket = sandbox.mailslotDirectory() + "/4711/Owned";
+        ::chmod((sandbox.mailslotDirectory() + "/4711").c_str(), 0711);
+        ::chmod(socket.c_str(), 0777);
+        Kalvor::Test::ChildProcess flood = Kalvor::Test::startAsAccount(
+            4712, Kalvor::Test::helperProgramPath("kalvor-job-helper"),
+            {"send-raw", socket, "Kalvor|COMMAND||UNKNOWN|x", "1000"},
+            Kalvor::Test::ChildProcess::capturing(true));
+        EXPECT_EQ(flood.waitForExit(std::chrono::seconds(30)), 0);
+        EXPECT_TRUE(Kalvor::Test::waitFor([&] { return receiver.droppedFromOthers() == 1000; }))
+            << receiver.droppedFromOthers();
+        std::vector<Datagram> received;
         receiver.receive(received);
-        return !received.empty();
-    }));
-    ASSERT_TRUE(received[0].sender);
-    EXPECT_EQ(received[0].sender->userId, 4711u);
+        EXPECT_TRUE(received.empty());
+    }
 }
 
 } // namespace

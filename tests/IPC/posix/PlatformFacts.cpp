@@ -10,9 +10,11 @@
 namespace Kalvor::Test {
 
 namespace {
+// In this account's own folder of the base.
 std::string slotPath(const std::string& name) {
     const char* directory = std::getenv("KALVOR_MAILSLOT_DIR");
-    return std::string(directory ? directory : "/tmp/kalvor-mailslots") + "/" + name;
+    return std::string(directory ? directory : "/tmp/kalvor-mailslots") + "/" +
+           std::to_string(::geteuid()) + "/" + name;
 }
 } // namespace
 

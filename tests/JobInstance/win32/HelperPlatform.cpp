@@ -61,4 +61,8 @@ int runWindow(const std::string& ready, uint32_t lifetimeMs) {
     return static_cast<int>(message.wParam);
 }
 
+int sendRawDatagrams(const std::string&, const std::string&, long) {
+    return -1;
+}
+
 } // namespace Kalvor::Test

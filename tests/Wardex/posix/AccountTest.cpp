@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,46 +62,114 @@ protected:
         return Kalvor::Test::startAsAccount(account, program, arguments);
     }
     // kalvor-ipc send, as that account; its exit value.
-    int send(int account, const std::string& type, const std::string& text,
-             const std::string& sender) {
-        ChildProcess sending =
-            run(account, Kalvor::Test::helperProgramPath("kalvor-ipc"),
-                {"send", "Wardex_" + std::to_string(kOwner), type, "", text, sender});
+    int send(int account, const std::string& target, const std::string& type,
+             const std::string& text, const std::string& sender) {
+        ChildProcess sending = run(account, Kalvor::Test::helperProgramPath("kalvor-ipc"),
+                                   {"send", target, type, "", text, sender});
         return sending.waitForExit().value_or(-1);
     }
 
     Installation site_;
 };
 
-TEST_F(OtherAccounts, OnlyItsOwnAccountAndRootSteerTheSupervisor) {
+// Another account's names are its own: whatever it sends to the owner's supervisor or
+// application goes nowhere near them.
+TEST_F(OtherAccounts, OnlyItsOwnAccountAndRootReachTheSupervisorAndItsApplications) {
     ChildProcess wardex = run(kOwner, Kalvor::Test::helperProgramPath("wardex"));
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne")) << site_.logText();
-    const std::string ran = site_.path("ran");
+    const auto before = site_.askProcessInfo("DemoOne");
+    ASSERT_TRUE(before);
     const std::string runLine = Kalvor::Test::helperProgramPath("kalvor-demo") + "|--help";
 
-    // Everything the stranger sends arrives: its status check is answered.
-    ASSERT_EQ(send(kStranger, "COMMAND", "STATUS_CHECK", "Spy"), 0);
-    ASSERT_TRUE(site_.waitForLog("IPC: Was checked by Spy.")) << site_.logText();
-    EXPECT_EQ(send(kStranger, "COMMAND", "DIE", "Spy"), 0);
-    EXPECT_EQ(send(kStranger, "COMMAND", "RECONFIG", "Spy"), 0);
-    EXPECT_EQ(send(kStranger, "COMMAND", "RUN_PROG" + runLine, "Spy"), 0);
-    EXPECT_EQ(send(kStranger, "RUN_PROG", runLine, "Spy"), 0);
-    EXPECT_EQ(send(kStranger, "REPLY", "1,1", "DemoOne_4711"), 0);
-    // Messages are handled in order: once this one is, the others were.
-    ASSERT_EQ(send(kStranger, "COMMAND", "STATUS_CHECK", "Spy again"), 0);
-    ASSERT_TRUE(site_.waitForLog("IPC: Was checked by Spy again.")) << site_.logText();
-    EXPECT_EQ(site_.logCount("IPC: Dropped"), 1u) << site_.logText();
-    EXPECT_TRUE(site_.waitForLog("from account 4712"));
-    EXPECT_FALSE(wardex.exitCode().has_value());
-    EXPECT_EQ(site_.logCount("Reconfiguring..."), 0u);
-    EXPECT_EQ(site_.logCount("IPC: Received run command"), 0u);
+    for (const std::string& text : {std::string("STATUS_CHECK"), std::string("DIE"),
+                                    std::string("RECONFIG"), "RUN_PROG" + runLine})
+        EXPECT_EQ(send(kStranger, "Wardex_4711", "COMMAND", text, "Spy"), 1) << text;
+    EXPECT_EQ(send(kStranger, "Wardex_4711", "REPLY", "1,1", "DemoOne_4711"), 1);
+    EXPECT_EQ(send(kStranger, "DemoOne_4711", "COMMAND", "DIE", "Spy"), 1);
+    // Its own Kalvor_Core hears nothing of the owner's entries.
+    ChildProcess core = Kalvor::Test::startAsAccount(
+        kStranger, Kalvor::Test::helperProgramPath("kalvor-ipc"),
+        {"listen", "Kalvor_Core", "--seconds", "2"}, ChildProcess::capturing());
 
-    // Its own account still reconfigures it, and root stops it.
-    EXPECT_EQ(send(kOwner, "COMMAND", "RECONFIG", "Owner"), 0);
+    // Its own account still reconfigures it and checks on it; root stops it.
+    EXPECT_EQ(send(kOwner, "Wardex_4711", "COMMAND", "STATUS_CHECK", "Owner"), 0);
+    ASSERT_TRUE(site_.waitForLog("IPC: Was checked by Owner.")) << site_.logText();
+    EXPECT_EQ(send(kOwner, "Wardex_4711", "COMMAND", "RECONFIG", "Owner"), 0);
     EXPECT_TRUE(site_.waitForLog("Finished reconfiguring.")) << site_.logText();
+    EXPECT_EQ(site_.logCount("Was checked by Spy"), 0u);
+    EXPECT_EQ(site_.logCount("Reconfiguring..."), 1u);
+    EXPECT_EQ(site_.logCount("IPC: Received run command"), 0u);
+    const auto after = site_.askProcessInfo("DemoOne");
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->processId, before->processId) << "the stranger's DIE reached it";
+    EXPECT_EQ(core.waitForExit(), 0);
+    EXPECT_EQ(core.readToEnd(std::chrono::seconds(5)), "");
+
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));
     EXPECT_EQ(wardex.waitForExit(), 0) << site_.logText();
     EXPECT_TRUE(storeHolds(kOwner, "\"WardexMarker:4711\"=dword:00000003"));
+}
+
+// What another account may leave in the shared bases: a folder at the owner's number taken
+// first, a lock file the owner cannot open, a stale socket at an application's name, a thousand
+// wardexctl locks. None of it keeps the owner's supervisor, its application or wardexctl from
+// working, or slows them: the owner's runtime folder stands in for both bases.
+TEST_F(OtherAccounts, FilesAnotherAccountPlantedKeepNothingFromWorking) {
+    const auto plantFile = [](const std::string& path, mode_t mode) {
+        std::ofstream(path) << "";
+        ::chmod(path.c_str(), mode);
+        ::chown(path.c_str(), kStranger, kStranger);
+    };
+    for (const char* shared : {"mailslots", "locks"}) {
+        const std::string base = site_.path(shared);
+        const std::string taken = base + "/" + std::to_string(kOwner);
+        ASSERT_EQ(::mkdir(taken.c_str(), 0700), 0);
+        ::chown(taken.c_str(), kStranger, kStranger);
+        plantFile(base + "/Wardex_4711.lock", 0);
+        for (int number = 1; number <= 1000; ++number)
+            plantFile(base + "/wardexctl_" + std::to_string(number) + ".lock", 0644);
+    }
+    {
+        const std::string stale = site_.path("mailslots/DemoOne_4711");
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        stale.copy(address.sun_path, sizeof address.sun_path - 1);
+        const int socket = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+        ASSERT_EQ(::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ::close(socket);
+        ::chown(stale.c_str(), kStranger, kStranger);
+    }
+    const std::string runtime = site_.path("run-4711");
+    ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+    ::chown(runtime.c_str(), kOwner, kOwner);
+    Kalvor::Test::ScopedEnv runtimeFolder("XDG_RUNTIME_DIR", runtime);
+
+    ChildProcess wardex = run(kOwner, Kalvor::Test::helperProgramPath("wardex"));
+    const auto status = [&](std::string& output) {
+        ChildProcess ctl =
+            Kalvor::Test::startAsAccount(kOwner, Kalvor::Test::helperProgramPath("wardexctl"),
+                                         {"status"}, ChildProcess::capturing(true));
+        output = ctl.readToEnd(std::chrono::seconds(20));
+        return ctl.waitForExit().value_or(-1);
+    };
+    std::string table;
+    EXPECT_TRUE(Kalvor::Test::waitFor(
+        [&] {
+            return status(table) == 0 &&
+                   std::regex_search(table, std::regex("\nDemoOne +running +[0-9]+"));
+        },
+        std::chrono::seconds(30)))
+        << table << site_.logText();
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(status(table), 0) << table;
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2))
+        << "no wait on a lock it cannot have";
+    EXPECT_TRUE(Kalvor::Test::fileExists(runtime + "/kalvor-mailslots/Wardex_4711"));
+
+    ChildProcess stop = Kalvor::Test::startAsAccount(
+        kOwner, Kalvor::Test::helperProgramPath("wardexctl"), {"stop"});
+    EXPECT_EQ(stop.waitForExit(), 0);
+    EXPECT_EQ(wardex.waitForExit(), 0) << site_.logText();
 }
 
 // The machine's values are root's (a 0644 file): each account keeps its markers in a store of

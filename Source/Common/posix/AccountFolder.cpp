@@ -1,0 +1,62 @@
+#include "Common/posix/AccountFolder.h"
+
+#include "Common/posix/SafeFiles.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Kalvor {
+
+namespace {
+
+// The account's runtime folder: its own XDG_RUNTIME_DIR, or the one the system made for it.
+std::string runtimeFolder(uid_t account) {
+    if (account == ::geteuid()) {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (runtime != nullptr && *runtime == '/')
+            return runtime;
+    }
+    const std::string system = "/run/user/" + std::to_string(account);
+    struct stat status {};
+    if (::lstat(system.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+        status.st_uid == account)
+        return system;
+    return "";
+}
+
+} // namespace
+
+std::string accountFolderBase(const AccountFolderKind& kind) {
+    const char* configured = std::getenv(kind.baseVariable);
+    return configured != nullptr && *configured != '\0' ? configured : kind.defaultBase;
+}
+
+std::string accountFolder(const AccountFolderKind& kind, uid_t account, std::string& why) {
+    const std::string base = accountFolderBase(kind);
+    SafePathResult result = ensureSharedStickyDir(base);
+    const std::string own = base + "/" + std::to_string(account);
+    if (result.ok())
+        result = ensureAccountDir(own, account);
+    if (result.ok()) {
+        why.clear();
+        return own;
+    }
+    why = result.why;
+    const std::string runtime = runtimeFolder(account);
+    if (runtime.empty()) {
+        why += "; no runtime folder of account " + std::to_string(account) +
+               " (XDG_RUNTIME_DIR, /run/user/" + std::to_string(account) + ") stands in";
+        return "";
+    }
+    const std::string fallback = runtime + "/" + kind.kind;
+    result = ensureAccountDir(fallback, account);
+    if (!result.ok()) {
+        why += "; " + result.why;
+        return "";
+    }
+    why.clear();
+    return fallback;
+}
+
+} // namespace Kalvor
