@@ -112,6 +112,18 @@ StreamBackend::OpenStatus FileBase::openStatus() const {
     return status;
 }
 
+StreamBackend::OpenStatus FileBase::openStatusOrSize(bool& told) {
+    try {
+        told = true;
+        return openStatus();
+    } catch (const FileException& failure) {
+        if (failure.code() != FL_POSITION)
+            throw;
+        told = false;
+        return {false, size()};
+    }
+}
+
 std::string FileBase::openedName() const {
     return usingTemp_ ? tempName() : path_;
 }

@@ -67,6 +67,10 @@ public:
     // a cheaper look than isStillAtPath() or size(), at the open file alone, which leaves the
     // position alone. FL_IS_CLOSED on a closed file, FL_POSITION when the system refuses.
     StreamBackend::OpenStatus openStatus() const;
+    // openStatus(), or where the system cannot tell, the size found by seeking (and "deleted"
+    // unknown, so false); `told` says which. For writers that follow their file: slower without
+    // the look, but rotation and following still work. Throws as size() does.
+    StreamBackend::OpenStatus openStatusOrSize(bool& told);
     const std::string& path() const { return path_; }
     int32_t openFlags() const { return openFlags_; }
     void setLockDuration(const TimeSpan& duration) { lockDuration_ = duration; }

@@ -233,16 +233,12 @@ void LogFileWriter::followPath() {
     }
 }
 
-// Where the system does not tell (a file system without the look), the path is looked at for
-// every line and the size is found by seeking: slower, but no line is lost for it.
+// Where the system does not tell (a file system without the look), the path is looked at on
+// every write as well.
 bool LogFileWriter::lookAtOpenFile() {
-    try {
-        status_ = file_->openStatus();
-        return true;
-    } catch (const Exception&) {
-        status_ = {false, file_->size()};
-        return false;
-    }
+    bool told = false;
+    status_ = file_->openStatusOrSize(told);
+    return told;
 }
 
 void LogFileWriter::openIfClosed() {

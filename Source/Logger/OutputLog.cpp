@@ -95,16 +95,12 @@ void OutputLog::followPath() {
     closeFile();
 }
 
-// Where the system does not tell, the size is found by seeking and the path is looked at on
-// every append: slower, but rotation and following still work.
+// Where the system does not tell (a file system without the look), the path is looked at on
+// every write as well.
 bool OutputLog::lookAtOpenFile() {
-    try {
-        status_ = file_->openStatus();
-        return true;
-    } catch (const Exception&) {
-        status_ = {false, file_->size()};
-        return false;
-    }
+    bool told = false;
+    status_ = file_->openStatusOrSize(told);
+    return told;
 }
 
 void OutputLog::openIfClosed() {

@@ -13,6 +13,9 @@ using Sid = std::vector<BYTE>;
 Sid currentAccountSid();
 // `process` needs PROCESS_QUERY_LIMITED_INFORMATION.
 Sid processAccountSid(HANDLE process);
+// The owner this process gives what it makes (the Administrators for an elevated
+// administrator; the user's primary group under Wine).
+Sid defaultOwnerSid();
 Sid wellKnownSid(WELL_KNOWN_SID_TYPE type);
 
 } // namespace Kalvor

@@ -16,22 +16,6 @@ namespace {
                        KALVOR_HERE);
 }
 
-Sid defaultOwnerSid() {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
-        return {};
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
-    std::vector<BYTE> owner(size > 0 ? size : 1);
-    const BOOL got = ::GetTokenInformation(token, TokenOwner, owner.data(), size, &size);
-    ::CloseHandle(token);
-    if (!got)
-        return {};
-    const PSID sid = reinterpret_cast<TOKEN_OWNER*>(owner.data())->Owner;
-    const BYTE* bytes = static_cast<const BYTE*>(sid);
-    return Sid(bytes, bytes + ::GetLengthSid(sid));
-}
-
 } // namespace
 
 std::vector<Sid> ownAccountWriters() {
