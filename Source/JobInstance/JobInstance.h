@@ -64,6 +64,10 @@ public:
     // process: false / nothing.
     virtual bool askContainerToClose() { return false; }
     virtual void killContainer() {}
+    // An operator's signal (ContainerSignal.h) to the container: posix, the signal to its
+    // process group (to the process alone when it leads none); win32, kCloseSignal asks to close
+    // and kKillSignal ends it all. False when it could not be sent.
+    virtual bool signalContainer(int32_t /*signal*/) { return false; }
     virtual ~JobInstance() = default;
 
     bool stopWhenDestroyed() const { return stopWhenDestroyed_; }

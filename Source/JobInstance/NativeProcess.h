@@ -42,6 +42,7 @@ public:
     // The container operations of ProcessInstance; without a container, on the process alone.
     bool askContainerToClose();
     void killContainer();
+    bool signalContainer(int32_t signal);
     std::vector<uint32_t> containerProcesses();
 
     uint32_t processId() const;

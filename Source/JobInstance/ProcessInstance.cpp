@@ -117,6 +117,10 @@ void ProcessInstance::killContainer() {
     native_->killContainer();
 }
 
+bool ProcessInstance::signalContainer(int32_t signal) {
+    return native_->signalContainer(signal);
+}
+
 std::vector<uint32_t> ProcessInstance::containerProcesses() {
     return native_->containerProcesses();
 }

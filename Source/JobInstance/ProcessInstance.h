@@ -85,6 +85,7 @@ public:
     // that were already gone are no error. The job's own process is then reaped by status(),
     // the others (posix) by ChildReaper::reapInherited in a child subreaper.
     void killContainer() override;
+    bool signalContainer(int32_t signal) override;
     // The processes left in the container that have not ended (posix: zombies do not count),
     // the job's own process included while it runs. Empty once a stop is complete.
     std::vector<uint32_t> containerProcesses();

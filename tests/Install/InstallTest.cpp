@@ -213,7 +213,7 @@ TEST_F(InstallTest, TheReadmesFirstRunSupervisesTheUsersApplicationUntilStopped)
               std::string::npos)
         << log;
 
-    ASSERT_EQ(runInstalled("wardexctl", {"stop"}, output), 0) << lastErrors_;
+    ASSERT_EQ(runInstalled("wardexctl", {"shutdown"}, output), 0) << lastErrors_;
     const std::optional<int> exit = wardex.waitForExit(kStopTime);
     ASSERT_TRUE(exit);
     EXPECT_EQ(exit, 0) << readFile(sandbox_.file("wardex.err"));

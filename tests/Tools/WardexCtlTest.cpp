@@ -107,9 +107,13 @@ TEST(WardexCtlArguments, BadOnesGiveTheUsageAndExitValue2) {
         {"STATUS"},
         {"status", "--xml"},
         {"status", "--json", "--json"},
-        {"status", "json"},
         {"reconfig", "now"},
         {"stop", "--json"},
+        // A forgotten name never stops everything.
+        {"stop"},
+        {"restart"},
+        {"signal", "web"},
+        {"shutdown", "web"},
     };
     for (const Arguments& arguments : bad) {
         std::ostringstream out, err;

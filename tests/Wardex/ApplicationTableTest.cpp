@@ -389,6 +389,50 @@ TEST_F(ApplicationTableTest, ShutdownStopsAllInParallelAndStartsNothing) {
     EXPECT_EQ(table_.statusRecords()[0].reason, "stopped at shutdown");
 }
 
+// An operator's stop runs the whole stop sequence and holds the application, through passes
+// and a reconfiguration listing it again, until a start; a restart stops and starts at once,
+// and a given-up application is started again when asked.
+TEST_F(ApplicationTableTest, AnOperatorsStopHoldsUntilAStartAndARestartStartsAtOnce) {
+    SupervisedApp& app = listed("Web", true);
+    check();
+    FakeJob& first = jobOf(app);
+    EXPECT_EQ(table_.stopByOperator("Web"), "");
+    EXPECT_EQ(stateOf("Web"), AppState::Stopping);
+    clock_.advance(app.stopTimeoutSeconds);
+    check();
+    EXPECT_EQ(first.closeRequests, 1) << "an active application is pressed on, not kept";
+    first.running = false;
+    check();
+    EXPECT_EQ(stateOf("Web"), AppState::Held);
+    clock_.advance(60);
+    check();
+    table_.findOrAdd("Web");
+    check();
+    EXPECT_EQ(stateOf("Web"), AppState::Held);
+    EXPECT_EQ(table_.statusRecords()[0].state, "held");
+    EXPECT_EQ(table_.statusRecords()[0].reason, "stopped by wardexctl");
+    EXPECT_EQ(services_.startedPaths.size(), 1u);
+
+    EXPECT_EQ(table_.startByOperator("Web"), "");
+    EXPECT_EQ(stateOf("Web"), AppState::Running);
+    EXPECT_EQ(services_.startedPaths.size(), 2u);
+
+    EXPECT_EQ(table_.restartByOperator("Web"), "");
+    jobOf(app).running = false;
+    check();
+    EXPECT_EQ(stateOf("Web"), AppState::Running);
+    EXPECT_EQ(services_.startedPaths.size(), 3u);
+    EXPECT_EQ(app.restartCount, 0);
+
+    EXPECT_EQ(table_.startByOperator("Nothing"), "no such application");
+    EXPECT_EQ(table_.signalByOperator("Web", 15), "");
+    EXPECT_EQ(jobOf(app).signals, std::vector<int32_t>{15});
+    EXPECT_EQ(table_.stopByOperator("Web"), "");
+    jobOf(app).running = false;
+    check();
+    EXPECT_EQ(table_.signalByOperator("Web", 15), "it is not running");
+}
+
 // New applications are all asked in one pass; the ones that answer are taken at once, a silent
 // one is started when its five seconds are over, and meanwhile the others are checked as usual.
 TEST_F(ApplicationTableTest, NewApplicationsAreAskedTogetherAndNoneWaitsForAnother) {

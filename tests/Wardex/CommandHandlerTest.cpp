@@ -32,6 +32,7 @@ struct Outcome {
     std::vector<std::string> stored;
     std::vector<std::pair<std::string, std::string>> runs;
     std::vector<Sent> sent;
+    std::vector<OperatorRequest> operators;
 };
 
 // What the handler's send does.
@@ -61,6 +62,7 @@ protected:
                  outcome_.runs.push_back({path, arguments});
              },
              [] { return kPackedStatus; },
+             [this](OperatorRequest request) { outcome_.operators.push_back(std::move(request)); },
              [this](const std::string& target, const std::string& type, const std::string& id,
                     const std::string& text) {
                  if (delivery_ == Delivery::Throws)
@@ -283,6 +285,27 @@ TEST_F(CommandHandlerTest, LongReceivedTextsAreQuotedInPart) {
         }
         EXPECT_EQ(quoting, 1u) << c.line.substr(0, 40);
     }
+}
+
+// An operator's command reaches the main thread whole, with whom to answer; a malformed one,
+// or one without a mailslot to answer, does not.
+TEST_F(CommandHandlerTest, OperatorsCommandsGoToTheMainThreadWithTheirAsker) {
+    CommandHandler handler = makeHandler();
+    handler("COMMAND", "", "APP_STOP:web server", "wardexctl_7");
+    handler("COMMAND", "", "APP_SIGNAL:HUP:web", "wardexctl_7");
+    handler("COMMAND", "", "APP_START:", "wardexctl_7");
+    handler("COMMAND", "", "APP_SIGNAL:web", "wardexctl_7");
+    handler("COMMAND", "", "APP_REMOVE:web", "wardexctl_7");
+    handler("COMMAND", "", "APP_RESTART:web", "");
+    const Outcome done = outcome();
+    ASSERT_EQ(done.operators.size(), 2u);
+    EXPECT_EQ(done.operators[0].verb, "STOP");
+    EXPECT_EQ(done.operators[0].name, "web server");
+    EXPECT_EQ(done.operators[0].asker, "wardexctl_7");
+    EXPECT_EQ(done.operators[1].verb, "SIGNAL");
+    EXPECT_EQ(done.operators[1].signal, "HUP");
+    EXPECT_EQ(done.operators[1].name, "web");
+    EXPECT_TRUE(log_.contains("An operator's command names no mailslot to answer to."));
 }
 
 } // namespace

@@ -47,12 +47,17 @@ public:
         ++kills;
         running = false;
     }
+    bool signalContainer(int32_t signal) override {
+        signals.push_back(signal);
+        return running;
+    }
 
     bool running = false;
     intptr_t waitableValue = kNoWaitable;
     ExitStatus endedWith{true, 0, 0};
     int closeRequests = 0;
     int kills = 0;
+    std::vector<int32_t> signals;
     bool startsRunning = true;
     bool failToStart = false;
     bool statusThrows = false;

@@ -92,16 +92,63 @@ TEST_F(WardexCtlEndToEnd, StatusShowsARestartedApplicationAndAnInactiveOne) {
         << table.output;
 }
 
-TEST_F(WardexCtlEndToEnd, StopEndsTheSupervisorThroughItsShutdown) {
+TEST_F(WardexCtlEndToEnd, ShutdownEndsTheSupervisorThroughItsShutdown) {
     ChildProcess& wardex = startSupervising({{"DemoOne"}});
     ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
-    const CtlRun stop = runWardexCtl({"stop"}, true);
+    const CtlRun stop = runWardexCtl({"shutdown"}, true);
     EXPECT_EQ(stop.exit, 0) << stop.output;
     EXPECT_EQ(wardex.waitForExit(), 0) << site_.logText();
     EXPECT_TRUE(site_.waitForLog("Shutting down the Wardex..."));
     EXPECT_TRUE(site_.waitForLog("IPC from wardexctl_"));
     EXPECT_EQ(site_.marker(site_.instanceMarker()), 3);
     EXPECT_TRUE(site_.waitUntilGone("DemoOne"));
+}
+
+// One application is stopped and held, started, and restarted while the other runs on
+// untouched; a name the supervisor does not know fails alone.
+TEST_F(WardexCtlEndToEnd, StopStartAndRestartOneApplicationWhileTheOtherRuns) {
+    startSupervising({{"DemoOne"}, {"DemoTwo"}});
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoTwo"));
+    const auto two = site_.askProcessInfo("DemoTwo");
+    ASSERT_TRUE(two);
+
+    const CtlRun stop = runWardexCtl({"stop", "DemoOne", "NoSuch"}, true);
+    EXPECT_EQ(stop.exit, 1) << stop.output;
+    EXPECT_NE(stop.output.find("DemoOne: stopping, then held\n"), std::string::npos) << stop.output;
+    EXPECT_NE(stop.output.find("NoSuch: no such application"), std::string::npos) << stop.output;
+    ASSERT_TRUE(site_.waitUntilGone("DemoOne"));
+    const std::regex held(R"(\{"name": "DemoOne", .*"state": "held", .*"reason": "stopped by wardexctl"\})");
+    CtlRun json;
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] {
+        json = runWardexCtl({"status", "--json", "DemoOne"});
+        return json.exit == 0 && std::regex_search(json.output, held);
+    })) << json.output;
+    // Still held some passes later.
+    std::this_thread::sleep_for(1500ms);
+    json = runWardexCtl({"status", "--json", "DemoOne"});
+    EXPECT_TRUE(std::regex_search(json.output, held)) << json.output;
+    EXPECT_EQ(json.output.find("DemoTwo"), std::string::npos) << "only the name asked for";
+
+    const CtlRun start = runWardexCtl({"start", "DemoOne"}, true);
+    EXPECT_EQ(start.exit, 0) << start.output;
+    EXPECT_EQ(start.output, "DemoOne: started\n");
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    const auto started = site_.askProcessInfo("DemoOne");
+    ASSERT_TRUE(started);
+
+    const CtlRun restart = runWardexCtl({"restart", "DemoOne"}, true);
+    EXPECT_EQ(restart.exit, 0) << restart.output;
+    std::optional<Kalvor::Test::ProcessInfo> restarted;
+    EXPECT_TRUE(Kalvor::Test::waitFor(
+        [&] {
+            restarted = site_.askProcessInfo("DemoOne");
+            return restarted && restarted->processId != started->processId;
+        },
+        kProgramTime));
+    const auto twoAfter = site_.askProcessInfo("DemoTwo");
+    ASSERT_TRUE(twoAfter);
+    EXPECT_EQ(twoAfter->processId, two->processId) << "the other application was touched";
 }
 
 // A crash loop is backed off (starts after 0, 0.5, 1.5, 3.5 and 7.5 s, where every half-second
@@ -136,7 +183,7 @@ TEST_F(WardexCtlEndToEnd, AProgramThatExitsAtOnceIsBackedOffAndItsExitCodeShown)
 
 TEST_F(WardexCtlEndToEnd, WithoutASupervisorItExits3) {
     for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"status"}, std::vector<std::string>{"stop"}}) {
+         {std::vector<std::string>{"status"}, std::vector<std::string>{"shutdown"}}) {
         const CtlRun run = runWardexCtl(arguments, true);
         EXPECT_EQ(run.exit, 3) << arguments[0];
         EXPECT_NE(run.output.find("no Wardex answers for this account (mailslot \"Wardex_" +

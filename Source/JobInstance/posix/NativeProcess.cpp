@@ -414,6 +414,14 @@ bool NativeProcess::askContainerToClose() {
     return told;
 }
 
+bool NativeProcess::signalContainer(int32_t signal) {
+    State& state = *state_;
+    if (state.groupIsOurs())
+        return ::kill(-state.group, signal) == 0;
+    return state.pidfd && !hasEnded(state.pidfd.get()) &&
+           sendSignal(state.pidfd.get(), signal, nullptr) == 0;
+}
+
 void NativeProcess::killContainer() {
     State& state = *state_;
     if (state.pidfd && !hasEnded(state.pidfd.get()))

@@ -1,5 +1,6 @@
 #include "JobInstance/NativeProcess.h"
 
+#include "JobInstance/ContainerSignal.h"
 #include "JobInstance/JobInstance.h"
 #include "JobInstance/OutputPipe.h"
 
@@ -294,6 +295,15 @@ bool NativeProcess::askContainerToClose() {
     if (!processes.empty())
         ::EnumWindows(closeWindowOfProcesses, reinterpret_cast<LPARAM>(&closing));
     return mainTold || closing.posted > 0;
+}
+
+bool NativeProcess::signalContainer(int32_t signal) {
+    if (signal == kCloseSignal)
+        return askContainerToClose();
+    if (signal != kKillSignal)
+        return false;
+    killContainer();
+    return true;
 }
 
 void NativeProcess::killContainer() {

@@ -30,10 +30,17 @@ bool SupervisorLink::command(const std::string& text) {
 
 std::optional<std::string> SupervisorLink::askStatus(std::chrono::milliseconds wait,
                                                      const std::function<bool()>& stopRequested) {
+    return ask(kStatus, kStatus, wait, stopRequested);
+}
+
+std::optional<std::string> SupervisorLink::ask(const std::string& command,
+                                               const std::string& replyId,
+                                               std::chrono::milliseconds wait,
+                                               const std::function<bool()>& stopRequested) {
     // Made before asking, so that the answer has somewhere to go however fast it comes.
     MailSlot answers(MailSlot::kReceiver, own_, MailSlot::Writers::kOwnAccount);
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    if (!command(kStatus))
+    if (!this->command(command))
         return std::nullopt;
     std::vector<Datagram> received;
     for (;;) {
@@ -42,7 +49,7 @@ std::optional<std::string> SupervisorLink::askStatus(std::chrono::milliseconds w
         for (const Datagram& datagram : received) {
             IPCMessage message;
             if (parseMessageLine(datagram.text, message) && message.type == "REPLY" &&
-                message.id == kStatus && message.sender == supervisor_ &&
+                message.id == replyId && message.sender == supervisor_ &&
                 isOwnAccountOrAdministrator(datagram.sender))
                 return message.text;
         }

@@ -2,7 +2,7 @@
 // "Wardex_" + user tag; its answer to "STATUS" comes to a mailslot of wardexctl's own,
 // "wardexctl_" + process id, made for the question and removed after it.
 //
-// An answer counts only when it is a "REPLY" with id "STATUS" whose sender field names the
+// An answer counts only when it is a "REPLY" with the awaited id whose sender field names the
 // supervisor's mailslot and, where the platform tells who wrote it, from this account or root;
 // anything else arriving there is passed over.
 #pragma once
@@ -29,6 +29,10 @@ public:
     // mailslot cannot be made.
     std::optional<std::string> askStatus(std::chrono::milliseconds wait,
                                          const std::function<bool()>& stopRequested = {});
+    // The same for any command that is answered: the text of the "REPLY" with that id.
+    std::optional<std::string> ask(const std::string& command, const std::string& replyId,
+                                   std::chrono::milliseconds wait,
+                                   const std::function<bool()>& stopRequested = {});
 
 private:
     std::string supervisor_;

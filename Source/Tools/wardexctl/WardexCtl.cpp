@@ -7,6 +7,7 @@
 #include "Common/UserName.h"
 #include "IPC/MailSlot.h"
 #include "IPC/StatusReport.h"
+#include "IpcCommand.h"
 
 #include <algorithm>
 #include <ostream>
@@ -15,39 +16,100 @@ namespace Kalvor {
 
 namespace {
 
+// An operator's command is answered once it is carried out or under way: at once, but for a
+// supervisor busy with its pass.
+constexpr auto kOperatorWait = std::chrono::seconds(10);
+
 constexpr const char* kUsage =
     "Usage: wardexctl [--account NAME] COMMAND\n"
-    "  wardexctl status [--json]\n"
-    "      Prints the applications the Wardex of this account supervises: a table with the\n"
-    "      columns NAME, STATE, PID, RESTARTS and STARTED, or with --json a JSON array.\n"
+    "  wardexctl status [--json] [NAME...]\n"
+    "      Prints the applications the Wardex of this account supervises (or those named): a\n"
+    "      table with the columns NAME, STATE, PID, RESTARTS, STARTED and LAST EXIT, or with\n"
+    "      --json a JSON array.\n"
+    "  wardexctl start NAME...\n"
+    "      Starts each now: one held, given up or waiting to be restarted too.\n"
+    "  wardexctl stop NAME...\n"
+    "      Stops each (DIE, the polite signal, the kill) and holds it stopped until it is\n"
+    "      started again or the Wardex restarts.\n"
+    "  wardexctl restart NAME...\n"
+    "      Stops each, then starts it.\n"
+    "  wardexctl signal NAME SIGNAL\n"
+    "      posix: sends the signal (TERM, SIGHUP, 9 ...) to the application's process group;\n"
+    "      win32: \"close\" asks its windows to close, \"kill\" ends it.\n"
     "  wardexctl reconfig\n"
     "      Has the Wardex read its configuration again.\n"
-    "  wardexctl stop\n"
+    "  wardexctl shutdown\n"
     "      Has the Wardex stop its applications and end.\n"
     "  wardexctl --help\n"
     "--account NAME addresses the Wardex of another account, by name or number (root only).\n"
-    "Exit value: 0 done, 1 failed, 2 bad arguments, 3 no Wardex answers for this account.\n";
+    "Exit value: 0 done, 1 failed (for any name), 2 bad arguments, 3 no Wardex answers for\n"
+    "this account.\n";
 
 struct UsageError {
     std::string message;
 };
 
-enum class Action { Status, StatusJson, Reconfig, Stop };
+enum class Action { Status, Reconfig, Shutdown, Start, Stop, Restart, Signal };
 
-Action parse(const std::vector<std::string>& arguments) {
+struct Request {
+    Action action = Action::Status;
+    bool json = false;
+    std::vector<std::string> names;
+    std::string signal;
+};
+
+Request parse(const std::vector<std::string>& arguments) {
     if (arguments.empty())
         throw UsageError{"no command given"};
     const std::string& command = arguments[0];
-    if (command == "status" && arguments.size() == 1)
-        return Action::Status;
-    if (command == "status" && arguments.size() == 2 && arguments[1] == "--json")
-        return Action::StatusJson;
-    if (command == "reconfig" && arguments.size() == 1)
-        return Action::Reconfig;
-    if (command == "stop" && arguments.size() == 1)
-        return Action::Stop;
-    if (command == "status" || command == "reconfig" || command == "stop")
-        throw UsageError{"unexpected argument \"" + arguments.back() + "\""};
+    Request request;
+    const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
+    if (command == "status") {
+        for (const std::string& word : rest) {
+            if (word == "--json" && !request.json)
+                request.json = true;
+            else if (word.rfind("-", 0) == 0)
+                throw UsageError{"unexpected argument \"" + word + "\""};
+            else
+                request.names.push_back(word);
+        }
+        return request;
+    }
+    const struct {
+        const char* word;
+        Action action;
+    } perName[] = {{"start", Action::Start}, {"stop", Action::Stop}, {"restart", Action::Restart}};
+    for (const auto& entry : perName) {
+        if (command != entry.word)
+            continue;
+        // A forgotten name must never stop everything.
+        if (rest.empty())
+            throw UsageError{command + " needs the NAME of an application"};
+        for (const std::string& word : rest)
+            if (word.rfind("-", 0) == 0)
+                throw UsageError{"unexpected argument \"" + word + "\""};
+        request.action = entry.action;
+        request.names = rest;
+        return request;
+    }
+    if (command == "signal") {
+        if (rest.size() != 2)
+            throw UsageError{"signal needs NAME and SIGNAL"};
+        request.action = Action::Signal;
+        request.names = {rest[0]};
+        request.signal = rest[1];
+        return request;
+    }
+    if ((command == "reconfig" || command == "shutdown") && !rest.empty())
+        throw UsageError{"unexpected argument \"" + rest.back() + "\""};
+    if (command == "reconfig") {
+        request.action = Action::Reconfig;
+        return request;
+    }
+    if (command == "shutdown") {
+        request.action = Action::Shutdown;
+        return request;
+    }
     throw UsageError{"unknown command \"" + command + "\""};
 }
 
@@ -69,14 +131,19 @@ int noSupervisor(const SupervisorLink& link, const std::string& account, std::os
     return kCtlNoSupervisor;
 }
 
-int status(SupervisorLink& link, bool json, const std::string& account,
+bool interrupted(const WardexCtlSettings& settings, std::ostream& err) {
+    if (!settings.stopRequested || !settings.stopRequested())
+        return false;
+    err << "wardexctl: interrupted\n";
+    return true;
+}
+
+int status(SupervisorLink& link, const Request& request, const std::string& account,
            const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
     const std::optional<std::string> answer =
         link.askStatus(settings.answerWait, settings.stopRequested);
-    if (settings.stopRequested && settings.stopRequested()) {
-        err << "wardexctl: interrupted\n";
+    if (interrupted(settings, err))
         return kCtlFailed;
-    }
     if (!answer)
         return noSupervisor(link, account, err);
     std::vector<StatusRecord> records;
@@ -84,8 +151,56 @@ int status(SupervisorLink& link, bool json, const std::string& account,
         err << "wardexctl: the Wardex's status answer cannot be read\n";
         return kCtlFailed;
     }
-    out << (json ? statusJson(records) : statusTable(records)) << std::flush;
-    return kCtlDone;
+    int exit = kCtlDone;
+    if (!request.names.empty()) {
+        std::vector<StatusRecord> named;
+        for (const std::string& name : request.names) {
+            const auto found =
+                std::find_if(records.begin(), records.end(),
+                             [&](const StatusRecord& record) { return record.name == name; });
+            if (found == records.end()) {
+                err << "wardexctl: " << visibleText(name) << ": no such application\n";
+                exit = kCtlFailed;
+            } else {
+                named.push_back(*found);
+            }
+        }
+        records = std::move(named);
+    }
+    out << (request.json ? statusJson(records) : statusTable(records)) << std::flush;
+    return exit;
+}
+
+// Each name in turn, as the supervisor answers for it.
+int perApplication(SupervisorLink& link, const Request& request, const std::string& account,
+                   const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
+    const char* verb = request.action == Action::Start     ? "START"
+                       : request.action == Action::Stop    ? "STOP"
+                       : request.action == Action::Restart ? "RESTART"
+                                                           : "SIGNAL";
+    const char* done = request.action == Action::Start     ? "started"
+                       : request.action == Action::Stop    ? "stopping, then held"
+                       : request.action == Action::Restart ? "restarting"
+                                                           : "signalled";
+    int exit = kCtlDone;
+    for (const std::string& name : request.names) {
+        const std::string command = std::string("APP_") + verb + ":" +
+                                    (request.signal.empty() ? "" : request.signal + ":") + name;
+        const std::optional<std::string> answer =
+            link.ask(command, "APP", kOperatorWait, settings.stopRequested);
+        if (interrupted(settings, err))
+            return kCtlFailed;
+        if (!answer)
+            return noSupervisor(link, account, err);
+        if (*answer == "OK") {
+            out << visibleText(name) << ": " << done << "\n" << std::flush;
+        } else {
+            const std::string why = answer->rfind("FAILED ", 0) == 0 ? answer->substr(7) : *answer;
+            err << "wardexctl: " << visibleText(name) << ": " << visibleText(why) << "\n";
+            exit = kCtlFailed;
+        }
+    }
+    return exit;
 }
 
 } // namespace
@@ -100,7 +215,7 @@ int runWardexCtl(const std::vector<std::string>& arguments, std::ostream& out, s
         }
         std::vector<std::string> words = arguments;
         const std::string account = takeAccount(words);
-        const Action action = parse(words);
+        const Request request = parse(words);
         std::string userTag = settings.userTag;
         if (!account.empty()) {
             std::string why;
@@ -118,14 +233,18 @@ int runWardexCtl(const std::vector<std::string>& arguments, std::ostream& out, s
             return kCtlFailed;
         }
         SupervisorLink link(userTag);
-        switch (action) {
+        switch (request.action) {
         case Action::Status:
-        case Action::StatusJson:
-            return status(link, action == Action::StatusJson, account, settings, out, err);
+            return status(link, request, account, settings, out, err);
         case Action::Reconfig:
             return link.command("RECONFIG") ? kCtlDone : noSupervisor(link, account, err);
-        case Action::Stop:
+        case Action::Shutdown:
             return link.command("DIE") ? kCtlDone : noSupervisor(link, account, err);
+        case Action::Start:
+        case Action::Stop:
+        case Action::Restart:
+        case Action::Signal:
+            return perApplication(link, request, account, settings, out, err);
         }
         return kCtlFailed;
     } catch (const UsageError& error) {

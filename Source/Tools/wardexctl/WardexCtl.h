@@ -1,15 +1,18 @@
 // wardexctl's work, callable in-process: the status of the calling account's supervisor, or a
 // command to it (SupervisorLink.h).
 //
-//   status [--json]   prints the supervised applications as a table or as JSON
-//                     (StatusOutput.h)
-//   reconfig          has the supervisor read its configuration again
-//   stop              has it stop its applications and end
+//   status [--json] [NAME...]  prints the supervised applications (or those named) as a
+//                              table or as JSON (StatusOutput.h)
+//   start|stop|restart NAME... an operator's command for each application, answered by the
+//                              supervisor (CommandHandler.h's OperatorRequest)
+//   signal NAME SIGNAL         a signal to its container (ContainerSignal.h)
+//   reconfig                   has the supervisor read its configuration again
+//   shutdown                   has it stop its applications and end
 //
 // "--account NAME" before the command addresses the supervisor of another account (root only;
 // by name or number): its mailslots are reached in that account's folder (MailSlot::useAccount).
 //
-// Returns the exit value: 0 done, 1 failed (a message on `err`), 2 bad arguments (a message and
+// Returns the exit value: 0 done, 1 failed (for any name; a message on `err`), 2 bad arguments (a message and
 // the usage on `err`), 3 no supervisor (its mailslot is not there, or no status answer came
 // within the wait; a message on `err`). "--help" or "-h" anywhere prints the usage on `out` and
 // returns 0.

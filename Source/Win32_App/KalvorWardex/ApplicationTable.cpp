@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace Kalvor {
 
@@ -44,7 +45,7 @@ StatusRecord statusOf(const SupervisedApp& app) {
     else if (app.lastExit.known)
         record.exitCode = app.lastExit.code;
     const bool why = app.state == AppState::Restarting || app.state == AppState::GivenUp ||
-                     app.state == AppState::Dormant;
+                     app.state == AppState::Dormant || app.state == AppState::Held;
     if (why && !app.reason.empty())
         record.reason = app.reason;
     return record;
@@ -74,6 +75,8 @@ const char* appStateName(AppState state) {
         return "stopping";
     case AppState::GivenUp:
         return "given up";
+    case AppState::Held:
+        return "held";
     case AppState::NotStarted:
     case AppState::Dormant:
         break;
@@ -169,6 +172,7 @@ void ApplicationTable::checkOne(SupervisedApp& app, const DateTime& now, bool st
         break;
     case AppState::Dormant:
     case AppState::GivenUp:
+    case AppState::Held:
         return;
     }
     if (app.state == AppState::Running)
@@ -319,7 +323,7 @@ uint64_t ApplicationTable::stopStepMilliseconds(const SupervisedApp& app) {
 // until it has ended, unless it is to run again, and pressed harder when it does not.
 void ApplicationTable::checkStopping(SupervisedApp& app) {
     if (app.job && app.job->status() == JobRunning) {
-        if (app.active && !shuttingDown_) {
+        if (app.active && !shuttingDown_ && app.afterStop == AfterStop::Decide) {
             app.state = AppState::Running;
             return;
         }
@@ -346,9 +350,106 @@ void ApplicationTable::checkStopping(SupervisedApp& app) {
     }
     if (app.job)
         noteEnd(app);
+    const AfterStop after = std::exchange(app.afterStop, AfterStop::Decide);
+    if (after == AfterStop::Restart && !shuttingDown_ && app.active) {
+        leave(app, AppState::NotStarted);
+        startNow(app);
+        return;
+    }
+    if (after != AfterStop::Decide && !shuttingDown_)
+        return hold(app);
     logger_->debug(2, "Application \"%s\" is not to be activated.", LogParams() << app.name);
     leave(app, AppState::Dormant);
     app.reason = shuttingDown_ ? "stopped at shutdown" : "stopped: no longer active";
+}
+
+void ApplicationTable::hold(SupervisedApp& app) {
+    logger_->debug(1, "Application \"%s\" is held stopped by wardexctl.", LogParams() << app.name);
+    leave(app, AppState::Held);
+    app.reason = "stopped by wardexctl";
+}
+
+// Now, whatever its back-off or count of failures: an operator asked.
+std::string ApplicationTable::startNow(SupervisedApp& app) {
+    app.restartCount = 0;
+    app.backoffMs = 0;
+    if (!startApplication(app, false)) {
+        giveUp(app, "could not be started");
+        return "it could not be started";
+    }
+    return "";
+}
+
+std::string ApplicationTable::startByOperator(const std::string& name) {
+    SupervisedApp* app = find(name);
+    if (!app)
+        return "no such application";
+    if (shuttingDown_)
+        return "the supervisor is shutting down";
+    switch (app->state) {
+    case AppState::Running:
+    case AppState::Asking:
+        return "";
+    case AppState::Stopping:
+        app->afterStop = AfterStop::Restart;
+        return "";
+    case AppState::NotStarted:
+    case AppState::Restarting:
+    case AppState::Dormant:
+    case AppState::GivenUp:
+    case AppState::Held:
+        break;
+    }
+    if (!app->active)
+        return "it is not active in the configuration";
+    logger_->debug(1, "Application \"%s\" is started by wardexctl.", LogParams() << name);
+    stopAwaiting(*app);
+    return startNow(*app);
+}
+
+std::string ApplicationTable::stopByOperator(const std::string& name) {
+    SupervisedApp* app = find(name);
+    if (!app)
+        return "no such application";
+    if (shuttingDown_)
+        return "the supervisor is shutting down";
+    if (app->state == AppState::Running) {
+        beginStop(*app, clock_.monotonicMilliseconds());
+        app->afterStop = AfterStop::Hold;
+    } else if (app->state == AppState::Stopping) {
+        app->afterStop = AfterStop::Hold;
+    } else if (app->state != AppState::Held) {
+        hold(*app);
+    }
+    publishStatus();
+    return "";
+}
+
+std::string ApplicationTable::restartByOperator(const std::string& name) {
+    SupervisedApp* app = find(name);
+    if (!app)
+        return "no such application";
+    if (shuttingDown_)
+        return "the supervisor is shutting down";
+    if (!app->active)
+        return "it is not active in the configuration";
+    if (app->state == AppState::Running || app->state == AppState::Stopping) {
+        if (app->state == AppState::Running)
+            beginStop(*app, clock_.monotonicMilliseconds());
+        app->afterStop = AfterStop::Restart;
+        publishStatus();
+        return "";
+    }
+    return startByOperator(name);
+}
+
+std::string ApplicationTable::signalByOperator(const std::string& name, int32_t signal) {
+    SupervisedApp* app = find(name);
+    if (!app)
+        return "no such application";
+    if ((app->state != AppState::Running && app->state != AppState::Stopping) || !app->job)
+        return "it is not running";
+    return app->job->signalContainer(signal) ? "" : "the signal could not be sent";
 }
 
 // Into a state the application leaves only by a reconfiguration.

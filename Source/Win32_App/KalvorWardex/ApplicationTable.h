@@ -78,6 +78,15 @@ public:
     // due; nullopt when nothing is due.
     std::optional<uint64_t> millisecondsToNextDeadline() const;
 
+    // An operator's command for one application (wardexctl start, stop, restart, signal); the
+    // answer for the operator: empty when done or under way, else why not. A stop holds the
+    // application stopped until a start or restart; a start of a held, given-up or waiting
+    // application starts it now.
+    std::string startByOperator(const std::string& name);
+    std::string stopByOperator(const std::string& name);
+    std::string restartByOperator(const std::string& name);
+    std::string signalByOperator(const std::string& name, int32_t signal);
+
     // The records as the last pass (or reconfiguration) left them; any thread may ask.
     std::vector<StatusRecord> statusRecords() const;
     // Makes the records as they are now the ones statusRecords() gives.
@@ -116,6 +125,8 @@ private:
     bool startApplication(SupervisedApp& app, bool restart);
     void launch(SupervisedApp& app, const std::string& path);
     void signalShutdown(SupervisedApp& app);
+    void hold(SupervisedApp& app);
+    std::string startNow(SupervisedApp& app);
     void leave(SupervisedApp& app, AppState state);
     bool programPath(const SupervisedApp& app, std::string& path);
     std::string containerOf(const SupervisedApp& app) const;

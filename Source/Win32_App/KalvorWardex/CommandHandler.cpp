@@ -12,6 +12,7 @@ namespace Kalvor {
 namespace {
 const std::string kRunProg = "RUN_PROG";
 const std::string kStatus = "STATUS";
+const std::string kOperatorPrefix = "APP_";
 constexpr auto kDropLinePause = std::chrono::seconds(1);
 
 bool startsWith(const std::string& text, const std::string& prefix) {
@@ -27,9 +28,32 @@ std::string steeringCommand(const std::string& type, const std::string& text) {
         return "";
     if (text == "DIE" || text == "RECONFIG" || text == kStatus)
         return "COMMAND " + text;
+    if (startsWith(text, kOperatorPrefix))
+        return "COMMAND " + text.substr(0, text.find(':'));
     return startsWith(text, kRunProg) ? "COMMAND " + kRunProg : "";
 }
 } // namespace
+
+bool parseOperatorRequest(const std::string& text, OperatorRequest& request) {
+    if (!startsWith(text, kOperatorPrefix))
+        return false;
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        return false;
+    request.verb = text.substr(kOperatorPrefix.size(), colon - kOperatorPrefix.size());
+    std::string rest = text.substr(colon + 1);
+    if (request.verb == "SIGNAL") {
+        const std::size_t next = rest.find(':');
+        if (next == std::string::npos)
+            return false;
+        request.signal = rest.substr(0, next);
+        rest.erase(0, next + 1);
+    } else if (request.verb != "START" && request.verb != "STOP" && request.verb != "RESTART") {
+        return false;
+    }
+    request.name = rest;
+    return !request.name.empty();
+}
 
 CommandHandler::CommandHandler(std::shared_ptr<LoggerUnit> logger, Targets targets)
     : logger_(std::move(logger)), targets_(std::move(targets)) {}
@@ -72,6 +96,13 @@ void CommandHandler::command(const std::string& text, const std::string& sender)
         targets_.reconfigureRequested.store(true);
     } else if (text == kStatus) {
         answerStatus(sender);
+    } else if (OperatorRequest request; parseOperatorRequest(text, request)) {
+        if (sender.empty()) {
+            logger_->debug(1, "IPC: An operator's command names no mailslot to answer to.");
+            return;
+        }
+        request.asker = sender;
+        targets_.operatorRequest(std::move(request));
     } else if (text == "STATUS_CHECK") {
         logger_->debug(3, "IPC: Was checked by %s.", LogParams() << quotedExcerpt(sender));
     } else if (startsWith(text, kRunProg)) {

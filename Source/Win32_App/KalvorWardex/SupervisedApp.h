@@ -22,16 +22,23 @@ enum class AppState {
     Restarting,  // its process ended; restarted when `restartDue` comes
     Stopping,    // being stopped: DIE, then the polite signal, then the kill (StopStage)
     Dormant,     // not to be active and not running: left alone until a reconfiguration
+    Held,        // stopped by an operator: left alone until an operator starts it again or
+                 // the supervisor restarts
     GivenUp      // failed too often, or could not be captured: left alone until a
                  // reconfiguration
 };
 
-// "not started", "asking", "running", "stopped", "stopping", "not started", "given up".
+// "not started", "asking", "running", "stopped", "stopping", "not started", "held",
+// "given up".
 const char* appStateName(AppState state);
 
 // Where a stop has got to: each step is taken when the one before has not ended the process
 // within the application's stop time-out.
 enum class StopStage { Die, Polite, Kill };
+
+// What follows a stop once the process has ended: what the state machine decides (a
+// reconfiguration, the shutdown), or what the operator asked for.
+enum class AfterStop { Decide, Hold, Restart };
 
 // "exit code 3", "signal 9 (SIGKILL)"; empty when it is not known.
 std::string exitText(const ExitStatus& status);
@@ -67,6 +74,7 @@ struct SupervisedApp {
     // Stopping: the step taken and when the next one is due (monotonic milliseconds).
     StopStage stopStage = StopStage::Die;
     uint64_t stopDeadline = 0;
+    AfterStop afterStop = AfterStop::Decide;
     // The delay before the restart after a short run; doubles with each short run, and a
     // long one resets it (monotonic milliseconds).
     uint64_t backoffMs = 0;

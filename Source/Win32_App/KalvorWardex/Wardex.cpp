@@ -3,11 +3,13 @@
 #include "Win32_App/KalvorWardex/WardexMessages.h"
 
 #include "Common/Exception.h"
+#include "Common/StringUtils.h"
 #include "Common/SystemInfo.h"
 #include "Common/UserName.h"
 #include "File/FileOps.h"
 #include "File/FilePlain.h"
 #include "IPC/IPCServer.h"
+#include "JobInstance/ContainerSignal.h"
 #include "JobInstance/Monopoly.h"
 #include "JobInstance/ThreadMessages.h"
 #include "JobInstance/WaitSet.h"
@@ -133,6 +135,13 @@ bool Wardex::initialise() {
                          return stored;
                      },
                      &startDetachedProgram, [this] { return packStatus(table_->statusRecords()); },
+                     [this](OperatorRequest request) {
+                         {
+                             std::lock_guard<std::mutex> guard(operatorMutex_);
+                             operatorRequests_.push_back(std::move(request));
+                         }
+                         events_.wake();
+                     },
                      [this](const std::string& target, const std::string& type,
                             const std::string& id, const std::string& text) {
                          return services_->apps().send(target, type, id, text,
@@ -386,6 +395,7 @@ bool Wardex::run() {
         }
         if (reconfigureRequested_.load())
             reconfigure(false);
+        answerOperators();
         if (pass)
             checking = readMarkers(passCounter);
         if (stop_.requested())
@@ -403,6 +413,41 @@ bool Wardex::run() {
     }
     logger_->debug(1, "Main loop has exited.");
     return true;
+}
+
+// Carries out what operators asked for since the last time, in order, and answers each.
+void Wardex::answerOperators() {
+    std::vector<OperatorRequest> requests;
+    {
+        std::lock_guard<std::mutex> guard(operatorMutex_);
+        requests.swap(operatorRequests_);
+    }
+    for (const OperatorRequest& request : requests) {
+        logger_->debug(2, "IPC from %s: %s of application \"%s\".",
+                       LogParams() << quotedExcerpt(request.asker) << request.verb
+                                   << quotedExcerpt(request.name));
+        std::string failure;
+        if (request.verb == "START") {
+            failure = table_->startByOperator(request.name);
+        } else if (request.verb == "STOP") {
+            failure = table_->stopByOperator(request.name);
+        } else if (request.verb == "RESTART") {
+            failure = table_->restartByOperator(request.name);
+        } else {
+            const int32_t signal = containerSignalNamed(request.signal);
+            failure = signal == 0 ? "no signal \"" + request.signal + "\" here"
+                                  : table_->signalByOperator(request.name, signal);
+        }
+        table_->publishStatus();
+        try {
+            services_->apps().send(request.asker, "REPLY", "APP",
+                                   failure.empty() ? "OK" : "FAILED " + failure,
+                                   "Wardex_" + userTag_);
+        } catch (const Exception& error) {
+            logger_->debug(1, "IPC: Cannot answer %s: %s",
+                           LogParams() << quotedExcerpt(request.asker) << error.report());
+        }
+    }
 }
 
 // Logs the stop that came, as each source always has been; true once one has.

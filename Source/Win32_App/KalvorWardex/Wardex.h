@@ -12,10 +12,12 @@
 #include "JobInstance/StopFlag.h"
 #include "JobInstance/WaitSet.h"
 #include "Win32_App/KalvorWardex/ArgumentList.h"
+#include "Win32_App/KalvorWardex/CommandHandler.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,6 +75,7 @@ private:
     bool stopNoticed();
     bool readMarkers(int32_t passCounter);
     void waitForEvents(uint64_t nextPass, bool checking);
+    void answerOperators();
     void awaitStoppingApplications();
     bool fail(const std::string& why);
     void loadEarlyCatalogs();
@@ -96,6 +99,9 @@ private:
     WaitSet events_;
     StopFlag stop_{events_};
     std::atomic<bool> reconfigureRequested_{false};
+    // Operators' commands, handed over by the IPC listener, carried out by the main loop.
+    std::mutex operatorMutex_;
+    std::vector<OperatorRequest> operatorRequests_;
     bool shutDown_ = false;
 };
 

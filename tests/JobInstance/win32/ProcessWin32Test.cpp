@@ -1,10 +1,16 @@
 #include "JobInstance/ProcessInstance.h"
 
 #include "Common/win32/Windows.h"
+
+#include <tlhelp32.h>
 #include "HelperPlatform.h"
 #include "JobTestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 namespace Kalvor {
 namespace {
@@ -16,6 +22,21 @@ using Test::startHelper;
 using Test::waitFor;
 
 class Win32Container : public Test::ContainerTest {};
+
+// "1234 name.exe, ..." of the processes, for a failure's message: what stayed in a job.
+std::string processNames(const std::vector<uint32_t>& processes) {
+    std::string names;
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot != INVALID_HANDLE_VALUE && ::Process32First(snapshot, &entry); more;
+         more = ::Process32Next(snapshot, &entry))
+        if (std::find(processes.begin(), processes.end(), entry.th32ProcessID) != processes.end())
+            names += std::to_string(entry.th32ProcessID) + " " + entry.szExeFile + ", ";
+    if (snapshot != INVALID_HANDLE_VALUE)
+        ::CloseHandle(snapshot);
+    return names;
+}
 
 // Exit codes are 32-bit on Windows, so a program can end with STILL_ACTIVE itself.
 TEST(Win32Process, AProcessThatEndsWith259ReadsAsRunning) {
@@ -50,7 +71,8 @@ TEST_F(Win32Container, AskingToCloseReachesTheWindowsOfEveryProcessInTheJob) {
     const uint32_t windowed = processIdIn(ready);
     ProcessInstance watch(windowed, windowed);
     EXPECT_TRUE(parent.askContainerToClose());
-    EXPECT_TRUE(waitFor([&] { return parent.containerProcesses().empty(); }));
+    EXPECT_TRUE(waitFor([&] { return parent.containerProcesses().empty(); }))
+        << processNames(parent.containerProcesses());
     EXPECT_EQ(watch.exitStatus().code, Kalvor::Test::kClosedByWindow)
         << "closed through its window";
     EXPECT_EQ(parent.exitStatus().code, -1) << "its main thread was asked as stop() asks";

@@ -167,7 +167,7 @@ TEST_F(OtherAccounts, FilesAnotherAccountPlantedKeepNothingFromWorking) {
     EXPECT_TRUE(Kalvor::Test::fileExists(runtime + "/kalvor-mailslots/Wardex_4711"));
 
     ChildProcess stop = Kalvor::Test::startAsAccount(
-        kOwner, Kalvor::Test::helperProgramPath("wardexctl"), {"stop"});
+        kOwner, Kalvor::Test::helperProgramPath("wardexctl"), {"shutdown"});
     EXPECT_EQ(stop.waitForExit(), 0);
     EXPECT_EQ(wardex.waitForExit(), 0) << site_.logText();
 }

@@ -7,7 +7,9 @@
 #include <dirent.h>
 #include <fstream>
 #include <ostream>
+#include <cstdio>
 #include <string>
+#include <utility>
 
 #include <signal.h>
 
@@ -117,6 +119,43 @@ TEST(StopSequence, ATermToTheSupervisorsGroupLeavesNothingRunning) {
         EXPECT_EQ(wardex.waitForExit(), 0) << "run " << run;
         EXPECT_EQ(processesNaming(ready), 0) << "run " << run << "\n" << site.logText();
     }
+}
+
+// wardexctl signal reaches the application's process group, by name with or without "SIG" or
+// by number; a name that is no signal fails without touching it.
+TEST(OperatorSignal, ReachesTheApplicationsGroupByNameOrNumber) {
+    Kalvor::Test::Installation site;
+    const std::string ready = site.path("program.ready");
+    site.writeConfig({{"Program", true, true,
+                       {{"command(String)", "\"" +
+                                                Kalvor::Test::helperProgramPath("kalvor-job-helper") +
+                                                "\" grandchild \"" + ready + "\""}}}},
+                     3);
+    Kalvor::Test::ChildProcess& wardex = site.startWardex();
+    const auto signal = [&](const std::string& name) {
+        Kalvor::Test::ChildProcess ctl(Kalvor::Test::helperProgramPath("wardexctl"),
+                                       {"signal", "Program", name},
+                                       Kalvor::Test::ChildProcess::capturing(true));
+        const std::string output = ctl.readToEnd(std::chrono::seconds(20));
+        return std::make_pair(ctl.waitForExit().value_or(-1), output);
+    };
+    for (const char* name : {"hup", "SIGUSR1", "15"}) {
+        ASSERT_TRUE(Kalvor::Test::waitFor([&] { return Kalvor::Test::fileExists(ready); },
+                                          std::chrono::seconds(30)))
+            << site.logText();
+        std::remove(ready.c_str());
+        const auto sent = signal(name);
+        EXPECT_EQ(sent.first, 0) << name << ": " << sent.second;
+    }
+    EXPECT_TRUE(site.waitForLog("\"Program\" ended: signal 1 (SIGHUP).")) << site.logText();
+    EXPECT_TRUE(site.waitForLog("\"Program\" ended: signal 10 (SIGUSR1).")) << site.logText();
+    EXPECT_TRUE(site.waitForLog("\"Program\" ended: signal 15 (SIGTERM).")) << site.logText();
+    const auto refused = signal("NOSUCH");
+    EXPECT_EQ(refused.first, 1);
+    EXPECT_NE(refused.second.find("no signal \"NOSUCH\" here"), std::string::npos)
+        << refused.second;
+    ASSERT_TRUE(site.sendToWardex("COMMAND", "DIE"));
+    EXPECT_EQ(wardex.waitForExit(), 0);
 }
 
 } // namespace
