@@ -49,41 +49,48 @@ ConfReader::~ConfReader() {
     logger_->debug(1, "ConfReader: Destroyed.");
 }
 
-void ConfReader::buildDOM(const std::string& fileName) {
+std::string ConfReader::buildDOM(const std::string& fileName) {
     logger_->debug(2, "ConfReader: Building DOM tree from file \"%s\"...",
                    LogParams().add(fileName));
     if (!buildLock_.acquire()) {
         logger_->error(kBuildRefusedMessage);
-        return;
+        return fileName + ": another reading is under way";
     }
     HeldLock held(buildLock_);
     try {
         const std::string text = readWholeFile(fileName);
-        parseText(fileName, text);
+        return parseText(fileName, text);
     } catch (const FileException& error) {
         logger_->error(kUnreadableFileMessage, LogParams().add(fileName).add(error.describe()));
         logger_->debug(1, "ConfReader: %s", LogParams().add(error.report()));
+        return fileName + ": " + error.describe();
     } catch (...) {
         logger_->debug(1, "ConfReader: Unknown error while building DOM tree from file \"%s\".",
                        LogParams().add(fileName));
+        return fileName + ": unknown error";
     }
 }
 
-void ConfReader::parseText(const std::string& fileName, const std::string& text) {
-    root_.reset();
-    root_ = std::make_unique<ConfNode>("Root");
+// Built aside, so that a file that does not parse leaves the tree that was there.
+std::string ConfReader::parseText(const std::string& fileName, const std::string& text) {
+    auto root = std::make_unique<ConfNode>("Root");
     ConfParser parser(text);
     try {
-        parser.parse(*root_);
+        parser.parse(*root);
     } catch (const ConfigException& error) {
         if (!error.detail().empty())
             logger_->debug(1, "ConfReader: " + error.detail());
         logger_->error(kSyntaxErrorMessage, LogParams().add(fileName).add(error.describe()));
         logger_->debug(1, "ConfReader: %s, line %i.",
                        LogParams().add(error.describe()).add(parser.line()));
-        return;
+        if (!root_)
+            root_ = std::move(root);
+        return fileName + ", line " + std::to_string(parser.line()) + ": " +
+               (error.detail().empty() ? error.describe() : error.detail());
     }
+    root_ = std::move(root);
     logger_->debug(2, "ConfReader: DOM tree built.");
+    return "";
 }
 
 const ConfNode* ConfReader::findNode(const std::string& key) const {

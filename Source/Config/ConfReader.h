@@ -1,8 +1,9 @@
 // One configuration file read into a tree, answering lookups by dotted key.
 //
 // buildDOM() replaces the tree with the file's entries and never throws: an unreadable file
-// leaves the previous tree, a syntax error leaves the entries completed before it, and either is
-// logged (catalog messages 1 and 2 of the Configuration module, with the line of the fault). A
+// leaves the previous tree, and so does a syntax error when there is one (the first build keeps
+// the entries completed before the fault); either is logged (catalog messages 1 and 2 of the
+// Configuration module, with the line of the fault) and told in buildDOM()'s result. A
 // key such as "Kalvor.directories.log" names one child per component, from the top-level
 // entries down; case matters and the first of equal siblings wins.
 //
@@ -45,7 +46,8 @@ public:
     ConfReader(const ConfReader&) = delete;
     ConfReader& operator=(const ConfReader&) = delete;
 
-    void buildDOM(const std::string& fileName);
+    // Empty when the file was read whole; else "<file>: <why>" ("…, line N" for a syntax error).
+    std::string buildDOM(const std::string& fileName);
 
     // Null when the key is empty, names no node, or no tree was built yet.
     const ConfNode* findNode(const std::string& key) const;
@@ -69,7 +71,7 @@ public:
     int32_t getTimeSpan(const std::string& key, DurationRecord& value) const;
 
 private:
-    void parseText(const std::string& fileName, const std::string& text);
+    std::string parseText(const std::string& fileName, const std::string& text);
 
     std::shared_ptr<const LoggerUnit> logger_;
     Monopoly buildLock_;

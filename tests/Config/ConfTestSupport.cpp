@@ -41,11 +41,11 @@ ReaderFixture::~ReaderFixture() {
     LogState::setDebugLevel(savedDebugLevel_);
 }
 
-void ReaderFixture::build(const std::string& text) {
+std::string ReaderFixture::build(const std::string& text) {
     const std::string path = folder.file("test.conf");
     writeTextFile(path, text);
     messenger->clear();
-    reader->buildDOM(path);
+    return reader->buildDOM(path);
 }
 
 std::vector<std::string> ReaderFixture::debugTexts() const {

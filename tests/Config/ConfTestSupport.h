@@ -35,7 +35,8 @@ public:
     ~ReaderFixture();
 
     // Writes the text to "test.conf" and builds the reader from it; the log is cleared first.
-    void build(const std::string& text);
+    // What buildDOM() says went wrong; empty when it read the text whole.
+    std::string build(const std::string& text);
 
     // The debug texts logged since the last build (or clearLog()), in order.
     std::vector<std::string> debugTexts() const;

@@ -433,6 +433,25 @@ TEST_F(ApplicationTableTest, AnOperatorsStopHoldsUntilAStartAndARestartStartsAtO
     EXPECT_EQ(table_.signalByOperator("Web", 15), "it is not running");
 }
 
+// A reconfiguration that no longer lists an application stops it with the stop sequence and
+// then takes it out; the others take the file's order, also one listed again.
+TEST_F(ApplicationTableTest, AnApplicationNoLongerListedIsStoppedThenLeavesAndTheOrderIsTheFiles) {
+    SupervisedApp& gone = listed("Gone", true);
+    listed("Stays", true);
+    listed("Back", true);
+    check();
+    table_.keepOnly({"Back", "Stays"});
+    EXPECT_EQ(stateOf("Gone"), AppState::Stopping);
+    jobOf(gone).running = false;
+    check();
+    EXPECT_EQ(table_.find("Gone"), nullptr);
+    const std::vector<StatusRecord> records = table_.statusRecords();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].name, "Back");
+    EXPECT_EQ(records[1].name, "Stays");
+    EXPECT_EQ(services_.startedPaths.size(), 3u) << "nothing was started again";
+}
+
 // New applications are all asked in one pass; the ones that answer are taken at once, a silent
 // one is started when its five seconds are over, and meanwhile the others are checked as usual.
 TEST_F(ApplicationTableTest, NewApplicationsAreAskedTogetherAndNoneWaitsForAnother) {

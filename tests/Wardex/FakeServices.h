@@ -163,10 +163,13 @@ public:
 // A configuration of typed values: each key maps to (type, value).
 class MapConfig : public ConfigSource {
 public:
-    void load(const std::string& file) override {
+    // What load() says went wrong; empty: it read the file whole.
+    std::string loadFailure;
+    std::string load(const std::string& file) override {
         loadedFiles.push_back(file);
         if (onLoad)
             onLoad();
+        return loadFailure;
     }
     int32_t getSubObjects(const std::string& key, std::vector<std::string>& names) override {
         const auto found = lists.find(key);

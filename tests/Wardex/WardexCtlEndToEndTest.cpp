@@ -151,6 +151,45 @@ TEST_F(WardexCtlEndToEnd, StopStartAndRestartOneApplicationWhileTheOtherRuns) {
     EXPECT_EQ(twoAfter->processId, two->processId) << "the other application was touched";
 }
 
+// A reconfiguration that cannot be read says where and keeps what runs; one that drops an
+// application stops it and takes it out; names that would break a key or a message are left
+// out, one line each, and the rest is supervised.
+TEST_F(WardexCtlEndToEnd, ReconfigurationSaysWhatFailedKeepsWhatRunsAndStopsWhatWasDropped) {
+    startSupervising({{"DemoOne"}, {"DemoTwo"}});
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoTwo"));
+    const auto one = site_.askProcessInfo("DemoOne");
+    ASSERT_TRUE(one);
+
+    const std::string good = Kalvor::Test::readFile(site_.configFile());
+    site_.writeRawConfig(good + "\nbroken(String = 'x' { }\n");
+    const CtlRun broken = runWardexCtl({"reconfig"}, true);
+    EXPECT_EQ(broken.exit, 1) << broken.output;
+    EXPECT_NE(broken.output.find("wardex.conf, line "), std::string::npos) << broken.output;
+    const auto still = site_.askProcessInfo("DemoOne");
+    ASSERT_TRUE(still);
+    EXPECT_EQ(still->processId, one->processId);
+
+    site_.installDemo("Demo.Dot");
+    site_.writeConfig({{"DemoOne"}, {"Demo.Dot"}, {"Demo/Slash"}});
+    const CtlRun dropped = runWardexCtl({"reconfig"}, true);
+    EXPECT_EQ(dropped.exit, 0) << dropped.output << site_.logText();
+    EXPECT_TRUE(site_.waitUntilGone("DemoTwo")) << site_.logText();
+    EXPECT_TRUE(site_.waitForLog("Application \"DemoTwo\" is no longer listed"));
+    EXPECT_TRUE(site_.waitForLog("The application name \"Demo.Dot\" cannot be used"));
+    EXPECT_TRUE(site_.waitForLog("The application name \"Demo/Slash\" cannot be used"))
+        << site_.logText();
+    CtlRun json;
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] {
+        json = runWardexCtl({"status", "--json"});
+        return json.exit == 0 && json.output.find("DemoTwo") == std::string::npos;
+    })) << json.output;
+    EXPECT_NE(json.output.find(R"("name": "DemoOne", "id": "DemoOne", "state": "running")"),
+              std::string::npos)
+        << json.output;
+    EXPECT_EQ(json.output.find("Demo.Dot"), std::string::npos) << json.output;
+}
+
 // A crash loop is backed off (starts after 0, 0.5, 1.5, 3.5 and 7.5 s, where every half-second
 // pass would start sixteen), and the status tells how the last run ended.
 TEST_F(WardexCtlEndToEnd, AProgramThatExitsAtOnceIsBackedOffAndItsExitCodeShown) {

@@ -37,7 +37,8 @@ constexpr const char* kUsage =
     "      posix: sends the signal (TERM, SIGHUP, 9 ...) to the application's process group;\n"
     "      win32: \"close\" asks its windows to close, \"kill\" ends it.\n"
     "  wardexctl reconfig\n"
-    "      Has the Wardex read its configuration again.\n"
+    "      Has the Wardex read its configuration again, and says what failed: what runs\n"
+    "      then runs on as it was. Applications no longer listed are stopped.\n"
     "  wardexctl shutdown\n"
     "      Has the Wardex stop its applications and end.\n"
     "  wardexctl --help\n"
@@ -171,6 +172,23 @@ int status(SupervisorLink& link, const Request& request, const std::string& acco
     return exit;
 }
 
+// Answered once the configuration was read again: "OK", or why not (the applications then run
+// on as they were).
+int reconfig(SupervisorLink& link, const std::string& account, const WardexCtlSettings& settings,
+             std::ostream& err) {
+    const std::optional<std::string> answer =
+        link.ask("RECONFIG", "RECONFIG", kOperatorWait, settings.stopRequested);
+    if (interrupted(settings, err))
+        return kCtlFailed;
+    if (!answer)
+        return noSupervisor(link, account, err);
+    if (*answer == "OK")
+        return kCtlDone;
+    const std::string why = answer->rfind("FAILED ", 0) == 0 ? answer->substr(7) : *answer;
+    err << "wardexctl: the configuration was not taken: " << visibleText(why) << "\n";
+    return kCtlFailed;
+}
+
 // Each name in turn, as the supervisor answers for it.
 int perApplication(SupervisorLink& link, const Request& request, const std::string& account,
                    const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
@@ -237,7 +255,7 @@ int runWardexCtl(const std::vector<std::string>& arguments, std::ostream& out, s
         case Action::Status:
             return status(link, request, account, settings, out, err);
         case Action::Reconfig:
-            return link.command("RECONFIG") ? kCtlDone : noSupervisor(link, account, err);
+            return reconfig(link, account, settings, err);
         case Action::Shutdown:
             return link.command("DIE") ? kCtlDone : noSupervisor(link, account, err);
         case Action::Start:

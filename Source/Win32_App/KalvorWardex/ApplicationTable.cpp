@@ -101,6 +101,9 @@ SupervisedApp* ApplicationTable::find(const std::string& name) {
 
 SupervisedApp& ApplicationTable::findOrAdd(const std::string& name) {
     if (SupervisedApp* app = find(name)) {
+        // Listed again before its stop was over: it stays.
+        if (app->afterStop == AfterStop::Remove)
+            app->afterStop = AfterStop::Decide;
         // Listed again: supervised anew, as a record made now would be.
         if (app->state == AppState::GivenUp || app->state == AppState::Dormant) {
             app->state = AppState::NotStarted;
@@ -112,6 +115,50 @@ SupervisedApp& ApplicationTable::findOrAdd(const std::string& name) {
     SupervisedApp& added = apps_.emplace_back(name);
     byName_.emplace(name, &added);
     return added;
+}
+
+void ApplicationTable::keepOnly(const std::vector<std::string>& names) {
+    const uint64_t tick = clock_.monotonicMilliseconds();
+    for (SupervisedApp& app : apps_) {
+        if (std::find(names.begin(), names.end(), app.name) != names.end())
+            continue;
+        app.active = false;
+        stopAwaiting(app);
+        if (app.state == AppState::Running)
+            beginStop(app, tick);
+        if (app.state != AppState::Stopping)
+            leave(app, AppState::Dormant);
+        app.afterStop = AfterStop::Remove;
+        logger_->debug(1, "Application \"%s\" is no longer listed: it is stopped and left out.",
+                       LogParams() << app.name);
+    }
+    removeLeavers();
+    // The file's order: each named one moved behind the one before.
+    auto place = apps_.begin();
+    for (const std::string& name : names) {
+        const auto found = std::find_if(apps_.begin(), apps_.end(),
+                                        [&](const SupervisedApp& app) { return app.name == name; });
+        if (found == apps_.end())
+            continue;
+        if (found == place)
+            ++place;
+        else
+            apps_.splice(place, apps_, found);
+    }
+}
+
+// The ones no longer listed whose stop is over.
+void ApplicationTable::removeLeavers() {
+    for (auto app = apps_.begin(); app != apps_.end();) {
+        if (app->afterStop != AfterStop::Remove || app->state == AppState::Stopping) {
+            ++app;
+            continue;
+        }
+        stopAwaiting(*app);
+        byName_.erase(app->name);
+        recordsChanged_ = true;
+        app = apps_.erase(app);
+    }
 }
 
 std::vector<StatusRecord> ApplicationTable::statusRecords() const {
@@ -144,6 +191,7 @@ void ApplicationTable::check(const DateTime& now, bool statusPass) {
                            LogParams() << app.name << failure.what());
         }
     }
+    removeLeavers();
     writeRecords();
     publishStatus();
 }
@@ -350,6 +398,11 @@ void ApplicationTable::checkStopping(SupervisedApp& app) {
     }
     if (app.job)
         noteEnd(app);
+    if (app.afterStop == AfterStop::Remove) {
+        leave(app, AppState::Dormant);
+        app.reason = "no longer listed";
+        return;
+    }
     const AfterStop after = std::exchange(app.afterStop, AfterStop::Decide);
     if (after == AfterStop::Restart && !shuttingDown_ && app.active) {
         leave(app, AppState::NotStarted);
@@ -489,6 +542,7 @@ bool ApplicationTable::advanceStops() {
         }
         stopping = stopping || app.state == AppState::Stopping;
     }
+    removeLeavers();
     writeRecords();
     publishStatus();
     return stopping;

@@ -56,6 +56,9 @@ public:
     // on or left dormant is supervised anew.
     SupervisedApp& findOrAdd(const std::string& name);
     SupervisedApp* find(const std::string& name);
+    // After a reconfiguration: the applications not named are stopped (the stop sequence) and
+    // then leave the table; those named take the order given.
+    void keepOnly(const std::vector<std::string>& names);
     std::size_t count() const { return apps_.size(); }
     bool empty() const { return apps_.empty(); }
 
@@ -126,6 +129,7 @@ private:
     void launch(SupervisedApp& app, const std::string& path);
     void signalShutdown(SupervisedApp& app);
     void hold(SupervisedApp& app);
+    void removeLeavers();
     std::string startNow(SupervisedApp& app);
     void leave(SupervisedApp& app, AppState state);
     bool programPath(const SupervisedApp& app, std::string& path);

@@ -93,7 +93,10 @@ void CommandHandler::command(const std::string& text, const std::string& sender)
         logger_->debug(3, "Quitting.");
         targets_.stop.request(StopFlag::kCommand);
     } else if (text == "RECONFIG") {
+        // Requested first, so that the answer is never the one of the reconfiguration before.
         targets_.reconfigureRequested.store(true);
+        if (!sender.empty())
+            targets_.operatorRequest({"RECONFIG", "", "", sender});
     } else if (text == kStatus) {
         answerStatus(sender);
     } else if (OperatorRequest request; parseOperatorRequest(text, request)) {

@@ -37,8 +37,9 @@ const char* appStateName(AppState state);
 enum class StopStage { Die, Polite, Kill };
 
 // What follows a stop once the process has ended: what the state machine decides (a
-// reconfiguration, the shutdown), or what the operator asked for.
-enum class AfterStop { Decide, Hold, Restart };
+// reconfiguration, the shutdown), what the operator asked for, or the application's leaving
+// the table (no longer listed).
+enum class AfterStop { Decide, Hold, Restart, Remove };
 
 // "exit code 3", "signal 9 (SIGKILL)"; empty when it is not known.
 std::string exitText(const ExitStatus& status);

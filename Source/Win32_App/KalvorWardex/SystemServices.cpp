@@ -18,7 +18,7 @@ public:
     explicit ConfReaderSource(std::shared_ptr<const LoggerUnit> logger)
         : reader_(std::make_shared<ConfReader>(std::move(logger))) {}
 
-    void load(const std::string& file) override { reader_->buildDOM(file); }
+    std::string load(const std::string& file) override { return reader_->buildDOM(file); }
     int32_t getSubObjects(const std::string& key, std::vector<std::string>& names) override {
         return reader_->getSubObjects(key, names);
     }

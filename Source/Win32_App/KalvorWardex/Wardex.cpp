@@ -59,6 +59,21 @@ std::string withTrailingSeparator(std::string directory) {
     return directory;
 }
 
+// Why a listed name cannot name an application: a byte the message line cannot carry (ESC, the
+// zero byte), or one that would split its configuration key or its program's path; null when
+// it can.
+const char* unusableNameFault(const std::string& name) {
+    for (const char byte : name) {
+        if (byte == '\x1b' || byte == '\0')
+            return "a byte a message cannot carry";
+        if (byte == '.')
+            return "a \".\", which would split its configuration key";
+        if (byte == '/' || byte == '\\')
+            return "a path separator";
+    }
+    return nullptr;
+}
+
 // "output": "file" sends the application's output to "<log directory>NAME.out", "inherit"
 // leaves it the supervisor's. An ordinary program (one with a command) goes to its file unless
 // told otherwise; the suite's own programs keep the supervisor's streams, as they always had.
@@ -216,7 +231,14 @@ bool Wardex::reconfigure(bool initial) {
         file = directory + "wardex.conf";
     }
     ConfigSource& config = services_->config();
-    config.load(file);
+    const std::string unread = config.load(file);
+    // What runs is kept when the new file cannot be read whole: the reader kept the last one.
+    if (!unread.empty() && !initial) {
+        logger_->debug(1, "Reconfiguration failed (%s): the applications run on as they were.",
+                       LogParams() << unread);
+        lastReconfiguration_ = unread;
+        return false;
+    }
     services_->applyLogConfiguration();
 
     int32_t level = 0;
@@ -227,13 +249,23 @@ bool Wardex::reconfigure(bool initial) {
         logger_->error(kMissingKey, LogParams() << key);
         // Read again at the next pass: the files may be mended by then.
         reconfigureRequested_.store(true);
+        lastReconfiguration_ = file + ": no usable value for the key \"" + key + "\"";
         return fail("the configuration has no usable value for the key \"" + key + "\"");
     };
     // Output files lie beside the log, which stays in the current directory without one.
     std::string logDirectory;
     config.getDirName("Kalvor.directories.log", logDirectory);
+    std::vector<std::string> listed;
+    config.getSubObjects(kMonitorKey, listed);
     std::vector<std::string> names;
-    config.getSubObjects(kMonitorKey, names);
+    for (const std::string& name : listed) {
+        if (const char* why = unusableNameFault(name)) {
+            logger_->debug(1, "The application name \"%s\" cannot be used (%s); it is left out.",
+                           LogParams() << quotedExcerpt(name) << why);
+            continue;
+        }
+        names.push_back(name);
+    }
     for (const std::string& name : names) {
         SupervisedApp& app = table_->findOrAdd(name);
         const std::string activeKey = kMonitorKey + "." + name + ".active";
@@ -256,10 +288,13 @@ bool Wardex::reconfigure(bool initial) {
                 ? stopTimeout
                 : kDefaultStopTimeoutSeconds;
     }
+    // What is no longer listed is stopped and leaves; the rest keeps the file's order.
+    table_->keepOnly(names);
     readVersionFile(directory);
     table_->publishStatus();
     if (!initial)
         logger_->debug(1, "Finished reconfiguring.");
+    lastReconfiguration_.clear();
     return true;
 }
 
@@ -427,7 +462,12 @@ void Wardex::answerOperators() {
                        LogParams() << quotedExcerpt(request.asker) << request.verb
                                    << quotedExcerpt(request.name));
         std::string failure;
-        if (request.verb == "START") {
+        if (request.verb == "RECONFIG") {
+            // Asked for just now: done here, if the loop has not done it yet.
+            if (reconfigureRequested_.load())
+                reconfigure(false);
+            failure = lastReconfiguration_;
+        } else if (request.verb == "START") {
             failure = table_->startByOperator(request.name);
         } else if (request.verb == "STOP") {
             failure = table_->stopByOperator(request.name);
@@ -440,7 +480,7 @@ void Wardex::answerOperators() {
         }
         table_->publishStatus();
         try {
-            services_->apps().send(request.asker, "REPLY", "APP",
+            services_->apps().send(request.asker, "REPLY", request.verb == "RECONFIG" ? "RECONFIG" : "APP",
                                    failure.empty() ? "OK" : "FAILED " + failure,
                                    "Wardex_" + userTag_);
         } catch (const Exception& error) {

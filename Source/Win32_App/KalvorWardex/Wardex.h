@@ -102,6 +102,8 @@ private:
     // Operators' commands, handed over by the IPC listener, carried out by the main loop.
     std::mutex operatorMutex_;
     std::vector<OperatorRequest> operatorRequests_;
+    // Why the last reconfiguration failed ("<file>, line N: why"); empty after one that worked.
+    std::string lastReconfiguration_;
     bool shutDown_ = false;
 };
 

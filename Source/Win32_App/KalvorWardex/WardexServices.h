@@ -21,8 +21,10 @@ class LoggerUnit;
 class ConfigSource {
 public:
     virtual ~ConfigSource() = default;
-    // Reads the file, replacing what was read before; failures are logged, never thrown.
-    virtual void load(const std::string& file) = 0;
+    // Reads the file, replacing what was read before; failures are logged, never thrown, and
+    // returned ("<file>, line N: why"); empty when the file was read whole. A file that does
+    // not parse leaves what was read before (ConfReader.h).
+    virtual std::string load(const std::string& file) = 0;
     virtual int32_t getSubObjects(const std::string& key, std::vector<std::string>& names) = 0;
     virtual int32_t getBool(const std::string& key, bool& value) = 0;
     virtual int32_t getString(const std::string& key, std::string& value) = 0;
