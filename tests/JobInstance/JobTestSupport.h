@@ -59,8 +59,15 @@ inline std::unique_ptr<ProcessInstance> launchHelper(const std::string& argument
 }
 
 // The process id a helper wrote to its ready file ("grandchild" modes).
+// The process id a helper wrote into its ready file; 0 when none came. Waits for the content:
+// under Wine a file just renamed into place can read as empty for a moment.
 inline uint32_t processIdIn(const std::string& readyFile) {
-    return static_cast<uint32_t>(std::strtoul(readFile(readyFile).c_str(), nullptr, 10));
+    uint32_t id = 0;
+    waitFor([&] {
+        id = static_cast<uint32_t>(std::strtoul(readFile(readyFile).c_str(), nullptr, 10));
+        return id != 0;
+    });
+    return id;
 }
 
 inline bool contains(const std::vector<uint32_t>& processes, uint32_t process) {

@@ -62,7 +62,9 @@ TEST_F(NamedMonopoly, IsRefusedWhileAnotherProcessHoldsItAndFreeOnceThatIsKilled
     const std::string name = sandbox_.uniqueName("process");
     const std::string ready = sandbox_.file("lock.ready");
     ChildProcess holder(jobHelperPath(), {"lock", name, ready});
-    ASSERT_TRUE(waitFor([&] { return fileExists(ready); }));
+    // Its content, not only its name: under Wine a file just renamed into place can read as
+    // empty for a moment.
+    ASSERT_TRUE(waitFor([&] { return !readFile(ready).empty(); }));
     ASSERT_EQ(readFile(ready), "held");
 
     Monopoly lock(name);
@@ -72,7 +74,7 @@ TEST_F(NamedMonopoly, IsRefusedWhileAnotherProcessHoldsItAndFreeOnceThatIsKilled
 
     const std::string refusedReady = sandbox_.file("refused.ready");
     ChildProcess refused(jobHelperPath(), {"lock", name, refusedReady});
-    ASSERT_TRUE(waitFor([&] { return fileExists(refusedReady); }));
+    ASSERT_TRUE(waitFor([&] { return !readFile(refusedReady).empty(); }));
     EXPECT_EQ(readFile(refusedReady), "refused");
 }
 

@@ -27,8 +27,12 @@ protected:
         if (release != nullptr)
             *release = ready + ".release";
         ChildProcess holder(Kalvor::Test::jobHelperPath(), {"shared-lock", name, ready});
-        EXPECT_TRUE(waitFor([&] { return fileExists(ready); })) << "the holder never got ready";
-        said = readFile(ready);
+        // Its content, not only its name: under Wine a file just renamed into place can read
+        // as empty for a moment.
+        EXPECT_TRUE(waitFor([&] {
+            said = readFile(ready);
+            return !said.empty();
+        })) << "the holder never got ready";
         return holder;
     }
 
