@@ -1,6 +1,7 @@
 // wardexctl in-process: its table and JSON, its arguments and exit values, and its exchange
 // with a supervisor that the test plays on a mailslot of a made-up user tag.
 #include "WardexCtl.h"
+#include "LogFollower.h"
 #include "StatusOutput.h"
 
 #include "Common/Exception.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include <atomic>
 #include <sstream>
@@ -241,6 +243,30 @@ TEST_F(WardexCtlExchange, LeavesNothingBehindAndAnInterruptEndsItsWait) {
         if (entry->path().filename().string().rfind("wardexctl_", 0) == 0)
             left.push_back(entry->path().string());
     EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
+}
+
+// The last lines of a file, its own line ends or none at the end, "\r\n" printed as "\n".
+TEST(WardexCtlLog, PrintsTheLastLinesOfAFile) {
+    Kalvor::Test::Sandbox sandbox;
+    const std::string path = sandbox.file("app.out");
+    const auto last = [&](const std::string& text, std::size_t lines) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        LogFollower file(path);
+        std::ostringstream out;
+        std::string why;
+        EXPECT_TRUE(file.printLast(lines, out, why)) << why;
+        return out.str();
+    };
+    EXPECT_EQ(last("one\ntwo\nthree\n", 2), "two\nthree\n");
+    EXPECT_EQ(last("one\ntwo\nthree", 2), "two\nthree");
+    EXPECT_EQ(last("one\r\ntwo\r\n", 5), "one\ntwo\n");
+    EXPECT_EQ(last("one\ntwo\n", 0), "");
+    EXPECT_EQ(last("", 3), "");
+    LogFollower missing(sandbox.file("missing.out"));
+    std::ostringstream out;
+    std::string why;
+    EXPECT_FALSE(missing.printLast(3, out, why));
+    EXPECT_FALSE(why.empty());
 }
 
 // posix refuses the unknown account (1); win32 names its supervisor, which is not there (3).

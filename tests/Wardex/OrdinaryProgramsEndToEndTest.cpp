@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace Kalvor {
 namespace {
@@ -99,6 +101,38 @@ TEST(OrdinaryPrograms, WriteToTheirOutputFileOrToTheSupervisorsStreams) {
         },
         std::chrono::seconds(30)))
         << site.logText();
+
+    // wardexctl log: its last lines, and with -f what comes after the file was rotated away.
+    const auto ctl = [&](const std::vector<std::string>& arguments) {
+        ChildProcess run(Kalvor::Test::helperProgramPath("wardexctl"), arguments,
+                         ChildProcess::capturing(true));
+        std::string output = withoutCarriageReturns(run.readToEnd(std::chrono::seconds(30)));
+        return std::make_pair(run.waitForExit().value_or(-1), output);
+    };
+    EXPECT_EQ(ctl({"log", "Printer", "-n", "2"}), std::make_pair(0, std::string("to its file\nto its file\n")));
+    const auto own = ctl({"log", "-n", "50"});
+    EXPECT_EQ(own.first, 0);
+    EXPECT_NE(own.second.find("Attempting to"), std::string::npos) << own.second;
+    EXPECT_EQ(ctl({"log", "Loud"}).first, 1) << "its output is the supervisor's";
+    ChildProcess follow(Kalvor::Test::helperProgramPath("wardexctl"), {"log", "Printer", "-f"},
+                        ChildProcess::capturing());
+    std::string line;
+    ASSERT_TRUE(follow.readLine(line, std::chrono::seconds(30)));
+    const std::string rotated = file + ".rotated";
+    std::filesystem::rename(file, rotated);
+    // The supervisor writes to a new file once it has seen the rename; the old one is then
+    // done, and every line the follower prints beyond it came from the new one.
+    ASSERT_TRUE(Kalvor::Test::waitFor([&] { return !Kalvor::Test::readFile(file).empty(); },
+                                      std::chrono::seconds(60)))
+        << site.logText();
+    const std::string old = Kalvor::Test::readFile(rotated);
+    const auto oldLines = static_cast<std::size_t>(std::count(old.begin(), old.end(), '\n'));
+    std::size_t printed = 1;
+    while (printed <= oldLines && follow.readLine(line, std::chrono::seconds(30)))
+        ++printed;
+    EXPECT_GT(printed, oldLines) << "nothing of the new file";
+    follow.kill();
+
     ASSERT_TRUE(site.sendToWardex("COMMAND", "DIE"));
     EXPECT_EQ(wardex.waitForExit(), 0);
     EXPECT_EQ(Kalvor::Test::readFile(streams.outputFile).find("to its file"), std::string::npos);

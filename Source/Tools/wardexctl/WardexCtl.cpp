@@ -8,6 +8,7 @@
 #include "IPC/MailSlot.h"
 #include "IPC/StatusReport.h"
 #include "IpcCommand.h"
+#include "LogFollower.h"
 
 #include <algorithm>
 #include <ostream>
@@ -36,6 +37,10 @@ constexpr const char* kUsage =
     "  wardexctl signal NAME SIGNAL\n"
     "      posix: sends the signal (TERM, SIGHUP, 9 ...) to the application's process group;\n"
     "      win32: \"close\" asks its windows to close, \"kill\" ends it.\n"
+    "  wardexctl log [NAME] [-f] [-n LINES]\n"
+    "      Prints the last LINES (10) lines of the application's output file, or of the\n"
+    "      Wardex's own log without a NAME; -f follows it, also across rotations, until\n"
+    "      Ctrl-C.\n"
     "  wardexctl reconfig\n"
     "      Has the Wardex read its configuration again, and says what failed: what runs\n"
     "      then runs on as it was. Applications no longer listed are stopped.\n"
@@ -50,14 +55,38 @@ struct UsageError {
     std::string message;
 };
 
-enum class Action { Status, Reconfig, Shutdown, Start, Stop, Restart, Signal };
+enum class Action { Status, Reconfig, Shutdown, Start, Stop, Restart, Signal, Log };
 
 struct Request {
     Action action = Action::Status;
     bool json = false;
     std::vector<std::string> names;
     std::string signal;
+    bool follow = false;
+    std::size_t lines = 10;
 };
+
+// log [NAME] [-f] [-n LINES]
+Request parseLog(const std::vector<std::string>& rest) {
+    Request request;
+    request.action = Action::Log;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] == "-f") {
+            request.follow = true;
+        } else if (rest[i] == "-n") {
+            const std::string count = i + 1 < rest.size() ? rest[++i] : "";
+            if (count.empty() || count.size() > 9 ||
+                count.find_first_not_of("0123456789") != std::string::npos)
+                throw UsageError{"-n needs a number of lines"};
+            request.lines = static_cast<std::size_t>(std::stoul(count));
+        } else if (rest[i].rfind("-", 0) == 0 || !request.names.empty()) {
+            throw UsageError{"unexpected argument \"" + rest[i] + "\""};
+        } else {
+            request.names.push_back(rest[i]);
+        }
+    }
+    return request;
+}
 
 Request parse(const std::vector<std::string>& arguments) {
     if (arguments.empty())
@@ -93,6 +122,8 @@ Request parse(const std::vector<std::string>& arguments) {
         request.names = rest;
         return request;
     }
+    if (command == "log")
+        return parseLog(rest);
     if (command == "signal") {
         if (rest.size() != 2)
             throw UsageError{"signal needs NAME and SIGNAL"};
@@ -189,6 +220,34 @@ int reconfig(SupervisorLink& link, const std::string& account, const WardexCtlSe
     return kCtlFailed;
 }
 
+// The supervisor names the file (its own log, or the application's output file); wardexctl
+// reads it itself.
+int log(SupervisorLink& link, const Request& request, const std::string& account,
+        const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
+    const std::string name = request.names.empty() ? "" : request.names[0];
+    const std::optional<std::string> answer =
+        link.ask("APP_LOGPATH:" + name, "APP", kOperatorWait, settings.stopRequested);
+    if (interrupted(settings, err))
+        return kCtlFailed;
+    if (!answer)
+        return noSupervisor(link, account, err);
+    if (answer->rfind("PATH ", 0) != 0) {
+        const std::string why = answer->rfind("FAILED ", 0) == 0 ? answer->substr(7) : *answer;
+        err << "wardexctl: " << (name.empty() ? "the log" : visibleText(name)) << ": "
+            << visibleText(why) << "\n";
+        return kCtlFailed;
+    }
+    LogFollower file(answer->substr(5));
+    std::string why;
+    if (!file.printLast(request.lines, out, why)) {
+        err << "wardexctl: " << visibleText(answer->substr(5)) << ": " << visibleText(why) << "\n";
+        return kCtlFailed;
+    }
+    if (request.follow)
+        file.follow(out, settings.stopRequested);
+    return kCtlDone;
+}
+
 // Each name in turn, as the supervisor answers for it.
 int perApplication(SupervisorLink& link, const Request& request, const std::string& account,
                    const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
@@ -263,6 +322,8 @@ int runWardexCtl(const std::vector<std::string>& arguments, std::ostream& out, s
         case Action::Restart:
         case Action::Signal:
             return perApplication(link, request, account, settings, out, err);
+        case Action::Log:
+            return log(link, request, account, settings, out, err);
         }
         return kCtlFailed;
     } catch (const UsageError& error) {

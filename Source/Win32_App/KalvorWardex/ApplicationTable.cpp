@@ -496,6 +496,15 @@ std::string ApplicationTable::restartByOperator(const std::string& name) {
     return startByOperator(name);
 }
 
+std::string ApplicationTable::outputFileOf(const std::string& name, std::string& why) {
+    const SupervisedApp* app = find(name);
+    if (!app)
+        why = "no such application";
+    else if (app->outputPath.empty())
+        why = "its output is the supervisor's (output inherit)";
+    return app ? app->outputPath : "";
+}
+
 std::string ApplicationTable::signalByOperator(const std::string& name, int32_t signal) {
     SupervisedApp* app = find(name);
     if (!app)

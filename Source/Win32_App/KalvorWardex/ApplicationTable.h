@@ -89,6 +89,8 @@ public:
     std::string stopByOperator(const std::string& name);
     std::string restartByOperator(const std::string& name);
     std::string signalByOperator(const std::string& name, int32_t signal);
+    // Where its output goes: its file, or empty with `why` (inherited, or no such application).
+    std::string outputFileOf(const std::string& name, std::string& why);
 
     // The records as the last pass (or reconfiguration) left them; any thread may ask.
     std::vector<StatusRecord> statusRecords() const;

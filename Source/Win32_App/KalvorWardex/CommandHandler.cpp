@@ -48,11 +48,13 @@ bool parseOperatorRequest(const std::string& text, OperatorRequest& request) {
             return false;
         request.signal = rest.substr(0, next);
         rest.erase(0, next + 1);
-    } else if (request.verb != "START" && request.verb != "STOP" && request.verb != "RESTART") {
+    } else if (request.verb != "START" && request.verb != "STOP" && request.verb != "RESTART" &&
+               request.verb != "LOGPATH") {
         return false;
     }
     request.name = rest;
-    return !request.name.empty();
+    // LOGPATH without a name asks for the supervisor's own log.
+    return !request.name.empty() || request.verb == "LOGPATH";
 }
 
 CommandHandler::CommandHandler(std::shared_ptr<LoggerUnit> logger, Targets targets)

@@ -30,9 +30,9 @@ class LoggerUnit;
 
 // An operator's command for one application, as wardexctl sends it: "APP_<VERB>:NAME", or for
 // a signal "APP_SIGNAL:SIGNAL:NAME"; answered with a "REPLY" whose id is "APP" and whose text is
-// "OK" or "FAILED " and why, sent to `asker`.
+// "OK" (for LOGPATH "PATH " and the file's path) or "FAILED " and why, sent to `asker`.
 struct OperatorRequest {
-    std::string verb; // START, STOP, RESTART, SIGNAL
+    std::string verb; // START, STOP, RESTART, SIGNAL, LOGPATH (the name may be empty), RECONFIG
     std::string name;
     std::string signal;
     std::string asker;

@@ -3,6 +3,7 @@
 #include "Config/ConfReader.h"
 #include "Logger/LogCommons.h"
 #include "Logger/LogDispatcher.h"
+#include "Logger/LogMessengerIPC.h"
 #include "Logger/LogSettings.h"
 #include "Logger/LoggerUnit.h"
 #include "Win32_App/KalvorWardex/AppServices.h"
@@ -56,6 +57,9 @@ public:
     void applyLogConfiguration() override { logging_.applyConfiguration(); }
     std::shared_ptr<LoggerUnit> logger() override { return logging_.loggerUnit; }
     std::shared_ptr<LogDispatcher> dispatcher() override { return logging_.dispatcher; }
+    std::string logFilePath() override {
+        return logging_.messenger ? logging_.messenger->writer().path() : "";
+    }
 
     bool createConfig() override {
         try {

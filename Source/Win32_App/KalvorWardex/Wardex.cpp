@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <new>
 
@@ -462,11 +463,21 @@ void Wardex::answerOperators() {
                        LogParams() << quotedExcerpt(request.asker) << request.verb
                                    << quotedExcerpt(request.name));
         std::string failure;
+        std::string answer = "OK";
         if (request.verb == "RECONFIG") {
             // Asked for just now: done here, if the loop has not done it yet.
             if (reconfigureRequested_.load())
                 reconfigure(false);
             failure = lastReconfiguration_;
+        } else if (request.verb == "LOGPATH") {
+            const std::string path = request.name.empty()
+                                         ? services_->logFilePath()
+                                         : table_->outputFileOf(request.name, failure);
+            if (failure.empty() && path.empty())
+                failure = "there is no log file";
+            // wardexctl runs in a folder of its own: a path relative to ours would miss.
+            std::error_code ignored;
+            answer = "PATH " + std::filesystem::absolute(path, ignored).string();
         } else if (request.verb == "START") {
             failure = table_->startByOperator(request.name);
         } else if (request.verb == "STOP") {
@@ -480,8 +491,9 @@ void Wardex::answerOperators() {
         }
         table_->publishStatus();
         try {
-            services_->apps().send(request.asker, "REPLY", request.verb == "RECONFIG" ? "RECONFIG" : "APP",
-                                   failure.empty() ? "OK" : "FAILED " + failure,
+            services_->apps().send(request.asker, "REPLY",
+                                   request.verb == "RECONFIG" ? "RECONFIG" : "APP",
+                                   !failure.empty() ? "FAILED " + failure : answer,
                                    "Wardex_" + userTag_);
         } catch (const Exception& error) {
             logger_->debug(1, "IPC: Cannot answer %s: %s",

@@ -42,6 +42,8 @@ public:
     virtual void applyLogConfiguration() = 0;
     virtual std::shared_ptr<LoggerUnit> logger() = 0;
     virtual std::shared_ptr<LogDispatcher> dispatcher() = 0;
+    // The log file's path as it is now; empty when there is none.
+    virtual std::string logFilePath() { return ""; }
 
     // Makes the configuration reader; false when it cannot be made.
     virtual bool createConfig() = 0;
