@@ -25,6 +25,14 @@ public:
     const std::string& value() const { return value_; }
     void setType(std::string type) { type_ = std::move(type); }
     void setValue(std::string value) { value_ = std::move(value); }
+    // Where the entry stands in its file's text: from its name to just after its body's "}"
+    // (the text's end for a body left open). For edits that keep the rest byte for byte.
+    std::size_t begin() const { return begin_; }
+    std::size_t end() const { return end_; }
+    void setSpan(std::size_t begin, std::size_t end) {
+        begin_ = begin;
+        end_ = end;
+    }
 
     void appendChild(std::unique_ptr<ConfNode> child);
     std::size_t childCount() const { return children_.size(); }
@@ -42,6 +50,8 @@ private:
     using NameIndex = std::unordered_map<std::string_view, const ConfNode*>;
 
     std::string name_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
     std::string type_;
     std::string value_;
     std::vector<std::unique_ptr<ConfNode>> children_;

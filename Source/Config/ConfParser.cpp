@@ -53,6 +53,7 @@ bool ConfParser::parseBody(ConfNode& parent, int32_t depth) {
             if (token == "}")
                 return false;
             node = std::make_unique<ConfNode>(token);
+            node->setSpan(lastTokenBegin_, lastTokenBegin_);
             state = State::Open;
             break;
         case State::Open:
@@ -90,6 +91,7 @@ bool ConfParser::parseBody(ConfNode& parent, int32_t depth) {
             if (depth >= kMaxDepth)
                 syntaxError("Bodies nest deeper than " + std::to_string(kMaxDepth) + " levels.");
             const bool ranOut = parseBody(*node, depth + 1);
+            node->setSpan(node->begin(), ranOut ? text_.size() : lastTokenEnd_);
             parent.appendChild(std::move(node));
             if (ranOut)
                 return true;
@@ -106,6 +108,7 @@ bool ConfParser::nextToken(std::string& token) {
     while (tokenizer_.next(span)) {
         if (!span.isToken)
             continue;
+        lastTokenBegin_ = span.begin;
         lastTokenEnd_ = span.end;
         if (text_[span.begin] == '\n')
             continue;

@@ -38,6 +38,7 @@ private:
 
     const std::string& text_;
     ConfTokenizer tokenizer_;
+    std::size_t lastTokenBegin_ = 0;
     std::size_t lastTokenEnd_ = 0;
 };
 

@@ -66,4 +66,41 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine) {
     }
 }
 
+namespace {
+
+// An argument as the C runtime's rules read it back: quoted when it is empty or holds a blank,
+// a tab or a quote; a quote escaped, with the backslashes before it (and those at the end of a
+// quoted argument) doubled.
+std::string quotedArgument(const std::string& word) {
+    if (!word.empty() && word.find_first_of(" \t\"") == std::string::npos)
+        return word;
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char byte : word) {
+        if (byte == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(byte == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += byte;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
+
+} // namespace
+
+std::string joinCommandLine(const std::vector<std::string>& words) {
+    std::string line;
+    for (std::size_t index = 0; index < words.size(); ++index) {
+        if (index == 0)
+            line = words[0].find_first_of(" \t") == std::string::npos ? words[0]
+                                                                      : "\"" + words[0] + "\"";
+        else
+            line += " " + quotedArgument(words[index]);
+    }
+    return line;
+}
+
 } // namespace Kalvor

@@ -28,4 +28,8 @@ std::string buildCommandLine(const std::string& programPath, const std::string& 
 // The result always holds the program name, possibly empty.
 std::vector<std::string> splitCommandLine(const std::string& commandLine);
 
+// The command line that splitCommandLine() splits into exactly these words: the program name in
+// double quotes when it holds a blank, each argument quoted and escaped where it needs to be.
+std::string joinCommandLine(const std::vector<std::string>& words);
+
 } // namespace Kalvor

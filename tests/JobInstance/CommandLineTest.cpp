@@ -26,6 +26,18 @@ TEST(BuildCommandLine, QuotesOnlyAPathWithABlankAndKeepsTheArgumentsAsTheyAre) {
     }
 }
 
+// What wardexctl add writes is split back into the very words it was given.
+TEST(JoinCommandLine, IsSplitBackIntoTheSameWords) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"python3", "-m", "http.server", "8765"},
+        {"C:\\Program Files\\app.exe", "", "with blank", "quote\"inside", "end\\"},
+        {"prog", "back\\\\\"slash", "tab\there", "\\\\server\\share\\"},
+    };
+    for (const auto& words : cases)
+        EXPECT_EQ(splitCommandLine(joinCommandLine(words)), words) << joinCommandLine(words);
+    EXPECT_EQ(joinCommandLine({"python3", "-m", "http.server"}), "python3 -m http.server");
+}
+
 TEST(SplitCommandLine, FollowsTheWindowsRules) {
     using Arguments = std::vector<std::string>;
     struct Case {

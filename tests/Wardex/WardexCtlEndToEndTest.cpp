@@ -190,6 +190,36 @@ TEST_F(WardexCtlEndToEnd, ReconfigurationSaysWhatFailedKeepsWhatRunsAndStopsWhat
     EXPECT_EQ(json.output.find("Demo.Dot"), std::string::npos) << json.output;
 }
 
+// An ordinary program listed without an editor runs at once; removed again, it is stopped and
+// the file is as it was, byte for byte.
+TEST_F(WardexCtlEndToEnd, AddThenRemoveOfAProgramLeavesTheConfigurationAsItWas) {
+    startSupervising({{"DemoOne"}});
+    ASSERT_TRUE(site_.waitUntilAnswering("DemoOne"));
+    const std::string before = Kalvor::Test::readFile(site_.configFile());
+    const std::string ready = site_.path("web.ready");
+    const CtlRun added = runWardexCtl(
+        {"add", "web", "--", Kalvor::Test::helperProgramPath("kalvor-job-helper"), "grandchild",
+         ready},
+        true);
+    EXPECT_EQ(added.exit, 0) << added.output;
+    EXPECT_NE(added.output.find("web: added to "), std::string::npos) << added.output;
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] { return Kalvor::Test::fileExists(ready); }, kProgramTime))
+        << site_.logText();
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] {
+        const CtlRun json = runWardexCtl({"status", "--json", "web"});
+        return json.output.find(R"("state": "running")") != std::string::npos;
+    }));
+
+    const CtlRun removed = runWardexCtl({"remove", "web"}, true);
+    EXPECT_EQ(removed.exit, 0) << removed.output;
+    EXPECT_EQ(Kalvor::Test::readFile(site_.configFile()), before);
+    EXPECT_TRUE(Kalvor::Test::waitFor([&] {
+        return runWardexCtl({"status"}).output.find("web") == std::string::npos;
+    })) << site_.logText();
+    EXPECT_EQ(runWardexCtl({"add", "a.b", "--", "x"}, true).exit, 2);
+    EXPECT_EQ(runWardexCtl({"remove", "web"}, true).exit, 1) << "not listed any more";
+}
+
 // A crash loop is backed off (starts after 0, 0.5, 1.5, 3.5 and 7.5 s, where every half-second
 // pass would start sixteen), and the status tells how the last run ended.
 TEST_F(WardexCtlEndToEnd, AProgramThatExitsAtOnceIsBackedOffAndItsExitCodeShown) {

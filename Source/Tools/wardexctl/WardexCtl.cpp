@@ -5,6 +5,10 @@
 
 #include "Common/Exception.h"
 #include "Common/UserName.h"
+#include "Config/ConfEdit.h"
+#include "File/FileOps.h"
+#include "File/FilePlain.h"
+#include "JobInstance/CommandLine.h"
 #include "IPC/MailSlot.h"
 #include "IPC/StatusReport.h"
 #include "IpcCommand.h"
@@ -41,6 +45,11 @@ constexpr const char* kUsage =
     "      Prints the last LINES (10) lines of the application's output file, or of the\n"
     "      Wardex's own log without a NAME; -f follows it, also across rotations, until\n"
     "      Ctrl-C.\n"
+    "  wardexctl add NAME [--inactive] [--directory DIR] -- COMMAND [ARG...]\n"
+    "      Lists a program in the Wardex's configuration file and has it read again.\n"
+    "  wardexctl remove NAME\n"
+    "      Takes the entry out again (the rest of the file stays as it was); the Wardex\n"
+    "      stops the application.\n"
     "  wardexctl reconfig\n"
     "      Has the Wardex read its configuration again, and says what failed: what runs\n"
     "      then runs on as it was. Applications no longer listed are stopped.\n"
@@ -55,7 +64,7 @@ struct UsageError {
     std::string message;
 };
 
-enum class Action { Status, Reconfig, Shutdown, Start, Stop, Restart, Signal, Log };
+enum class Action { Status, Reconfig, Shutdown, Start, Stop, Restart, Signal, Log, Add, Remove };
 
 struct Request {
     Action action = Action::Status;
@@ -64,7 +73,40 @@ struct Request {
     std::string signal;
     bool follow = false;
     std::size_t lines = 10;
+    bool inactive = false;
+    std::string directory;
+    std::vector<std::string> command;
 };
+
+// A name the configuration and every message can carry as it is.
+void requirePlainName(const std::string& name) {
+    if (name.empty() ||
+        name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") !=
+            std::string::npos)
+        throw UsageError{"an application NAME is letters, digits, \"_\" and \"-\" only"};
+}
+
+// add NAME [--inactive] [--directory DIR] -- COMMAND [ARG...]
+Request parseAdd(const std::vector<std::string>& rest) {
+    Request request;
+    request.action = Action::Add;
+    std::size_t i = 0;
+    for (; i < rest.size() && rest[i] != "--"; ++i) {
+        if (rest[i] == "--inactive")
+            request.inactive = true;
+        else if (rest[i] == "--directory" && i + 1 < rest.size())
+            request.directory = rest[++i];
+        else if (rest[i].rfind("-", 0) == 0 || !request.names.empty())
+            throw UsageError{"unexpected argument \"" + rest[i] + "\""};
+        else
+            request.names.push_back(rest[i]);
+    }
+    if (request.names.empty() || i + 1 >= rest.size())
+        throw UsageError{"add needs NAME, then -- and the COMMAND"};
+    requirePlainName(request.names[0]);
+    request.command.assign(rest.begin() + static_cast<std::ptrdiff_t>(i) + 1, rest.end());
+    return request;
+}
 
 // log [NAME] [-f] [-n LINES]
 Request parseLog(const std::vector<std::string>& rest) {
@@ -124,6 +166,15 @@ Request parse(const std::vector<std::string>& arguments) {
     }
     if (command == "log")
         return parseLog(rest);
+    if (command == "add")
+        return parseAdd(rest);
+    if (command == "remove") {
+        if (rest.size() != 1)
+            throw UsageError{"remove needs the NAME of an application"};
+        request.action = Action::Remove;
+        request.names = rest;
+        return request;
+    }
     if (command == "signal") {
         if (rest.size() != 2)
             throw UsageError{"signal needs NAME and SIGNAL"};
@@ -248,6 +299,58 @@ int log(SupervisorLink& link, const Request& request, const std::string& account
     return kCtlDone;
 }
 
+// The file the supervisor reads, changed as text around the one entry and written whole; then
+// read again by the supervisor, whose answer decides the exit value.
+int edit(SupervisorLink& link, const Request& request, const std::string& account,
+         const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
+    const std::optional<std::string> answer =
+        link.ask("APP_CONFPATH:", "APP", kOperatorWait, settings.stopRequested);
+    if (interrupted(settings, err))
+        return kCtlFailed;
+    if (!answer)
+        return noSupervisor(link, account, err);
+    if (answer->rfind("PATH ", 0) != 0) {
+        err << "wardexctl: " << visibleText(*answer) << "\n";
+        return kCtlFailed;
+    }
+    const std::string path = answer->substr(5);
+    const std::string& name = request.names[0];
+    std::string text;
+    std::string edited;
+    std::string why;
+    try {
+        if (FileOps::exists(path)) {
+            FilePlain file(path);
+            file.open(FileBase::kRead);
+            text = file.readAll();
+            file.close();
+        }
+        ConfEdit::Keys keys = {{"active(Bool)", request.inactive ? "false" : "true"},
+                               {"id(String)", name}};
+        if (request.action == Action::Add)
+            keys.push_back({"command(String)", joinCommandLine(request.command)});
+        if (!request.directory.empty())
+            keys.push_back({"directory(DirName)", request.directory});
+        const bool done = request.action == Action::Add
+                              ? ConfEdit::addApplication(text, name, keys, edited, why)
+                              : ConfEdit::removeApplication(text, name, edited, why);
+        if (!done) {
+            err << "wardexctl: " << visibleText(path) << ": " << visibleText(why) << "\n";
+            return kCtlFailed;
+        }
+        FilePlain file(path);
+        file.open(FileBase::kWrite);
+        file.write(edited);
+        file.close();
+    } catch (const Exception& failure) {
+        err << "wardexctl: " << failure.report() << "\n";
+        return kCtlFailed;
+    }
+    out << visibleText(name) << (request.action == Action::Add ? ": added to " : ": removed from ")
+        << visibleText(path) << "\n";
+    return reconfig(link, account, settings, err);
+}
+
 // Each name in turn, as the supervisor answers for it.
 int perApplication(SupervisorLink& link, const Request& request, const std::string& account,
                    const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
@@ -324,6 +427,9 @@ int runWardexCtl(const std::vector<std::string>& arguments, std::ostream& out, s
             return perApplication(link, request, account, settings, out, err);
         case Action::Log:
             return log(link, request, account, settings, out, err);
+        case Action::Add:
+        case Action::Remove:
+            return edit(link, request, account, settings, out, err);
         }
         return kCtlFailed;
     } catch (const UsageError& error) {

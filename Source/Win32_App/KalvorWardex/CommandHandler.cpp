@@ -49,12 +49,12 @@ bool parseOperatorRequest(const std::string& text, OperatorRequest& request) {
         request.signal = rest.substr(0, next);
         rest.erase(0, next + 1);
     } else if (request.verb != "START" && request.verb != "STOP" && request.verb != "RESTART" &&
-               request.verb != "LOGPATH") {
+               request.verb != "LOGPATH" && request.verb != "CONFPATH") {
         return false;
     }
     request.name = rest;
-    // LOGPATH without a name asks for the supervisor's own log.
-    return !request.name.empty() || request.verb == "LOGPATH";
+    // LOGPATH without a name asks for the supervisor's own log; CONFPATH takes none.
+    return !request.name.empty() || request.verb == "LOGPATH" || request.verb == "CONFPATH";
 }
 
 CommandHandler::CommandHandler(std::shared_ptr<LoggerUnit> logger, Targets targets)

@@ -231,6 +231,7 @@ bool Wardex::reconfigure(bool initial) {
         }
         file = directory + "wardex.conf";
     }
+    configFile_ = file;
     ConfigSource& config = services_->config();
     const std::string unread = config.load(file);
     // What runs is kept when the new file cannot be read whole: the reader kept the last one.
@@ -469,6 +470,9 @@ void Wardex::answerOperators() {
             if (reconfigureRequested_.load())
                 reconfigure(false);
             failure = lastReconfiguration_;
+        } else if (request.verb == "CONFPATH") {
+            std::error_code ignored;
+            answer = "PATH " + std::filesystem::absolute(configFile_, ignored).string();
         } else if (request.verb == "LOGPATH") {
             const std::string path = request.name.empty()
                                          ? services_->logFilePath()

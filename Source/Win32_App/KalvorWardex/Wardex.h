@@ -104,6 +104,8 @@ private:
     std::vector<OperatorRequest> operatorRequests_;
     // Why the last reconfiguration failed ("<file>, line N: why"); empty after one that worked.
     std::string lastReconfiguration_;
+    // The configuration file last read, for wardexctl add and remove.
+    std::string configFile_;
     bool shutDown_ = false;
 };
 
