@@ -146,6 +146,20 @@ TEST_F(WardexCtlEndToEnd, StopStartAndRestartOneApplicationWhileTheOtherRuns) {
             return restarted && restarted->processId != started->processId;
         },
         kProgramTime));
+
+    // "kill" names a signal on both platforms: SIGKILL to its group, or the end of its job.
+    const CtlRun killed = runWardexCtl({"signal", "DemoOne", "kill"}, true);
+    EXPECT_EQ(killed.exit, 0) << killed.output;
+    EXPECT_EQ(killed.output, "DemoOne: signalled\n");
+    std::optional<Kalvor::Test::ProcessInfo> again;
+    EXPECT_TRUE(Kalvor::Test::waitFor(
+        [&] {
+            again = site_.askProcessInfo("DemoOne");
+            return again && restarted && again->processId != restarted->processId;
+        },
+        kProgramTime))
+        << site_.logText();
+
     const auto twoAfter = site_.askProcessInfo("DemoTwo");
     ASSERT_TRUE(twoAfter);
     EXPECT_EQ(twoAfter->processId, two->processId) << "the other application was touched";
