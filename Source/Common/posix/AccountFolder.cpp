@@ -3,6 +3,8 @@
 #include "Common/posix/SafeFiles.h"
 
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,8 +34,10 @@ std::string accountFolderBase(const AccountFolderKind& kind) {
     return configured != nullptr && *configured != '\0' ? configured : kind.defaultBase;
 }
 
-std::string accountFolder(const AccountFolderKind& kind, uid_t account, std::string& why) {
-    const std::string base = accountFolderBase(kind);
+namespace {
+
+std::string findAccountFolder(const std::string& base, const AccountFolderKind& kind,
+                              uid_t account, std::string& why) {
     SafePathResult result = ensureSharedStickyDir(base);
     const std::string own = base + "/" + std::to_string(account);
     if (result.ok())
@@ -57,6 +61,26 @@ std::string accountFolder(const AccountFolderKind& kind, uid_t account, std::str
     }
     why.clear();
     return fallback;
+}
+
+} // namespace
+
+// Checked once per process, base and account: a folder found to be the account's alone stays
+// so, and a lock taken for every log line must not pay for the checks again.
+std::string accountFolder(const AccountFolderKind& kind, uid_t account, std::string& why) {
+    static std::mutex mutex;
+    static std::map<std::string, std::string> found;
+    const std::string base = accountFolderBase(kind);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string key = base + '\n' + std::to_string(account) + '\n' +
+                            (runtime != nullptr ? runtime : "");
+    std::lock_guard<std::mutex> guard(mutex);
+    if (const auto known = found.find(key); known != found.end())
+        return known->second;
+    const std::string folder = findAccountFolder(base, kind, account, why);
+    if (!folder.empty())
+        found.emplace(key, folder);
+    return folder;
 }
 
 } // namespace Kalvor

@@ -29,7 +29,8 @@ inline constexpr AccountFolderKind kLockFolders{"KALVOR_LOCK_DIR", "/tmp/kalvor-
 std::string accountFolderBase(const AccountFolderKind& kind);
 
 // The folder of `account`, made when missing. Another account's (root only) is made for that
-// account; its runtime folder is looked for under /run/user only.
+// account; its runtime folder is looked for under /run/user only. A folder found usable is
+// remembered for the process's life, per base, account and runtime folder.
 std::string accountFolder(const AccountFolderKind& kind, uid_t account, std::string& why);
 
 } // namespace Kalvor

@@ -7,8 +7,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <unistd.h>
 
 namespace Kalvor::MailSlotPosix {
@@ -28,19 +26,7 @@ void setAddressedAccount(uid_t account) {
 }
 
 std::string mailSlotDirectory(std::string& why) {
-    static std::mutex mutex;
-    static std::map<std::string, std::string> found;
-    const uid_t account = addressedAccount();
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string key = accountFolderBase(kMailSlotFolders) + '\n' +
-                            std::to_string(account) + '\n' + (runtime != nullptr ? runtime : "");
-    std::lock_guard<std::mutex> guard(mutex);
-    if (const auto known = found.find(key); known != found.end())
-        return known->second;
-    const std::string directory = accountFolder(kMailSlotFolders, account, why);
-    if (!directory.empty())
-        found.emplace(key, directory);
-    return directory;
+    return accountFolder(kMailSlotFolders, addressedAccount(), why);
 }
 
 std::string socketPath(const std::string& directory, const std::string& name) {

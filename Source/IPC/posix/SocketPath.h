@@ -15,8 +15,7 @@ void setAddressedAccount(uid_t account);
 
 // The addressed account's mailslot folder (AccountFolder.h: "<base>/<uid>", the base being
 // $KALVOR_MAILSLOT_DIR, else /tmp/kalvor-mailslots), made when missing; empty, with `why`,
-// when no folder of the account can be used. A folder found usable is remembered for the
-// process's life, per base and account.
+// when no folder of the account can be used.
 std::string mailSlotDirectory(std::string& why);
 
 // The socket file of `name` inside `directory`, with every "/" and "\" of the name made "_".

@@ -13,7 +13,6 @@ namespace Kalvor {
 
 namespace {
 constexpr uint32_t kPollMilliseconds = 10;
-const std::string kStatus = "STATUS";
 } // namespace
 
 SupervisorLink::SupervisorLink(const std::string& userTag)
@@ -26,11 +25,6 @@ bool SupervisorLink::command(const std::string& text) {
     } catch (const IPCException&) {
         return false;
     }
-}
-
-std::optional<std::string> SupervisorLink::askStatus(std::chrono::milliseconds wait,
-                                                     const std::function<bool()>& stopRequested) {
-    return ask(kStatus, kStatus, wait, stopRequested);
 }
 
 std::optional<std::string> SupervisorLink::ask(const std::string& command,

@@ -24,12 +24,9 @@ public:
     // Sends "COMMAND" with that text; false when the supervisor's mailslot is not there (no
     // supervisor runs) or does not take it.
     bool command(const std::string& text);
-    // The text of the supervisor's answer to "STATUS"; nullopt when it cannot be reached, gives
-    // none within `wait`, or `stopRequested` says so first. Throws IPCException when the own
-    // mailslot cannot be made.
-    std::optional<std::string> askStatus(std::chrono::milliseconds wait,
-                                         const std::function<bool()>& stopRequested = {});
-    // The same for any command that is answered: the text of the "REPLY" with that id.
+    // The text of the supervisor's "REPLY" with that id to the command (STATUS, RECONFIG, an
+    // operator's command); nullopt when it cannot be reached, gives none within `wait`, or
+    // `stopRequested` says so first. Throws IPCException when the own mailslot cannot be made.
     std::optional<std::string> ask(const std::string& command, const std::string& replyId,
                                    std::chrono::milliseconds wait,
                                    const std::function<bool()>& stopRequested = {});

@@ -207,113 +207,127 @@ std::string takeAccount(std::vector<std::string>& arguments) {
     return account;
 }
 
-int noSupervisor(const SupervisorLink& link, const std::string& account, std::ostream& err) {
-    err << "wardexctl: no Wardex answers for "
-        << (account.empty() ? std::string("this account") : "account \"" + account + "\"")
-        << " (mailslot \"" << link.mailslot() << "\")\n";
-    return kCtlNoSupervisor;
-}
+// One run's link to the supervisor, and where it speaks.
+struct Session {
+    SupervisorLink& link;
+    const std::string& account;
+    const WardexCtlSettings& settings;
+    std::ostream& out;
+    std::ostream& err;
 
-bool interrupted(const WardexCtlSettings& settings, std::ostream& err) {
-    if (!settings.stopRequested || !settings.stopRequested())
-        return false;
-    err << "wardexctl: interrupted\n";
-    return true;
-}
+    int noSupervisor() const {
+        err << "wardexctl: no Wardex answers for "
+            << (account.empty() ? std::string("this account") : "account \"" + account + "\"")
+            << " (mailslot \"" << link.mailslot() << "\")\n";
+        return kCtlNoSupervisor;
+    }
 
-int status(SupervisorLink& link, const Request& request, const std::string& account,
-           const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
-    const std::optional<std::string> answer =
-        link.askStatus(settings.answerWait, settings.stopRequested);
-    if (interrupted(settings, err))
-        return kCtlFailed;
-    if (!answer)
-        return noSupervisor(link, account, err);
-    std::vector<StatusRecord> records;
-    if (!unpackStatus(*answer, records)) {
-        err << "wardexctl: the Wardex's status answer cannot be read\n";
+    // The supervisor's answer to `command`; nullopt when there is none, with `exit` set and the
+    // reason said (interrupted, or no supervisor answers).
+    std::optional<std::string> ask(const std::string& command, const std::string& replyId,
+                                   std::chrono::milliseconds wait, int& exit) const {
+        std::optional<std::string> answer =
+            link.ask(command, replyId, wait, settings.stopRequested);
+        if (settings.stopRequested && settings.stopRequested()) {
+            err << "wardexctl: interrupted\n";
+            exit = kCtlFailed;
+            return std::nullopt;
+        }
+        if (!answer)
+            exit = noSupervisor();
+        return answer;
+    }
+
+    // Says a refusal ("FAILED <why>") about `what`; the exit value.
+    int refused(const std::string& what, const std::string& answer) const {
+        const std::string why = answer.rfind(kFailed, 0) == 0 ? answer.substr(kFailed.size())
+                                                                : answer;
+        err << "wardexctl: " << what << ": " << visibleText(why) << "\n";
         return kCtlFailed;
     }
+
+    static inline const std::string kFailed = "FAILED ";
+};
+
+const std::string kPathAnswer = "PATH ";
+
+int status(const Session& session, const Request& request) {
     int exit = kCtlDone;
+    const std::optional<std::string> answer =
+        session.ask("STATUS", "STATUS", session.settings.answerWait, exit);
+    if (!answer)
+        return exit;
+    std::vector<StatusRecord> records;
+    if (!unpackStatus(*answer, records)) {
+        session.err << "wardexctl: the Wardex's status answer cannot be read\n";
+        return kCtlFailed;
+    }
     if (!request.names.empty()) {
         std::vector<StatusRecord> named;
         for (const std::string& name : request.names) {
             const auto found =
                 std::find_if(records.begin(), records.end(),
                              [&](const StatusRecord& record) { return record.name == name; });
-            if (found == records.end()) {
-                err << "wardexctl: " << visibleText(name) << ": no such application\n";
-                exit = kCtlFailed;
-            } else {
+            if (found == records.end())
+                exit = session.refused(visibleText(name), "no such application");
+            else
                 named.push_back(*found);
-            }
         }
         records = std::move(named);
     }
-    out << (request.json ? statusJson(records) : statusTable(records)) << std::flush;
+    session.out << (request.json ? statusJson(records) : statusTable(records)) << std::flush;
     return exit;
 }
 
 // Answered once the configuration was read again: "OK", or why not (the applications then run
 // on as they were).
-int reconfig(SupervisorLink& link, const std::string& account, const WardexCtlSettings& settings,
-             std::ostream& err) {
-    const std::optional<std::string> answer =
-        link.ask("RECONFIG", "RECONFIG", kOperatorWait, settings.stopRequested);
-    if (interrupted(settings, err))
-        return kCtlFailed;
+int reconfig(const Session& session) {
+    int exit = kCtlDone;
+    const std::optional<std::string> answer = session.ask("RECONFIG", "RECONFIG", kOperatorWait, exit);
+    if (!answer || *answer == "OK")
+        return exit;
+    return session.refused("the configuration was not taken", *answer);
+}
+
+// The file the supervisor names for the command (APP_LOGPATH, APP_CONFPATH); empty when it
+// names none, with the exit value set and the reason said.
+std::string namedFile(const Session& session, const std::string& command, const std::string& what,
+                      int& exit) {
+    const std::optional<std::string> answer = session.ask(command, "APP", kOperatorWait, exit);
     if (!answer)
-        return noSupervisor(link, account, err);
-    if (*answer == "OK")
-        return kCtlDone;
-    const std::string why = answer->rfind("FAILED ", 0) == 0 ? answer->substr(7) : *answer;
-    err << "wardexctl: the configuration was not taken: " << visibleText(why) << "\n";
-    return kCtlFailed;
+        return "";
+    if (answer->rfind(kPathAnswer, 0) != 0) {
+        exit = session.refused(what, *answer);
+        return "";
+    }
+    return answer->substr(kPathAnswer.size());
 }
 
 // The supervisor names the file (its own log, or the application's output file); wardexctl
 // reads it itself.
-int log(SupervisorLink& link, const Request& request, const std::string& account,
-        const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
+int log(const Session& session, const Request& request) {
     const std::string name = request.names.empty() ? "" : request.names[0];
-    const std::optional<std::string> answer =
-        link.ask("APP_LOGPATH:" + name, "APP", kOperatorWait, settings.stopRequested);
-    if (interrupted(settings, err))
-        return kCtlFailed;
-    if (!answer)
-        return noSupervisor(link, account, err);
-    if (answer->rfind("PATH ", 0) != 0) {
-        const std::string why = answer->rfind("FAILED ", 0) == 0 ? answer->substr(7) : *answer;
-        err << "wardexctl: " << (name.empty() ? "the log" : visibleText(name)) << ": "
-            << visibleText(why) << "\n";
-        return kCtlFailed;
-    }
-    LogFollower file(answer->substr(5));
+    int exit = kCtlDone;
+    const std::string path = namedFile(session, "APP_LOGPATH:" + name,
+                                       name.empty() ? "the log" : visibleText(name), exit);
+    if (path.empty())
+        return exit;
+    LogFollower file(path);
     std::string why;
-    if (!file.printLast(request.lines, out, why)) {
-        err << "wardexctl: " << visibleText(answer->substr(5)) << ": " << visibleText(why) << "\n";
-        return kCtlFailed;
-    }
+    if (!file.printLast(request.lines, session.out, why))
+        return session.refused(visibleText(path), why);
     if (request.follow)
-        file.follow(out, settings.stopRequested);
+        file.follow(session.out, session.settings.stopRequested);
     return kCtlDone;
 }
 
 // The file the supervisor reads, changed as text around the one entry and written whole; then
 // read again by the supervisor, whose answer decides the exit value.
-int edit(SupervisorLink& link, const Request& request, const std::string& account,
-         const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
-    const std::optional<std::string> answer =
-        link.ask("APP_CONFPATH:", "APP", kOperatorWait, settings.stopRequested);
-    if (interrupted(settings, err))
-        return kCtlFailed;
-    if (!answer)
-        return noSupervisor(link, account, err);
-    if (answer->rfind("PATH ", 0) != 0) {
-        err << "wardexctl: " << visibleText(*answer) << "\n";
-        return kCtlFailed;
-    }
-    const std::string path = answer->substr(5);
+int edit(const Session& session, const Request& request) {
+    int exit = kCtlDone;
+    const std::string path = namedFile(session, "APP_CONFPATH:", "the configuration", exit);
+    if (path.empty())
+        return exit;
     const std::string& name = request.names[0];
     std::string text;
     std::string edited;
@@ -334,51 +348,47 @@ int edit(SupervisorLink& link, const Request& request, const std::string& accoun
         const bool done = request.action == Action::Add
                               ? ConfEdit::addApplication(text, name, keys, edited, why)
                               : ConfEdit::removeApplication(text, name, edited, why);
-        if (!done) {
-            err << "wardexctl: " << visibleText(path) << ": " << visibleText(why) << "\n";
-            return kCtlFailed;
-        }
+        if (!done)
+            return session.refused(visibleText(path), why);
         FilePlain file(path);
         file.open(FileBase::kWrite);
         file.write(edited);
         file.close();
     } catch (const Exception& failure) {
-        err << "wardexctl: " << failure.report() << "\n";
+        session.err << "wardexctl: " << failure.report() << "\n";
         return kCtlFailed;
     }
-    out << visibleText(name) << (request.action == Action::Add ? ": added to " : ": removed from ")
-        << visibleText(path) << "\n";
-    return reconfig(link, account, settings, err);
+    session.out << visibleText(name)
+                << (request.action == Action::Add ? ": added to " : ": removed from ")
+                << visibleText(path) << "\n";
+    return reconfig(session);
 }
 
 // Each name in turn, as the supervisor answers for it.
-int perApplication(SupervisorLink& link, const Request& request, const std::string& account,
-                   const WardexCtlSettings& settings, std::ostream& out, std::ostream& err) {
-    const char* verb = request.action == Action::Start     ? "START"
-                       : request.action == Action::Stop    ? "STOP"
-                       : request.action == Action::Restart ? "RESTART"
-                                                           : "SIGNAL";
-    const char* done = request.action == Action::Start     ? "started"
-                       : request.action == Action::Stop    ? "stopping, then held"
-                       : request.action == Action::Restart ? "restarting"
-                                                           : "signalled";
+int perApplication(const Session& session, const Request& request) {
+    static const struct {
+        Action action;
+        const char* verb;
+        const char* done;
+    } kVerbs[] = {{Action::Start, "START", "started"},
+                  {Action::Stop, "STOP", "stopping, then held"},
+                  {Action::Restart, "RESTART", "restarting"},
+                  {Action::Signal, "SIGNAL", "signalled"}};
+    const auto* verb = std::find_if(std::begin(kVerbs), std::end(kVerbs),
+                                    [&](const auto& entry) { return entry.action == request.action; });
     int exit = kCtlDone;
     for (const std::string& name : request.names) {
-        const std::string command = std::string("APP_") + verb + ":" +
+        const std::string command = std::string("APP_") + verb->verb + ":" +
                                     (request.signal.empty() ? "" : request.signal + ":") + name;
+        int unanswered = kCtlDone;
         const std::optional<std::string> answer =
-            link.ask(command, "APP", kOperatorWait, settings.stopRequested);
-        if (interrupted(settings, err))
-            return kCtlFailed;
+            session.ask(command, "APP", kOperatorWait, unanswered);
         if (!answer)
-            return noSupervisor(link, account, err);
-        if (*answer == "OK") {
-            out << visibleText(name) << ": " << done << "\n" << std::flush;
-        } else {
-            const std::string why = answer->rfind("FAILED ", 0) == 0 ? answer->substr(7) : *answer;
-            err << "wardexctl: " << visibleText(name) << ": " << visibleText(why) << "\n";
-            exit = kCtlFailed;
-        }
+            return unanswered;
+        if (*answer == "OK")
+            session.out << visibleText(name) << ": " << verb->done << "\n" << std::flush;
+        else
+            exit = session.refused(visibleText(name), *answer);
     }
     return exit;
 }
@@ -413,23 +423,24 @@ int runWardexCtl(const std::vector<std::string>& arguments, std::ostream& out, s
             return kCtlFailed;
         }
         SupervisorLink link(userTag);
+        const Session session{link, account, settings, out, err};
         switch (request.action) {
         case Action::Status:
-            return status(link, request, account, settings, out, err);
+            return status(session, request);
         case Action::Reconfig:
-            return reconfig(link, account, settings, err);
+            return reconfig(session);
         case Action::Shutdown:
-            return link.command("DIE") ? kCtlDone : noSupervisor(link, account, err);
+            return link.command("DIE") ? kCtlDone : session.noSupervisor();
         case Action::Start:
         case Action::Stop:
         case Action::Restart:
         case Action::Signal:
-            return perApplication(link, request, account, settings, out, err);
+            return perApplication(session, request);
         case Action::Log:
-            return log(link, request, account, settings, out, err);
+            return log(session, request);
         case Action::Add:
         case Action::Remove:
-            return edit(link, request, account, settings, out, err);
+            return edit(session, request);
         }
         return kCtlFailed;
     } catch (const UsageError& error) {

@@ -433,67 +433,60 @@ std::string ApplicationTable::startNow(SupervisedApp& app) {
     return "";
 }
 
-std::string ApplicationTable::startByOperator(const std::string& name) {
+// An operator steers only a listed application, and nothing once the shutdown has begun.
+SupervisedApp* ApplicationTable::operatorTarget(const std::string& name, std::string& why) {
     SupervisedApp* app = find(name);
+    why = !app ? "no such application" : shuttingDown_ ? "the supervisor is shutting down" : "";
+    return why.empty() ? app : nullptr;
+}
+
+// The stop sequence begun, or the one under way left to run on, with `after` to follow it;
+// false when no process runs to be stopped.
+bool ApplicationTable::stopThen(SupervisedApp& app, AfterStop after) {
+    if (app.state == AppState::Running)
+        beginStop(app, clock_.monotonicMilliseconds());
+    if (app.state != AppState::Stopping)
+        return false;
+    app.afterStop = after;
+    publishStatus();
+    return true;
+}
+
+std::string ApplicationTable::startByOperator(const std::string& name) {
+    std::string why;
+    SupervisedApp* app = operatorTarget(name, why);
     if (!app)
-        return "no such application";
-    if (shuttingDown_)
-        return "the supervisor is shutting down";
-    switch (app->state) {
-    case AppState::Running:
-    case AppState::Asking:
+        return why;
+    if (app->state == AppState::Running || app->state == AppState::Asking)
         return "";
-    case AppState::Stopping:
-        app->afterStop = AfterStop::Restart;
-        return "";
-    case AppState::NotStarted:
-    case AppState::Restarting:
-    case AppState::Dormant:
-    case AppState::GivenUp:
-    case AppState::Held:
-        break;
-    }
     if (!app->active)
         return "it is not active in the configuration";
+    if (stopThen(*app, AfterStop::Restart)) // stopping: started again once it has ended
+        return "";
     logger_->debug(1, "Application \"%s\" is started by wardexctl.", LogParams() << name);
     stopAwaiting(*app);
     return startNow(*app);
 }
 
 std::string ApplicationTable::stopByOperator(const std::string& name) {
-    SupervisedApp* app = find(name);
+    std::string why;
+    SupervisedApp* app = operatorTarget(name, why);
     if (!app)
-        return "no such application";
-    if (shuttingDown_)
-        return "the supervisor is shutting down";
-    if (app->state == AppState::Running) {
-        beginStop(*app, clock_.monotonicMilliseconds());
-        app->afterStop = AfterStop::Hold;
-    } else if (app->state == AppState::Stopping) {
-        app->afterStop = AfterStop::Hold;
-    } else if (app->state != AppState::Held) {
+        return why;
+    if (!stopThen(*app, AfterStop::Hold) && app->state != AppState::Held)
         hold(*app);
-    }
     publishStatus();
     return "";
 }
 
 std::string ApplicationTable::restartByOperator(const std::string& name) {
-    SupervisedApp* app = find(name);
+    std::string why;
+    SupervisedApp* app = operatorTarget(name, why);
     if (!app)
-        return "no such application";
-    if (shuttingDown_)
-        return "the supervisor is shutting down";
+        return why;
     if (!app->active)
         return "it is not active in the configuration";
-    if (app->state == AppState::Running || app->state == AppState::Stopping) {
-        if (app->state == AppState::Running)
-            beginStop(*app, clock_.monotonicMilliseconds());
-        app->afterStop = AfterStop::Restart;
-        publishStatus();
-        return "";
-    }
-    return startByOperator(name);
+    return stopThen(*app, AfterStop::Restart) ? "" : startByOperator(name);
 }
 
 std::string ApplicationTable::outputFileOf(const std::string& name, std::string& why) {

@@ -131,6 +131,8 @@ private:
     void launch(SupervisedApp& app, const std::string& path);
     void signalShutdown(SupervisedApp& app);
     void hold(SupervisedApp& app);
+    SupervisedApp* operatorTarget(const std::string& name, std::string& why);
+    bool stopThen(SupervisedApp& app, AfterStop after);
     void removeLeavers();
     std::string startNow(SupervisedApp& app);
     void leave(SupervisedApp& app, AppState state);
