@@ -74,14 +74,22 @@ demo:
 		$(if $(DEMO_SECONDS),--seconds $(DEMO_SECONDS))
 
 # Release builds of their own, without the tests, so that the suite's builds stay as they are.
-# The unit and the example configuration are configured for the prefix, /usr.
+# The unit and the example configuration are configured for the prefix, /usr. The Debian
+# package must have its manual pages (help2man), and passes lintian, where it is installed,
+# without an error or a warning.
 package:
 	cmake -S . -B $(BUILD)/package $(GEN) -DCMAKE_BUILD_TYPE=Release -DKALVOR_BUILD_TESTS=OFF \
-	    -DCMAKE_INSTALL_PREFIX=/usr
+	    -DCMAKE_INSTALL_PREFIX=/usr -DKALVOR_MAN_PAGES=ON
 	cmake --build $(BUILD)/package -j$(JOBS)
 	rm -f $(BUILD)/package/*.deb
 	cd $(BUILD)/package && cpack -G DEB
 	tools/package/check-contents $(BUILD)/package/*.deb
+	@if command -v lintian >/dev/null 2>&1; then \
+	    echo "lintian $$(ls $(BUILD)/package/*.deb)"; \
+	    lintian --fail-on error,warning $(BUILD)/package/*.deb; \
+	else \
+	    echo "lintian skipped: install it with 'apt-get install lintian'"; \
+	fi
 	cp $(BUILD)/package/*.deb $(BUILD)/
 
 package-win32:

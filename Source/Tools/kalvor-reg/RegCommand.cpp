@@ -21,10 +21,10 @@ namespace {
 
 const char kUsage[] =
     "Usage: kalvor-reg query  KEY [/v NAME | /ve] [/s] [/source]\n"
-    "       kalvor-reg add    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]\n"
-    "       kalvor-reg delete KEY [/v NAME | /ve | /va] /f\n"
-    "       kalvor-reg export KEY FILE [/y]\n"
-    "       kalvor-reg import FILE\n"
+    "   or: kalvor-reg add    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/f]\n"
+    "   or: kalvor-reg delete KEY [/v NAME | /ve | /va] /f\n"
+    "   or: kalvor-reg export KEY FILE [/y]\n"
+    "   or: kalvor-reg import FILE\n"
     "\n"
     "Reads and writes the Kalvor registry files in $KALVOR_REGISTRY_DIR\n"
     "(default /var/lib/kalvor/registry), one REGEDIT4 file per root key.\n"
@@ -250,24 +250,6 @@ RegistryValue valueFromArguments(const Command& command) {
     return value;
 }
 
-std::string typeName(RegistryType type) {
-    static const char* const names[] = {"REG_NONE",
-                                        "REG_SZ",
-                                        "REG_EXPAND_SZ",
-                                        "REG_BINARY",
-                                        "REG_DWORD",
-                                        "REG_DWORD_BIG_ENDIAN",
-                                        "REG_LINK",
-                                        "REG_MULTI_SZ",
-                                        "REG_RESOURCE_LIST",
-                                        "REG_FULL_RESOURCE_DESCRIPTOR",
-                                        "REG_RESOURCE_REQUIREMENTS_LIST",
-                                        "REG_QWORD"};
-    const auto number = static_cast<uint32_t>(type);
-    return number < sizeof names / sizeof names[0] ? names[number]
-                                                   : "REG_0x" + std::to_string(number);
-}
-
 // The data column of reg.exe's query output.
 std::string dataText(const RegistryValue& value) {
     std::string text = value.data;
@@ -307,7 +289,7 @@ std::string dataText(const RegistryValue& value) {
 // With /source, `source` is "(machine)" or "(account)", after the data as a column of its own.
 void printValue(std::ostream& out, const RegistryValue& value, const std::string& source) {
     out << "    " << (value.name.empty() ? "(Default)" : value.name) << "    "
-        << typeName(value.type) << "    " << dataText(value)
+        << registryTypeName(value.type) << "    " << dataText(value)
         << (source.empty() ? "" : "    " + source) << "\n";
 }
 
