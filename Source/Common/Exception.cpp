@@ -138,6 +138,10 @@ std::string Exception::report() const {
     return text;
 }
 
+std::string Exception::summary() const {
+    return detail_.empty() ? describe() : describe() + ": " + detail_;
+}
+
 std::string ConfigException::describe() const {
     return describeWith("Configuration", kConfigRows, rowCount(kConfigRows));
 }

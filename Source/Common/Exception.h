@@ -46,6 +46,9 @@ public:
     int32_t code() const { return code_; }
     const std::vector<SourceLocation>& trail() const { return trail_; }
     std::string report() const;
+    // One line for an operator's terminal: what failed and the detail, without the source
+    // locations, which mean something only in a log read by this code's developers.
+    std::string summary() const;
 
     // "ConfReader." from ".../ConfReader.cpp": the base name with its extension cut, dot kept.
     static std::string sourceName(const std::string& sourcePath);

@@ -42,4 +42,22 @@ uint64_t littleEndianNumber(const std::string& bytes, std::size_t count) {
     return number;
 }
 
+std::string registryTypeName(RegistryType type) {
+    static const char* const names[] = {"REG_NONE",
+                                        "REG_SZ",
+                                        "REG_EXPAND_SZ",
+                                        "REG_BINARY",
+                                        "REG_DWORD",
+                                        "REG_DWORD_BIG_ENDIAN",
+                                        "REG_LINK",
+                                        "REG_MULTI_SZ",
+                                        "REG_RESOURCE_LIST",
+                                        "REG_FULL_RESOURCE_DESCRIPTOR",
+                                        "REG_RESOURCE_REQUIREMENTS_LIST",
+                                        "REG_QWORD"};
+    const auto number = static_cast<uint32_t>(type);
+    return number < sizeof names / sizeof names[0] ? names[number]
+                                                   : "REG_0x" + std::to_string(number);
+}
+
 } // namespace Kalvor

@@ -35,6 +35,9 @@ enum class RegistryType : uint32_t {
     Qword = 11        // REG_QWORD
 };
 
+// "REG_SZ", "REG_DWORD" and so on, as reg.exe names them.
+std::string registryTypeName(RegistryType type);
+
 // Registry numbers are stored little-endian whatever the machine.
 std::string dwordBytes(uint32_t number);
 // The number in the first `count` bytes (at most 8); bytes past the end count as zero.

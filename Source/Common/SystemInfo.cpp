@@ -1,5 +1,6 @@
 #include "Common/SystemInfo.h"
 
+#include "Common/EnvironmentText.h"
 #include "Common/RegistryBackend.h"
 #include "Common/StringUtils.h"
 
@@ -32,7 +33,8 @@ bool isStringType(RegistryType type) {
 }
 
 int32_t readExpanded(const std::string& subKey, const std::string& valueName, std::string& value,
-                     ExpansionChain& chain, std::string& fault);
+                     ExpansionChain& chain, std::string& fault,
+                     RegistryType* foundType = nullptr);
 
 // SI_MISSING, or SI_UNREADABLE when the registry could not be read at all.
 int32_t notOpened(const std::string& why, std::string* fault) {
@@ -66,7 +68,7 @@ void expandReferences(std::string& text, ExpansionChain& chain) {
 }
 
 int32_t readExpanded(const std::string& subKey, const std::string& valueName, std::string& value,
-                     ExpansionChain& chain, std::string& fault) {
+                     ExpansionChain& chain, std::string& fault, RegistryType* foundType) {
     std::string bytes;
     {
         const std::optional<RegistryKey> key =
@@ -76,6 +78,8 @@ int32_t readExpanded(const std::string& subKey, const std::string& valueName, st
         RegistryType type = RegistryType::None;
         if (!key->query(valueName, type, bytes))
             return SI_MISSING;
+        if (foundType != nullptr)
+            *foundType = type;
         if (!isStringType(type))
             return SI_WRONG_TYPE;
     }
@@ -172,6 +176,38 @@ int32_t SystemInfo::readResourceInteger(const std::string& valueName, int32_t& v
 
 int32_t SystemInfo::writeResourceString(const std::string& valueName, const std::string& text) {
     return writeValue(kResourceKey, valueName, text);
+}
+
+int32_t SystemInfo::readResourceFolder(const std::string& valueName, FolderValue& folder) {
+    folder = FolderValue();
+    try {
+        ExpansionChain chain;
+        std::string text;
+        RegistryType type = RegistryType::None;
+        const int32_t result =
+            readExpanded(kResourceKey, valueName, text, chain, folder.problem, &type);
+        if (result == SI_WRONG_TYPE)
+            folder.problem = "the registry value \"" + valueName + "\" is a " +
+                             registryTypeName(type) + ", not a folder's name (REG_SZ or " +
+                             "REG_EXPAND_SZ)";
+        if (result != SI_OK)
+            return result;
+        if (type != RegistryType::ExpandString) {
+            folder.path = std::move(text);
+            return SI_OK;
+        }
+        std::string unset;
+        if (!expandEnvironmentText(text, folder.path, unset)) {
+            folder.problem = "the registry value \"" + valueName + "\" (" + text +
+                             ") names the environment variable \"" + unset +
+                             "\", which is not set";
+            return SI_UNEXPANDABLE;
+        }
+        folder.expanded = true;
+        return SI_OK;
+    } catch (const std::bad_alloc&) {
+        return SI_FAILED;
+    }
 }
 
 RegistryRoot SystemInfo::currentRoot() {

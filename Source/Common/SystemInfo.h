@@ -35,7 +35,16 @@ enum SystemInfoResult : int32_t {
     SI_FAILED = 1,
     SI_MISSING = 2,
     SI_WRONG_TYPE = 3,
-    SI_UNREADABLE = 4
+    SI_UNREADABLE = 4,
+    SI_UNEXPANDABLE = 5 // a REG_EXPAND_SZ value names a variable that is not set
+};
+
+// A folder read from the registry, and whether it came from a REG_EXPAND_SZ value: a
+// per-account folder such as "%HOME%/.config/kalvor/", which its account may make.
+struct FolderValue {
+    std::string path;
+    bool expanded = false;
+    std::string problem; // why it could not be read, for every result but SI_OK and SI_MISSING
 };
 
 class SystemInfo {
@@ -65,6 +74,10 @@ public:
     static int32_t readResourceString(const std::string& valueName, std::string& value);
     static int32_t readResourceInteger(const std::string& valueName, int32_t& value);
     static int32_t writeResourceString(const std::string& valueName, const std::string& text);
+    // A folder named under the resource key: a REG_SZ as it stands, a REG_EXPAND_SZ with its
+    // environment references ("%HOME%") expanded. SI_WRONG_TYPE, SI_UNREADABLE and
+    // SI_UNEXPANDABLE come with `problem` saying so in words.
+    static int32_t readResourceFolder(const std::string& valueName, FolderValue& folder);
 
     // The root every operation works under; process-wide, HKEY_LOCAL_MACHINE at start.
     static RegistryRoot currentRoot();

@@ -2,6 +2,7 @@
 
 #include "Common/StringUtils.h"
 #include "Common/SystemInfo.h"
+#include "Common/UserFolders.h"
 #include "Config/ConfReader.h"
 #include "File/FileUtils.h"
 #include "Logger/LogCommons.h"
@@ -85,13 +86,23 @@ bool LogSettings::startLogging() {
         return applyConfiguration();
 
     LogRotation::setWriterLabel(LogCommons::applicationName(applicationNumber));
-    std::string text;
-    if (logDirectory.empty() && SystemInfo::readResourceString("StartupLogDir", text) == SI_OK)
-        logDirectory = text;
+    if (logDirectory.empty()) {
+        FolderValue startup;
+        const int32_t read = SystemInfo::readResourceFolder("StartupLogDir", startup);
+        if (read == SI_OK)
+            logDirectory = startup.path;
+        else if (read != SI_MISSING)
+            startupProblem = startup.problem;
+    }
+    // Never the working directory, which for a service is "/" and for a shell anywhere: the
+    // account's own log folder, made as needed.
+    if (logDirectory.empty() && usableDirectory(defaultLogFolder()))
+        logDirectory = defaultLogFolder();
     // An empty directory stays empty: with a separator added it would name the root.
     if (!logDirectory.empty())
         FileUtils::ensureTrailingSeparator(logDirectory);
 
+    std::string text;
     int32_t level = 0;
     if (SystemInfo::readResourceInteger("StartupDebugLevel", level) != SI_OK)
         level = 0;

@@ -1,7 +1,8 @@
 // The two stages that bring a program's logging up and keep it in line with its configuration.
 //
 // startLogging(), before any configuration file is read: the log directory (the one set, else
-// the registry's "StartupLogDir"), the debug level ("StartupDebugLevel", 0 when absent) and the
+// the registry's "StartupLogDir", else the account's own log folder, made when missing: never
+// the working directory), the debug level ("StartupDebugLevel", 0 when absent) and the
 // rotation scheme ("LogFileRotationScheme") come from the registry; then the messenger, the
 // dispatcher and the program's logger unit are made. applyConfiguration(), after every read of
 // the configuration: "Kalvor.directories.log" moves the log file, and the "log." keys set the
@@ -26,6 +27,9 @@ class LoggerUnit;
 struct LogSettings {
     // Ends with the path separator once logging has started; empty means the working directory.
     std::string logDirectory;
+    // Why "StartupLogDir" could not be used (a variable it names is not set, a value of another
+    // type, a registry that does not parse), for the owner to log once logging runs.
+    std::string startupProblem;
     std::string logFileName;
     int32_t applicationNumber = 0; // the application table's number, also the source number
     int32_t moduleNumber = 0;      // the module the program's own unit logs under

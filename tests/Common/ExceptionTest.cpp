@@ -64,6 +64,15 @@ TEST(ExceptionReport, DetailAndTrailLayout) {
                               "  >  FilePlain.(233) - ConfReader.(412)");
 }
 
+// What a tool prints on a terminal: one line, the system's text kept, no source locations.
+TEST(ExceptionReport, SummaryIsOneLineWithoutTheTrail) {
+    IPCException error(IC_CANNOT_CREATE_COMM, "/kalvor: Permission denied", "MailSlot.cpp", 77);
+    error.addLocation("IPCServer.cpp", 12);
+    EXPECT_EQ(error.summary(),
+              "IPC: Unable to create communication channel. (Code: 4.2): /kalvor: Permission denied");
+    EXPECT_EQ(FileException(FL_CANNOT_OPEN).summary(), "File: File cannot be opened. (Code: 41.5)");
+}
+
 TEST(ExceptionReport, TrailWithoutDetailHasNoParenthesisedLine) {
     IPCException error(IC_CANNOT_SEND);
     error.addLocation("IPCClient.cpp", 10);

@@ -13,6 +13,7 @@
 #include "Logger/LogState.h"
 #include "Logger/LoggerUnit.h"
 #include "Sandbox.h"
+#include "Common/UserFolders.h"
 
 #include <gtest/gtest.h>
 
@@ -161,13 +162,47 @@ TEST_F(LogSettingsTest, StartTakesItsSettingsFromTheRegistry) {
 }
 
 TEST_F(LogSettingsTest, StartWithoutRegistryValues) {
+    // Each platform's state folder, in the sandbox.
+    Kalvor::Test::ScopedEnv state("XDG_STATE_HOME", sandbox.file("state"));
+    Kalvor::Test::ScopedEnv local("LOCALAPPDATA", sandbox.file("state"));
     LogRotation::setScheme(LogRotation::kTime);
     ASSERT_TRUE(settings.startLogging());
     EXPECT_EQ(LogState::debugLevel(), 0);
     EXPECT_EQ(LogRotation::scheme(), LogRotation::kTime);
-    // No directory anywhere: the log stays in the working directory, not in the root.
-    EXPECT_EQ(settings.logDirectory, "");
-    EXPECT_EQ(settings.messenger->writer().path(), "app.log");
+    // No directory anywhere: the account's own log folder, made, never the working directory.
+    EXPECT_EQ(settings.logDirectory, defaultLogFolder());
+    EXPECT_EQ(settings.logDirectory.rfind(sandbox.file("state"), 0), 0u) << settings.logDirectory;
+    EXPECT_TRUE(fs::is_directory(settings.logDirectory));
+    EXPECT_EQ(settings.messenger->writer().path(), settings.logDirectory + "app.log");
+    EXPECT_EQ(settings.startupProblem, "");
+}
+
+// A REG_EXPAND_SZ folder is the account's own through its variables; one naming a variable that
+// is not set is not used, and says which.
+TEST_F(LogSettingsTest, StartupFolderIsExpandedFromTheEnvironment) {
+    Kalvor::Test::ScopedEnv state("XDG_STATE_HOME", sandbox.file("state"));
+    Kalvor::Test::ScopedEnv local("LOCALAPPDATA", sandbox.file("state"));
+    Kalvor::Test::ScopedEnv top("KALVOR_TEST_TOP", sandbox.path());
+    Kalvor::Test::ScopedEnv unset("KALVOR_TEST_UNSET", std::nullopt);
+    const auto writeExpandable = [](const std::string& text) {
+        return SystemInfo::writeValue(SystemInfo::kResourceKey, "StartupLogDir",
+                                      RegistryType::ExpandString, text.data(),
+                                      static_cast<uint32_t>(text.size()));
+    };
+    const std::string separator(1, kPathSeparator);
+    ASSERT_EQ(writeExpandable("%KALVOR_TEST_TOP%" + separator + "logs"), SI_OK);
+    ASSERT_TRUE(settings.startLogging());
+    EXPECT_EQ(settings.logDirectory, sandbox.path() + separator + "logs" + separator);
+    EXPECT_EQ(settings.startupProblem, "");
+
+    settings = LogSettings();
+    settings.logFileName = "app.log";
+    ASSERT_EQ(writeExpandable("%KALVOR_TEST_UNSET%/logs"), SI_OK);
+    ASSERT_TRUE(settings.startLogging());
+    EXPECT_EQ(settings.logDirectory, defaultLogFolder());
+    EXPECT_NE(settings.startupProblem.find("\"KALVOR_TEST_UNSET\", which is not set"),
+              std::string::npos)
+        << settings.startupProblem;
 }
 
 TEST_F(LogSettingsTest, StartKeepsADirectoryAlreadySetAndIgnoresOddLevels) {

@@ -1,7 +1,9 @@
 // The installation as a user gets it: `cmake --install` of this build into a temporary prefix,
-// then the first run that the README's "Install" section describes, with the installed programs
-// and files alone. The demo application, which is not installed, stands in for the user's one.
+// the package's postinst run over it, then the README's "Install" section as a fresh account
+// would follow it, with the installed programs and files alone.
 #include "ChildProcess.h"
+#include "Common/UserName.h"
+#include "Config/ConfReader.h"
 #include "Sandbox.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -29,23 +34,6 @@ constexpr auto kToolTime = std::chrono::seconds(10);
 constexpr auto kSupervisionTime = std::chrono::seconds(20);
 // wardex waits for the applications it told to DIE, and its IPC listener may need ten seconds.
 constexpr auto kStopTime = std::chrono::seconds(30);
-
-// Into a folder made as needed.
-void writeInstalledFile(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    ASSERT_TRUE(Kalvor::Test::writeFile(path, text)) << path;
-}
-
-// Every `from` replaced; the number of replacements in `count`.
-std::string replaced(std::string text, const std::string& from, const std::string& to, int& count) {
-    count = 0;
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-        ++count;
-    }
-    return text;
-}
 
 std::set<std::string> namesIn(const std::string& folder) {
     std::set<std::string> names;
@@ -69,6 +57,25 @@ bool processEnded(pid_t pid) {
     return close == std::string::npos || stat.compare(close, 4, ") Z ") == 0;
 }
 
+// As root: the machine's folders seen privately by this test and what it starts, so that the
+// installed programs use their built-in defaults (/var/lib/kalvor/registry, /tmp/kalvor-mailslots,
+// /tmp/kalvor-locks) as on a real machine, and leave nothing there. Empty when that worked.
+std::string privateMachineFolders() {
+    if (::unshare(CLONE_NEWNS) != 0)
+        return "unshare(CLONE_NEWNS) failed";
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return "the mounts cannot be made private";
+    if (::mount("kalvor-test", "/var/lib", "tmpfs", 0, "mode=0755") != 0)
+        return "no tmpfs on /var/lib";
+    for (const char* folder : {"/tmp/kalvor-mailslots", "/tmp/kalvor-locks"}) {
+        // What the package's tmpfiles.d makes at boot, on the real /tmp; empty and harmless.
+        ::mkdir(folder, 01777);
+        if (::mount("kalvor-test", folder, "tmpfs", 0, "mode=1777") != 0)
+            return std::string("no tmpfs on ") + folder;
+    }
+    return "";
+}
+
 class InstallTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -84,13 +91,15 @@ protected:
 
     std::string installed(const std::string& relative) const { return prefix_ + "/" + relative; }
 
-    // An installed program run to its end; its standard output in `output`. -1 when it did not
-    // end in time (it is then killed).
-    int runInstalled(const std::string& name, const std::vector<std::string>& arguments,
-                     std::string& output) {
-        const std::string outputFile = sandbox_.file(name + ".out");
-        const std::string errorFile = sandbox_.file(name + ".err");
-        ChildProcess tool(installed("bin/" + name), arguments, toFiles(outputFile, errorFile));
+    // `words` run to their end with no environment but `environment`; standard output in
+    // `output`, standard error in lastErrors_. -1 when it did not end in time (it is then
+    // killed).
+    int run(const std::vector<std::string>& environment, const std::vector<std::string>& words,
+            std::string& output) {
+        const std::string outputFile = sandbox_.file("run.out");
+        const std::string errorFile = sandbox_.file("run.err");
+        ChildProcess tool("/usr/bin/env", withEnvironment(environment, words),
+                          toFiles(outputFile, errorFile));
         const std::optional<int> exit = tool.waitForExit(kToolTime);
         if (!exit)
             return -1;
@@ -99,22 +108,16 @@ protected:
         return *exit;
     }
 
-    // The installed example with the README's replacement of %HOME% made; false when the
-    // example has no such placeholder.
-    bool personalExample(const std::string& name, std::string& text) {
-        int count = 0;
-        text =
-            replaced(readFile(installed("share/kalvor/examples/" + name)), "%HOME%", home_, count);
-        return count > 0;
+    static std::vector<std::string> withEnvironment(const std::vector<std::string>& environment,
+                                                    const std::vector<std::string>& words) {
+        std::vector<std::string> all{"-i"};
+        all.insert(all.end(), environment.begin(), environment.end());
+        all.insert(all.end(), words.begin(), words.end());
+        return all;
     }
 
-    // Its mailslot and lock folders stand in for the installed unit's runtime ones.
     Kalvor::Test::Sandbox sandbox_;
     const std::string prefix_ = sandbox_.file("prefix");
-    const std::string home_ = sandbox_.file("home");
-    ScopedEnv homeVariable_{"HOME", home_};
-    // Where the installed unit puts the registry: below the user's home.
-    ScopedEnv registry_{"KALVOR_REGISTRY_DIR", home_ + "/.local/share/kalvor/registry"};
     std::string lastErrors_;
 };
 
@@ -126,19 +129,25 @@ TEST_F(InstallTest, PutsTheProgramsCatalogsExamplesAndUnitBelowThePrefix) {
         EXPECT_EQ(::access(installed("bin/" + name).c_str(), X_OK), 0) << name;
     EXPECT_EQ(namesIn(installed("share/kalvor/LogMessages")),
               namesIn(KALVOR_SOURCE_DIR "/LogMessages"));
-    EXPECT_EQ(namesIn(installed("share/kalvor/examples")),
-              (std::set<std::string>{"wardex-first-run.reg", "wardex.conf"}));
+    for (const char* document : {"README.md", "copyright", "changelog.gz", "examples/wardex.conf"})
+        EXPECT_TRUE(fs::is_regular_file(installed("share/doc/kalvor-wardex/") + document))
+            << document;
+    // The example reads as the supervisor reads it, and shows an ordinary program's entry.
+    ConfReader example(nullptr);
+    EXPECT_EQ(example.buildDOM(installed("share/doc/kalvor-wardex/examples/wardex.conf")), "");
+    std::string command;
+    EXPECT_EQ(example.getString("wardex.monitor.web.command", command), CONF_FOUND);
+    EXPECT_EQ(command, "python3 -m http.server 8765");
 
     const std::string unit = readFile(installed("lib/systemd/user/wardex.service"));
     EXPECT_EQ(unit.find('@'), std::string::npos) << "a placeholder was left:\n" << unit;
     for (const char* line : {"ExecStart=" KALVOR_INSTALL_BINDIR "/wardex", "KillSignal=SIGTERM",
-                             "KillMode=mixed", "Restart=on-abnormal", "WantedBy=default.target",
-                             // Below the user's home: the user owns it and writes its machine file.
-                             "Environment=KALVOR_REGISTRY_DIR=%h/.local/share/kalvor/registry",
-                             "Environment=KALVOR_MAILSLOT_DIR=%t/kalvor/mailslots",
-                             "Environment=KALVOR_LOCK_DIR=%t/kalvor/locks"})
+                             "KillMode=mixed", "Restart=on-abnormal", "WantedBy=default.target"})
         EXPECT_NE(unit.find("\n" + std::string(line) + "\n"), std::string::npos) << line << " in\n"
                                                                                  << unit;
+    // Every program finds its folders by itself: a folder set here would be one that a shell's
+    // wardexctl does not know of.
+    EXPECT_EQ(unit.find("\nEnvironment"), std::string::npos) << unit;
 
     const std::string tmpfiles = readFile(installed("lib/tmpfiles.d/kalvor.conf"));
     for (const char* folder : {"/tmp/kalvor-mailslots", "/tmp/kalvor-locks"})
@@ -148,77 +157,133 @@ TEST_F(InstallTest, PutsTheProgramsCatalogsExamplesAndUnitBelowThePrefix) {
             << tmpfiles;
 }
 
-TEST_F(InstallTest, TheReadmesFirstRunSupervisesTheUsersApplicationUntilStopped) {
-    // The README's folders: the logger makes no log folder of its own before the configuration
-    // has been read.
-    for (const char* folder :
-         {"/.config/kalvor", "/.local/state/kalvor/log", "/.local/lib/kalvor/bin"})
-        fs::create_directories(home_ + folder);
-    // The first-run values, imported with the installed kalvor-reg.
-    std::string firstRun;
-    ASSERT_TRUE(personalExample("wardex-first-run.reg", firstRun));
-    writeInstalledFile(home_ + "/first-run.reg", firstRun);
+// The README's three commands, as a fresh account with no environment beyond HOME, USER and
+// PATH: the package's postinst, the unit's command, then `wardexctl add` of an ordinary
+// program, which `wardexctl status` then shows running. As root the account is a number
+// without a passwd entry and the machine's folders are the built-in ones, seen privately;
+// otherwise it is this account, and the sandbox's folders stand in for the machine's.
+TEST_F(InstallTest, AFreshAccountSupervisesItsProgramAfterTheThreeCommands) {
+    constexpr int kAccount = 61725;
+    const bool asRoot = Kalvor::Test::canActAsOtherAccounts();
+    if (asRoot) {
+        const std::string why = privateMachineFolders();
+        if (!why.empty())
+            GTEST_SKIP() << "no private machine folders: " << why;
+    }
+    const std::string path = installed("bin") + ":/usr/bin:/bin";
+    std::vector<std::string> machine{"PATH=" + path};
+    if (!asRoot)
+        for (const char* name : {"KALVOR_REGISTRY_DIR", "KALVOR_MAILSLOT_DIR", "KALVOR_LOCK_DIR"})
+            machine.push_back(std::string(name) + "=" + std::getenv(name));
+
+    // sudo apt install ./kalvor-wardex_..._amd64.deb: the files are in place; the postinst
+    // writes the machine's values, and a second run changes none that is set.
     std::string output;
-    ASSERT_EQ(runInstalled("kalvor-reg", {"import", home_ + "/first-run.reg"}, output), 0)
+    ASSERT_EQ(run(machine, {"/bin/sh", KALVOR_SOURCE_DIR "/contrib/debian/postinst", "configure"},
+                  output),
+              0)
         << lastErrors_;
-    ASSERT_EQ(runInstalled("kalvor-reg",
-                           {"query", "HKLM\\SOFTWARE\\Kalvor\\Resources", "/v", "ConfigurationDir"},
-                           output),
-              0);
-    EXPECT_NE(output.find("REG_SZ    " + home_ + "/.config/kalvor/\n"), std::string::npos)
-        << output;
+    ASSERT_EQ(run(machine, {"kalvor-reg", "add", "HKLM\\SOFTWARE\\Kalvor\\Resources", "/v",
+                            "StartupDebugLevel", "/t", "REG_DWORD", "/d", "0", "/f"},
+                  output),
+              0)
+        << lastErrors_;
+    ASSERT_EQ(run(machine, {"/bin/sh", KALVOR_SOURCE_DIR "/contrib/debian/postinst", "configure"},
+                  output),
+              0)
+        << lastErrors_;
+    ASSERT_EQ(run(machine, {"kalvor-reg", "query", "HKLM\\SOFTWARE\\Kalvor\\Resources"}, output),
+              0)
+        << lastErrors_;
+    for (const char* value : {"WardexMarker    REG_DWORD    0x1",
+                              "ConfigurationDir    REG_EXPAND_SZ    %HOME%/.config/kalvor/",
+                              "StartupDebugLevel    REG_DWORD    0x0"})
+        EXPECT_NE(output.find(value), std::string::npos) << value << " in\n" << output;
 
-    // The example configuration with its application made active, the catalogs where this
-    // prefix has them, and the demo application as that application's program.
-    std::string config;
-    ASSERT_TRUE(personalExample("wardex.conf", config));
-    int count = 0;
-    config = replaced(config, "'" KALVOR_INSTALL_DATADIR "/kalvor/'",
-                      "'" + installed("share/kalvor/'"), count);
-    ASSERT_EQ(count, 1) << "the catalogs' folder in\n" << config;
-    config = replaced(config, "active(Bool) = 'false'", "active(Bool) = 'true'", count);
-    ASSERT_EQ(count, 1) << config;
-    writeInstalledFile(home_ + "/.config/kalvor/wardex.conf", config);
-    const std::string program = home_ + "/.local/lib/kalvor/bin/ExampleApp";
-    fs::copy_file(Kalvor::Test::helperProgramPath("kalvor-demo"), program);
+    // The account: its home and nothing else.
+    const std::string home = sandbox_.file("home");
+    fs::create_directories(home);
+    std::vector<std::string> account{"HOME=" + home, "PATH=" + path};
+    std::vector<std::string> words;
+    if (asRoot) {
+        ::chmod(sandbox_.path().c_str(), 0755);
+        ASSERT_EQ(::chown(home.c_str(), kAccount, kAccount), 0);
+        account.push_back("USER=" + std::to_string(kAccount));
+        const std::string id = std::to_string(kAccount);
+        words = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"};
+    } else {
+        account.push_back("USER=" + std::string(std::getenv("USER") ? std::getenv("USER") : ""));
+        account.insert(account.end(), machine.begin() + 1, machine.end());
+    }
+    const auto as = [&](std::vector<std::string> command) {
+        command.insert(command.begin(), words.begin(), words.end());
+        return command;
+    };
 
-    // In a process group of its own, so that whatever is left running goes with it.
+    // systemctl --user enable --now wardex: the unit's command as it stands.
+    const std::string unit = readFile(installed("lib/systemd/user/wardex.service"));
+    std::smatch exec;
+    ASSERT_TRUE(std::regex_search(unit, exec, std::regex("\nExecStart=" KALVOR_INSTALL_BINDIR
+                                                         "/([^ \n]+)\n")))
+        << unit;
     ChildProcess::Options options =
         toFiles(sandbox_.file("wardex.out"), sandbox_.file("wardex.err"));
     options.ownProcessGroup = true;
-    ChildProcess wardex(installed("bin/wardex"), {}, options);
+    ChildProcess wardex("/usr/bin/env",
+                        withEnvironment(account, as({installed("bin/" + exec[1].str())})),
+                        options);
     ASSERT_TRUE(wardex.started());
-    const std::regex running(R"((^|\n)ExampleApp +running +[0-9]+ )");
+    // wardexctl add web -- <an ordinary program>
+    const bool added = waitFor(
+        [&] {
+            return !wardex.exitCode() &&
+                   run(account, as({"wardexctl", "add", "web", "--", "sleep", "600"}), output) ==
+                       0;
+        },
+        kSupervisionTime);
+    ASSERT_TRUE(added) << output << lastErrors_ << "wardex:\n"
+                       << readFile(sandbox_.file("wardex.err"));
+    const std::regex running(R"((^|\n)web +running +[0-9]+ )");
     const bool supervised = waitFor(
         [&] {
-            return !wardex.exitCode() && runInstalled("wardexctl", {"status"}, output) == 0 &&
+            return run(account, as({"wardexctl", "status"}), output) == 0 &&
                    std::regex_search(output, running);
         },
         kSupervisionTime);
+    const std::string logs = home + "/.local/state/kalvor/log";
+    const std::string logFile =
+        logs + "/WardexDebug(" + (asRoot ? std::to_string(kAccount) : currentUserName()) + ").log";
     ASSERT_TRUE(supervised) << "wardexctl status:\n"
-                            << output << lastErrors_ << "wardex:\n"
-                            << readFile(sandbox_.file("wardex.err"));
-    ASSERT_EQ(runInstalled("wardexctl", {"status", "--json"}, output), 0);
+                            << output << lastErrors_ << "log:\n"
+                            << readFile(logFile);
+    ASSERT_EQ(run(account, as({"wardexctl", "status", "--json"}), output), 0);
     std::smatch pid;
     ASSERT_TRUE(std::regex_search(output, pid, std::regex(R"("pid": ([0-9]+))"))) << output;
-    const pid_t application = static_cast<pid_t>(std::stol(pid[1]));
+    const pid_t web = static_cast<pid_t>(std::stol(pid[1]));
 
-    // The log went where the example configuration puts it, with the installed catalogs' texts.
-    const std::string logs = home_ + "/.local/state/kalvor/log";
-    std::string log;
-    for (const std::string& name : namesIn(logs))
-        if (name.rfind("WardexDebug(", 0) == 0)
-            log = readFile(logs + "/" + name);
+    // The account's own files, where a user looks for them; the log with the installed
+    // catalogs' texts.
+    const std::string config = home + "/.config/kalvor/wardex.conf";
+    EXPECT_NE(readFile(config).find("command(String) = 'sleep 600'"), std::string::npos)
+        << readFile(config);
+    const std::string log = readFile(logFile);
     EXPECT_NE(log.find("Wardex started: the supervisor is now watching the applications"),
               std::string::npos)
         << log;
+    EXPECT_EQ(log.find("(Message not found.)"), std::string::npos) << log;
+    EXPECT_EQ(log.find("were rejected"), std::string::npos) << log;
 
-    ASSERT_EQ(runInstalled("wardexctl", {"shutdown"}, output), 0) << lastErrors_;
+    ASSERT_EQ(run(account, as({"wardexctl", "shutdown"}), output), 0) << lastErrors_;
     const std::optional<int> exit = wardex.waitForExit(kStopTime);
     ASSERT_TRUE(exit);
     EXPECT_EQ(exit, 0) << readFile(sandbox_.file("wardex.err"));
-    EXPECT_TRUE(waitFor([&] { return processEnded(application); }, kToolTime));
-    EXPECT_EQ(runInstalled("wardexctl", {"status"}, output), 3) << "no supervisor is left";
+    EXPECT_TRUE(waitFor([&] { return processEnded(web); }, kToolTime));
+
+    // dpkg -r: the package's files go (it has no script that runs at removal); the account's
+    // configuration and log stay.
+    fs::remove_all(prefix_);
+    EXPECT_TRUE(fs::is_regular_file(config));
+    EXPECT_FALSE(namesIn(logs).empty());
 }
 
 } // namespace

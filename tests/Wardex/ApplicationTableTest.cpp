@@ -131,6 +131,12 @@ TEST_F(ApplicationTableTest, MissingBinDirectoryFailsTheStart) {
     check();
     EXPECT_EQ(stateOf("Demo"), AppState::GivenUp);
     EXPECT_EQ(log_.catalogCount(3, "Kalvor.directories.bin"), 1u);
+
+    // A program with a command needs no program folder.
+    listed("Web", true).command = "sleep 600";
+    check();
+    EXPECT_EQ(stateOf("Web"), AppState::Running);
+    EXPECT_EQ(log_.catalogCount(3, "Kalvor.directories.bin"), 1u);
 }
 
 TEST_F(ApplicationTableTest, DeactivatedApplicationIsToldToDieEachPassUntilItStops) {

@@ -25,7 +25,13 @@ const std::string kResources = "SOFTWARE\\Kalvor\\Resources";
 
 class WardexTest : public ::testing::Test {
 protected:
-    WardexTest() { SystemInfo::writeResourceString("ConfigurationDir", sandbox_.path() + "/"); }
+    WardexTest() {
+        SystemInfo::writeResourceString("ConfigurationDir", sandbox_.path() + "/");
+        // The global marker, under both keys a product version may choose: without it the
+        // supervisor refuses to start.
+        SystemInfo::writeValue(kResources, "WardexMarker", 1);
+        SystemInfo::writeValue(kResources + "\\Recorder", "WardexMarker", 1);
+    }
 
     std::unique_ptr<Wardex> make(const std::string& commandLine = "dummy") {
         auto services = std::make_unique<FakeWardexServices>();

@@ -1,6 +1,7 @@
 #include "Common/posix/RegistryStore.h"
 
 #include "Common/SystemError.h"
+#include "Common/UserFolders.h"
 #include "Common/posix/SafeFiles.h"
 #include "Common/posix/UniqueFd.h"
 
@@ -9,7 +10,6 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,25 +29,6 @@ std::string hivePathIn(const std::string& directory, RegistryRoot root) {
 StoreResult failure(const std::string& what, const std::string& path) {
     const int32_t error = lastSystemError();
     return {StoreStatus::Failed, what + " " + path + ": " + systemErrorText(error)};
-}
-
-// HOME when absolute, else the password file's home of this account; empty when neither is known.
-std::string homeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/')
-        return home;
-    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
-    for (;;) {
-        struct passwd entry = {};
-        struct passwd* found = nullptr;
-        const int error = ::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found);
-        if (systemError(error) == std::errc::result_out_of_range && buffer.size() < (1u << 20)) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        return error == 0 && found != nullptr && found->pw_dir != nullptr ? found->pw_dir : "";
-    }
 }
 
 // Whether this account could make the missing `folder`: the nearest part of it that exists is a
@@ -257,11 +238,8 @@ bool RegistryStore::writesMachineFiles() {
 }
 
 std::string RegistryStore::accountDirectory() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/')
-        return std::string(state) + "/kalvor/registry";
-    const std::string home = homeFolder();
-    return home.empty() ? std::string() : home + "/.local/state/kalvor/registry";
+    const std::string state = accountStateFolder();
+    return state.empty() ? std::string() : state + "/kalvor/registry";
 }
 
 std::string RegistryStore::accountHivePath(RegistryRoot root) {

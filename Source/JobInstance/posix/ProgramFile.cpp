@@ -1,6 +1,7 @@
 #include "JobInstance/posix/ProgramFile.h"
 
 #include "Common/StringUtils.h"
+#include "Common/UserFolders.h"
 
 #include <cerrno>
 #include <climits>
@@ -19,16 +20,8 @@ bool isProgram(const std::string& path) {
            ::access(path.c_str(), X_OK) == 0;
 }
 
-std::string runningProgramDirectory() {
-    char buffer[PATH_MAX] = {};
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    const std::string self = length > 0 ? std::string(buffer, static_cast<size_t>(length)) : "";
-    const auto slash = self.rfind('/');
-    return slash == std::string::npos ? "." : self.substr(0, slash);
-}
-
 std::vector<std::string> searchDirectories() {
-    std::vector<std::string> directories{runningProgramDirectory(), "."};
+    std::vector<std::string> directories{programFolder(), "."};
     const char* path = std::getenv("PATH");
     std::vector<std::string> entries;
     split(path != nullptr ? path : "", ':', entries);

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     try {
         return DemoApplication(options, userTag, std::cout).run();
     } catch (const Exception& error) {
-        std::cerr << "kalvor-demo: " << options.id << " cannot run\n" << error.report() << "\n";
+        std::cerr << "kalvor-demo: " << options.id << " cannot run\n" << error.summary() << "\n";
         return kDemoFailedExitCode;
     }
 }

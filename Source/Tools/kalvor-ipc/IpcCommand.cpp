@@ -192,7 +192,7 @@ int runIpcCommand(const std::vector<std::string>& givenArguments, std::ostream& 
         err << "kalvor-ipc: " << error.message << "\n" << kUsage;
         return 2;
     } catch (const Exception& error) {
-        err << error.report() << "\n";
+        err << "kalvor-ipc: " << error.summary() << "\n";
         return 1;
     }
 }

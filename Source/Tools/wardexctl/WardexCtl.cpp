@@ -355,7 +355,7 @@ int edit(const Session& session, const Request& request) {
         file.write(edited);
         file.close();
     } catch (const Exception& failure) {
-        session.err << "wardexctl: " << failure.report() << "\n";
+        session.err << "wardexctl: " << failure.summary() << "\n";
         return kCtlFailed;
     }
     session.out << visibleText(name)
@@ -447,7 +447,7 @@ int runWardexCtl(const std::vector<std::string>& arguments, std::ostream& out, s
         err << "wardexctl: " << error.message << "\n" << kUsage;
         return kCtlUsage;
     } catch (const Exception& error) {
-        err << "wardexctl: " << error.report() << "\n";
+        err << "wardexctl: " << error.summary() << "\n";
         return kCtlFailed;
     }
 }

@@ -808,8 +808,9 @@ bool ApplicationTable::startApplication(SupervisedApp& app, bool restart) {
                    restart ? "Attempting to restart application \"%s\"..."
                            : "Attempting to start application \"%s\"...",
                    LogParams() << app.name);
+    // An ordinary program's command names its program itself: no program folder is needed.
     std::string path;
-    if (!programPath(app, path)) {
+    if (app.command.empty() && !programPath(app, path)) {
         logger_->error(kMissingKey, LogParams() << "Kalvor.directories.bin");
         return false;
     }

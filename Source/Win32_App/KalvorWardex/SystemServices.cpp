@@ -57,6 +57,7 @@ public:
     void applyLogConfiguration() override { logging_.applyConfiguration(); }
     std::shared_ptr<LoggerUnit> logger() override { return logging_.loggerUnit; }
     std::shared_ptr<LogDispatcher> dispatcher() override { return logging_.dispatcher; }
+    std::string loggingProblem() override { return logging_.startupProblem; }
     std::string logFilePath() override {
         return logging_.messenger ? logging_.messenger->writer().path() : "";
     }

@@ -5,9 +5,11 @@
 #include "Common/Exception.h"
 #include "Common/StringUtils.h"
 #include "Common/SystemInfo.h"
+#include "Common/UserFolders.h"
 #include "Common/UserName.h"
 #include "File/FileOps.h"
 #include "File/FilePlain.h"
+#include "File/FileUtils.h"
 #include "IPC/IPCServer.h"
 #include "JobInstance/ContainerSignal.h"
 #include "JobInstance/Monopoly.h"
@@ -24,6 +26,7 @@
 #include "Win32_App/KalvorWardex/Clock.h"
 #include "Win32_App/KalvorWardex/CommandHandler.h"
 #include "Win32_App/KalvorWardex/Markers.h"
+#include "Win32_App/KalvorWardex/Platform.h"
 #include "Win32_App/KalvorWardex/WardexServices.h"
 
 #include <algorithm>
@@ -130,6 +133,8 @@ bool Wardex::initialise() {
     logger_ = services_->logger();
     if (!logger_ || !services_->createConfig())
         return fail("the configuration reader could not be made");
+    if (const std::string problem = services_->loggingProblem(); !problem.empty())
+        logger_->debug(1, "The start-up log folder is not used: %s", LogParams() << problem);
     table_ = std::make_unique<ApplicationTable>(logger_, services_->apps(), services_->clock(),
                                                 userTag_, kPassMilliseconds);
     std::string noRecords;
@@ -167,6 +172,8 @@ bool Wardex::initialise() {
     if (!reconfigure(true))
         return false;
     loadLogMessages();
+    if (!globalMarkerLetsRun())
+        return false;
 
     if (!instanceLock_ || !instanceLock_->isHeld()) {
         const std::string lockName = std::string(kModuleName) + userTag_;
@@ -192,22 +199,57 @@ bool Wardex::fail(const std::string& why) {
     return false;
 }
 
-// The catalogs of the configuration directory, before the configuration is read: the lines
-// logged while reading it (a missing or broken file above all) then have their texts.
+// The installed catalogs and those of the configuration directory, before the configuration is
+// read: the lines logged while reading it (a missing or broken file above all) then have their
+// texts.
 void Wardex::loadEarlyCatalogs() {
-    std::string directory;
-    if (SystemInfo::readResourceString("ConfigurationDir", directory) == SI_OK &&
-        !directory.empty())
-        loadCatalogsFrom(withTrailingSeparator(directory), false);
+    loadCatalogsFrom(installedDataFolder(), false);
+    FolderValue folder;
+    if (SystemInfo::readResourceFolder("ConfigurationDir", folder) == SI_OK &&
+        !folder.path.empty())
+        loadCatalogsFrom(withTrailingSeparator(folder.path), false);
 }
 
-std::string Wardex::configurationDirectory() {
-    std::string directory;
-    if (SystemInfo::readResourceString("ConfigurationDir", directory) != SI_OK) {
-        logger_->debug(1, "Could not get configuration dir from system.");
-        directory.clear();
+// The folder "ConfigurationDir" names, with its separator; empty when it names none. False when
+// the registry cannot tell (it does not parse, the value is not a folder's name, or names a
+// variable that is not set): `folder.problem` says which.
+bool Wardex::configurationDirectory(FolderValue& folder) {
+    const int32_t read = SystemInfo::readResourceFolder("ConfigurationDir", folder);
+    if (read == SI_OK) {
+        if (!folder.path.empty())
+            folder.path = withTrailingSeparator(folder.path);
+        return true;
     }
-    return directory.empty() ? directory : withTrailingSeparator(directory);
+    if (folder.problem.empty()) {
+        logger_->debug(1, "Could not get configuration dir from system.");
+        folder = FolderValue();
+        return true;
+    }
+    logger_->debug(1, "Could not get configuration dir from system: %s",
+                   LogParams() << folder.problem);
+    return false;
+}
+
+// A supervisor that its first pass would stop for want of the global marker says so on its way
+// out, with the command that sets it, rather than end as if it had been told to.
+bool Wardex::globalMarkerLetsRun() {
+    const std::string keyPath = Markers::keyPathFor(productVersionTenths_);
+    int32_t value = 0;
+    std::string fault;
+    const int32_t read = SystemInfo::readMachineInteger(keyPath, "WardexMarker", value, &fault);
+    if (read == SI_UNREADABLE) {
+        logger_->debug(1, "The registry cannot be read: %s", LogParams() << fault);
+        return fail("the registry cannot be read: " + fault);
+    }
+    if (read != SI_MISSING)
+        return true;
+    const std::string key = std::string("HKLM\\") + keyPath;
+    const std::string why = "the registry value \"WardexMarker\" under \"" + key +
+                            "\" is not set, and without it every supervisor stops; set it with: " +
+                            registryCommand() + " add \"" + key +
+                            "\" /v WardexMarker /t REG_DWORD /d 1 /f";
+    logger_->debug(1, "Registry marker not found: %s", LogParams() << why);
+    return fail(why);
 }
 
 bool Wardex::reconfigure(bool initial) {
@@ -216,24 +258,33 @@ bool Wardex::reconfigure(bool initial) {
     // Cleared before reading, so that a request arriving while the files are read leads to one
     // more reading rather than being lost.
     reconfigureRequested_.exchange(false);
-    const std::string directory = configurationDirectory();
+    FolderValue folder;
+    if (!configurationDirectory(folder)) {
+        lastReconfiguration_ = folder.problem;
+        return initial ? fail(folder.problem) : false;
+    }
+    const std::string& directory = folder.path;
     std::string file;
-    if (!arguments_.empty() && arguments_.front().option == "c") {
+    const bool named = !arguments_.empty() && arguments_.front().option == "c";
+    if (named) {
         file = arguments_.front().value;
         arguments_.erase(arguments_.begin());
     } else {
-        // A configuration directory that is named but not there is a set-up fault the
-        // operator must hear of, not a supervisor that quietly watches nothing.
-        if (initial && !directory.empty() && !FileOps::exists(directory)) {
-            logger_->debug(1, "The configuration directory \"%s\" does not exist.",
-                           LogParams() << directory);
-            return fail("the configuration directory \"" + directory + "\" does not exist");
-        }
+        if (initial && !directory.empty() && !FileOps::exists(directory) &&
+            !makeConfigurationDirectory(folder))
+            return false;
         file = directory + "wardex.conf";
     }
     configFile_ = file;
     ConfigSource& config = services_->config();
-    const std::string unread = config.load(file);
+    // A first start has no file yet: it runs with nothing to supervise until "wardexctl add"
+    // writes one. A file named on the command line must be there.
+    const bool noFileYet = initial && !named && !FileOps::exists(file);
+    if (noFileYet)
+        logger_->debug(1, "There is no configuration file \"%s\" yet: no application is "
+                          "supervised until one is added (wardexctl add NAME -- COMMAND).",
+                       LogParams() << file);
+    const std::string unread = noFileYet ? std::string() : config.load(file);
     // What runs is kept when the new file cannot be read whole: the reader kept the last one.
     if (!unread.empty() && !initial) {
         logger_->debug(1, "Reconfiguration failed (%s): the applications run on as they were.",
@@ -241,7 +292,9 @@ bool Wardex::reconfigure(bool initial) {
         lastReconfiguration_ = unread;
         return false;
     }
-    services_->applyLogConfiguration();
+    // Without a file the registry's log settings stand.
+    if (!noFileYet)
+        services_->applyLogConfiguration();
 
     int32_t level = 0;
     if (config.getInteger("wardex.log.debug-level", level) == 0)
@@ -254,9 +307,10 @@ bool Wardex::reconfigure(bool initial) {
         lastReconfiguration_ = file + ": no usable value for the key \"" + key + "\"";
         return fail("the configuration has no usable value for the key \"" + key + "\"");
     };
-    // Output files lie beside the log, which stays in the current directory without one.
+    // Output files lie beside the log.
     std::string logDirectory;
-    config.getDirName("Kalvor.directories.log", logDirectory);
+    if (config.getDirName("Kalvor.directories.log", logDirectory) != 0)
+        logDirectory = FileUtils::dirPart(services_->logFilePath());
     std::vector<std::string> listed;
     config.getSubObjects(kMonitorKey, listed);
     std::vector<std::string> names;
@@ -300,6 +354,27 @@ bool Wardex::reconfigure(bool initial) {
     return true;
 }
 
+// A folder that is named but not there is a set-up fault the operator must hear of, not a
+// supervisor that quietly watches nothing; but a per-account folder ("%HOME%/.config/kalvor/")
+// is the account's own to have, and is made as its programs make theirs.
+bool Wardex::makeConfigurationDirectory(const FolderValue& folder) {
+    if (!folder.expanded) {
+        logger_->debug(1, "The configuration directory \"%s\" does not exist.",
+                       LogParams() << folder.path);
+        return fail("the configuration directory \"" + folder.path +
+                    "\" does not exist: make it, or name another one with " + registryCommand() +
+                    " add \"HKLM\\" + SystemInfo::kResourceKey +
+                    "\" /v ConfigurationDir /d FOLDER /f");
+    }
+    if (!FileUtils::makeDirectories(folder.path)) {
+        logger_->debug(1, "The configuration directory \"%s\" cannot be made.",
+                       LogParams() << folder.path);
+        return fail("the configuration directory \"" + folder.path + "\" cannot be made");
+    }
+    logger_->debug(1, "Made the configuration directory \"%s\".", LogParams() << folder.path);
+    return true;
+}
+
 void Wardex::readVersionFile(const std::string& directory) {
     const std::string path = directory + "version";
     if (!FileOps::exists(path)) {
@@ -330,9 +405,12 @@ void Wardex::readVersionFile(const std::string& directory) {
 void Wardex::loadLogMessages() {
     logger_->debug(1, "Loading log messages...");
     std::string directory;
+    // Without a folder of its own the configuration uses the catalogs installed with the program.
     if (services_->config().getDirName("Kalvor.directories.conf", directory) != 0) {
-        logger_->error(kMissingKey, LogParams() << "Kalvor.directories.conf");
-        return;
+        directory = installedDataFolder();
+        logger_->debug(2, "The configuration names no catalog folder: the installed one, \"%s\", "
+                          "is used.",
+                       LogParams() << directory);
     }
     loadCatalogsFrom(directory, true);
 }
@@ -358,8 +436,11 @@ void Wardex::loadCatalogsFrom(const std::string& directory, bool report) {
                        LogParams() << loaded.counts[index] << loaded.accepted[index]);
     if (loaded.accepted.empty())
         logger_->debug(1, "No log messages were loaded.");
+    // Catalogs of the suite's other programs share the folder: leaving them is routine. A file
+    // that names no module at all is worth a word.
     for (const std::string& module : loaded.rejected)
-        logger_->debug(1, "Messages for module \"%s\" were rejected.", LogParams() << module);
+        logger_->debug(LogCommons::moduleNumber(module) == LogCommons::kUnknownNumber ? 1 : 2,
+                       "Messages for module \"%s\" were rejected.", LogParams() << module);
 }
 
 void Wardex::handleMessage(const std::string& type, const std::string& id, const std::string& text,

@@ -25,6 +25,7 @@
 namespace Kalvor {
 
 class ApplicationTable;
+struct FolderValue;
 class CommandHandler;
 class IPCServer;
 class LoggerUnit;
@@ -81,7 +82,9 @@ private:
     void loadEarlyCatalogs();
     void loadCatalogsFrom(const std::string& directory, bool report);
     void readVersionFile(const std::string& directory);
-    std::string configurationDirectory();
+    bool configurationDirectory(FolderValue& folder);
+    bool makeConfigurationDirectory(const FolderValue& folder);
+    bool globalMarkerLetsRun();
 
     std::vector<Argument> arguments_;
     std::string userTag_;

@@ -44,6 +44,8 @@ public:
     virtual std::shared_ptr<LogDispatcher> dispatcher() = 0;
     // The log file's path as it is now; empty when there is none.
     virtual std::string logFilePath() { return ""; }
+    // Why the registry's start-up log folder was not used; empty when it was, or named none.
+    virtual std::string loggingProblem() { return ""; }
 
     // Makes the configuration reader; false when it cannot be made.
     virtual bool createConfig() = 0;

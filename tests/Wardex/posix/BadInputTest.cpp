@@ -78,6 +78,20 @@ TEST_F(BadInput, CatalogsThatAreNotFilesNeitherHangNorFloodIt) {
     EXPECT_EQ(wardex.waitForExit(), 0) << site_.logText();
 }
 
+// At start nothing was read before: a registry that does not parse ends it, naming the file and
+// the line, rather than leave it running on guesses with its log wherever it happens to be.
+TEST_F(BadInput, ARegistryThatDoesNotParseAtStartIsNamedOnStandardError) {
+    site_.writeConfig({});
+    const std::string hive = site_.path("registry/HKEY_LOCAL_MACHINE.reg");
+    std::ofstream(hive, std::ios::app) << "\r\ngarbage\r\n";
+    ChildProcess& wardex = startWardex();
+    EXPECT_EQ(wardex.waitForExit(), 255);
+    const std::string text = errors();
+    EXPECT_NE(text.find("wardex: could not start: "), std::string::npos) << text;
+    EXPECT_NE(text.find(hive + " does not parse (line "), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+}
+
 TEST_F(BadInput, AConfigurationDirectoryThatIsNotThereIsNamedOnStandardError) {
     fs::remove_all(site_.path("conf"));
     ChildProcess& wardex = startWardex();

@@ -10,4 +10,8 @@ std::string optionMarkers() {
     return "-/";
 }
 
+std::string registryCommand() {
+    return "reg";
+}
+
 } // namespace Kalvor
