@@ -2,6 +2,7 @@
 
 #include "Common/Exception.h"
 #include "Common/StringUtils.h"
+#include "Common/SystemError.h"
 #include "Common/SystemInfo.h"
 #include "File/FileOps.h"
 #include "File/FilePlain.h"
@@ -15,7 +16,6 @@
 #include "Time/SystemClock.h"
 
 #include <cstdio>
-#include <sstream>
 #include <utility>
 
 namespace Kalvor {
@@ -29,7 +29,6 @@ constexpr uint32_t kLockPatienceMs = 2000;
 // How often the path itself is looked at when nothing else says the file may have gone.
 constexpr uint32_t kPathLookIntervalMs = 1000;
 constexpr int64_t kMegabyte = 1048576;
-constexpr double kSizeFactorStep = 0.25;
 
 std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
@@ -44,12 +43,6 @@ std::string lockNameFor(const std::string& path) {
     replaceChar(name, '/', '_');
     replaceChar(name, '\\', '_');
     return name;
-}
-
-std::string numberText(double value) {
-    std::ostringstream text;
-    text << value;
-    return text.str();
 }
 
 // The stored counter; absent or unreadable is 0.
@@ -159,10 +152,11 @@ bool LogFileWriter::writeLocked(const std::string& text, bool internal) {
         followPath();
         openIfClosed();
         std::string conditions;
-        if (!internal && rotationDue(conditions)) {
-            appendLine(conditions);
-            rotate();
-        }
+        // A rotation that failed is tried again before every line, whatever the conditions say
+        // now: a time or init rotation would not fall due again.
+        const bool retry = rotationFailing_ && LogRotation::scheme() != LogRotation::kNone;
+        if (!internal && (retry || rotationDue(conditions)))
+            rotate(conditions);
         appendLine(text);
         if (LogRotation::initRotationPending())
             LogRotation::setInitRotationPending(false);
@@ -254,6 +248,9 @@ void LogFileWriter::openIfClosed() {
         throw;
     }
     openFailureReported_ = false;
+    // A file opened anew owes no rotation: another writer rotated the one that failed, or the
+    // conditions are looked at afresh.
+    rotationFailing_ = false;
     changesSeen_ = lock_->changes();
     pathLookedAt_ = SystemClock::tickCount();
     lookAtOpenFile();
@@ -318,7 +315,7 @@ bool LogFileWriter::rotationDue(std::string& conditions) {
 
     // The size when this line began: what other processes wrote is in it.
     const int64_t megabytes = status_.bytes / kMegabyte;
-    const double limit = sizeLimitSeen_ * sizeFactor_;
+    const int32_t limit = sizeLimitSeen_;
     // A limit of 0 or less would make every line "over the size": it switches the test off.
     const bool sizeOver = bySize && sizeLimitSeen_ > 0 && megabytes >= limit;
     // The clock is read only where time matters: this check runs before every line.
@@ -342,7 +339,7 @@ bool LogFileWriter::rotationDue(std::string& conditions) {
     }
 
     // Texts only for a rotation that happens: this check runs before every line.
-    const std::string sizeText = std::to_string(megabytes) + " >= " + numberText(limit);
+    const std::string sizeText = std::to_string(megabytes) + " >= " + std::to_string(limit);
     const std::string timeCondition = timeText(nextRotation_) + " <= " + timeText(now);
     if (init) {
         conditions = "\nRotate condition(s): Init";
@@ -362,30 +359,52 @@ bool LogFileWriter::rotationDue(std::string& conditions) {
     return true;
 }
 
-void LogFileWriter::rotate() {
+// The file is renamed while it is still open (it is opened renamable), so a failed rename leaves
+// everything as it was, and the lines that tell of a successful one still reach the archive.
+void LogFileWriter::rotate(const std::string& conditions) {
     state_ = State::Rotating;
-    appendLine("\nRotation process started...");
+    // A failure is told once; its retries say nothing until one succeeds, so that a file held
+    // for hours does not fill with them.
+    const bool retry = rotationFailing_;
     const std::string oldPath = file_->path();
     const std::string counterName = LogRotation::writerLabel() + "LogCounter";
+    const int32_t stored = storedCounter(counterName);
     // A name already taken (an archive of another run, or one named again because the counter
     // could not be stored) moves the counter on; the rename itself never replaces either.
-    const int32_t counter =
-        LogArchives::freeCounter(oldPath, openedTime_, storedCounter(counterName));
+    const int32_t counter = LogArchives::freeCounter(oldPath, openedTime_, stored);
     const std::string newPath = LogArchives::archivePath(oldPath, openedTime_, counter);
-    SystemInfo::writeResourceString(counterName, std::to_string(LogArchives::nextCounter(counter)));
-    appendLine("Renaming file from " + quoted(oldPath) + " to " + quoted(newPath) + ".");
-    closeFile("Rotating log file", true);
-    if (FileOps::moveFile(oldPath, newPath, false)) {
-        lock_->bumpChanges();
-        sizeFactor_ = 1.0;
-        appendLine("Log continued from " + quoted(FileUtils::namePart(newPath)) + ".");
-        LogArchives::deleteOldArchives(oldPath, LogRotation::keptArchives());
-    } else {
-        // Something holds the file or the name; the next attempt waits for more.
-        sizeFactor_ += kSizeFactorStep;
-        appendLine("Log file rotation error. (" + std::to_string(FileOps::lastMoveError()) + ")");
+    if (!retry)
+        announceRotation(conditions, oldPath, newPath);
+    if (!FileOps::moveFile(oldPath, newPath, false)) {
+        const int32_t error = FileOps::lastMoveError();
+        // The counter passes only names that files have taken: the next try uses this name.
+        if (counter != stored)
+            SystemInfo::writeResourceString(counterName, std::to_string(counter));
+        if (!retry) {
+            failedConditions_ = conditions;
+            appendLine("Log file rotation error. (" + std::to_string(error) + ": " +
+                       systemErrorText(error) + ")");
+        }
+        rotationFailing_ = true;
+        state_ = State::Idle;
+        return;
     }
+    SystemInfo::writeResourceString(counterName, std::to_string(LogArchives::nextCounter(counter)));
+    lock_->bumpChanges();
+    rotationFailing_ = false;
+    if (retry)
+        announceRotation(failedConditions_, oldPath, newPath);
+    closeFile("Rotating log file", true);
+    appendLine("Log continued from " + quoted(FileUtils::namePart(newPath)) + ".");
+    LogArchives::deleteOldArchives(oldPath, LogRotation::keptArchives());
     state_ = State::Idle;
+}
+
+void LogFileWriter::announceRotation(const std::string& conditions, const std::string& oldPath,
+                                     const std::string& newPath) {
+    appendLine(conditions);
+    appendLine("\nRotation process started...");
+    appendLine("Renaming file from " + quoted(oldPath) + " to " + quoted(newPath) + ".");
 }
 
 void LogFileWriter::computeNextRotation() {

@@ -18,8 +18,11 @@
 // files of applications (OutputLog) share. The time the file was first opened
 // ("<label>LogOpened") and the rotation counter ("<label>LogCounter") live in the registry, so
 // they outlast the process. The file is opened so that other processes may rename it while it
-// is open, on Windows too; a rename that fails all the same is logged, and the next size
-// attempt waits until the file is a quarter of the limit larger.
+// is open, on Windows too. A rename that fails all the same (another program holds the file
+// without sharing its deletion) is logged once, with the system's number and text, and tried
+// again before each of the writer's later lines, without a word, until it succeeds or the file
+// at the path is another one (another writer rotated it). The counter moves on only with a
+// rename that succeeded, or past names that files have taken: the retry uses the same name.
 //
 // Any thread may use a writer; its own lines (opened, closing, rotation events) are written
 // while it holds the lock. Nothing here throws: failures are false results. A file that cannot
@@ -84,7 +87,9 @@ private:
     void appendLine(const std::string& text);
     void closeFile(const std::string& reason, bool announce);
     bool rotationDue(std::string& conditions);
-    void rotate();
+    void rotate(const std::string& conditions);
+    void announceRotation(const std::string& conditions, const std::string& oldPath,
+                          const std::string& newPath);
     void computeNextRotation();
 
     mutable std::mutex mutex_;
@@ -100,7 +105,9 @@ private:
     DateTime openedTime_;
     DateTime nextRotation_;
     bool nextRotationKnown_ = false;
-    double sizeFactor_ = 1.0;
+    // The last rotation of the open file failed; the conditions it was started for.
+    bool rotationFailing_ = false;
+    std::string failedConditions_;
     bool openFailureReported_ = false;
     std::string openFailure_; // why the latest open failed
     // The settings the next rotation time was computed from.

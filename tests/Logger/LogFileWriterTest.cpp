@@ -1,5 +1,6 @@
 #include "Logger/LogFileWriter.h"
 
+#include "Common/SystemError.h"
 #include "Config/ConfReader.h"
 #include "JobInstance/SharedLock.h"
 #include "Logger/LogDispatcher.h"
@@ -13,6 +14,7 @@
 
 #include <filesystem>
 #include <future>
+#include <regex>
 #include <thread>
 
 namespace Kalvor {
@@ -159,40 +161,45 @@ TEST_F(LogFileWriterTest, CounterSevenNamesTheFileAndStoresEight) {
     EXPECT_EQ(sandbox.registryValue("LogCounter"), "8");
 }
 
-TEST_F(LogFileWriterTest, FailedRenameRaisesTheSizeStepByAQuarter) {
+// Every name a rotation looks at is taken, twice over: the first try fails and says why in one
+// line, the next line tries again without a word, and the one after finds a free name. Names
+// taken by files move the counter on; a failed try takes no value of its own.
+TEST_F(LogFileWriterTest, AFailedRotationIsTriedAgainOnTheNextLineAndReportedOnce) {
     LogRotation::setScheme(LogRotation::kSize);
-    LogRotation::setSizeLimit(10);
+    LogRotation::setSizeLimit(1);
     existingLog("", "7");
-    // Every name the rotation may try is taken: the rename fails.
-    for (int32_t counter = 7; counter < 7 + LogFileWriter::kArchiveNameTries; ++counter)
+    const int32_t firstFree = 7 + 2 * LogFileWriter::kArchiveNameTries;
+    for (int32_t counter = 7; counter < firstFree; ++counter)
         Kalvor::Test::writeFile(sandbox.file(rotatedName(counter)), "taken");
-    const int32_t firstFree = 7 + LogFileWriter::kArchiveNameTries;
     LogFileWriter writer(path);
     ASSERT_TRUE(writer.writeLine("opens the file"));
+    Kalvor::Test::resizeFile(path, kMegabyte);
 
-    Kalvor::Test::resizeFile(path, 10 * kMegabyte);
-    ASSERT_TRUE(writer.writeLine("rename fails"));
-    const std::string log = readFile(path);
-    EXPECT_TRUE(contains(log, "\r\nLog file rotation error. (")) << log.substr(10 * kMegabyte);
-    EXPECT_TRUE(contains(log, "rename fails\r\n"));
-    EXPECT_EQ(sandbox.registryValue("LogCounter"), std::to_string(firstFree));
+    ASSERT_TRUE(writer.writeLine("first try fails"));
+    std::smatch error;
+    const std::string log = readFile(path).substr(kMegabyte);
+    const std::regex errorLine("\\r\\nLog file rotation error\\. \\((\\d+): ([^\\r]+)\\)\\r\\n");
+    ASSERT_TRUE(std::regex_search(log, error, errorLine)) << log;
+    const int32_t number = std::stoi(error[1]);
+    EXPECT_EQ(systemError(number), std::errc::file_exists) << number;
+    EXPECT_EQ(error[2].str(), systemErrorText(number));
+    EXPECT_TRUE(contains(log, "\r\nfirst try fails\r\n")) << log;
 
-    // Now 12.5 megabytes are needed: 12 whole megabytes are not enough.
-    Kalvor::Test::resizeFile(path, 13 * kMegabyte - 1);
-    ASSERT_TRUE(writer.writeLine("still below"));
-    EXPECT_EQ(sandbox.registryValue("LogCounter"), std::to_string(firstFree));
-
-    Kalvor::Test::resizeFile(path, 13 * kMegabyte);
+    ASSERT_TRUE(writer.writeLine("second try fails"));
+    EXPECT_EQ(readFile(path).substr(kMegabyte), log + "second try fails\r\n");
     ASSERT_TRUE(writer.writeLine("rotates"));
-    EXPECT_TRUE(contains(readFile(sandbox.file(rotatedName(firstFree))),
-                         "Rotate condition: Size13 >= 12.5"));
+    ASSERT_EQ(rotatedFiles().size(), firstFree - 7 + 1u);
+    const std::string archive = readFile(sandbox.file(rotatedName(firstFree)));
+    EXPECT_TRUE(contains(archive, "second try fails\r\n\nRotate condition: Size1 >= 1\r\n"));
+    EXPECT_EQ(readFile(path),
+              "Log continued from \"" + rotatedName(firstFree) + "\".\r\nrotates\r\n");
+    EXPECT_EQ(sandbox.registryValue("LogCounter"), std::to_string(firstFree + 1));
+    EXPECT_EQ(readFile(sandbox.file(rotatedName(firstFree - 1))), "taken");
 
-    // A successful rotation sets the step back to the limit itself.
-    Kalvor::Test::resizeFile(path, 10 * kMegabyte);
+    // The limit is the limit again: no failure raised it.
+    Kalvor::Test::resizeFile(path, kMegabyte);
     ASSERT_TRUE(writer.writeLine("rotates again"));
-    EXPECT_EQ(rotatedFiles().size(), LogFileWriter::kArchiveNameTries + 2u);
     EXPECT_EQ(sandbox.registryValue("LogCounter"), std::to_string(firstFree + 2));
-    EXPECT_EQ(readFile(sandbox.file(rotatedName(7))), "taken");
 }
 
 // A file with the next archive's name (left by another run, or named again because the counter
