@@ -5,11 +5,12 @@
 // the hive as it was when opened, and one opened for writing is created, with its parents, by
 // the first set(), which is where a file that cannot be written is found out.
 //
-// posix, as Windows' VirtualStore does for a program that is not elevated: an account other
-// than root and the owner of the registry folder writes to a store of its own, and reads that
-// store over the machine values (RegistryView::Merged). RegistryView::MachineOnly reads the
-// machine values alone, for a value whose meaning is set for every account (root's) and must
-// not be shadowed by one account. win32 has one view and ignores it.
+// As Windows' VirtualStore does for a program that is not elevated: an account that may not
+// write the machine's values (posix: other than root and the owner of the registry folder;
+// win32: a standard user under HKEY_LOCAL_MACHINE\SOFTWARE) writes to a store of its own, and
+// reads that store over the machine values (RegistryView::Merged). RegistryView::MachineOnly
+// reads the machine values alone, for a value whose meaning is set for every account (the
+// administrator's) and must not be shadowed by one account.
 //
 // Running out of memory throws std::bad_alloc; every other failure is a false or empty result.
 #pragma once
@@ -34,8 +35,16 @@ public:
     static std::optional<RegistryKey> openForRead(RegistryRoot root, const std::string& subKey,
                                                   std::string* fault = nullptr,
                                                   RegistryView view = RegistryView::Merged);
-    // Opens the key, creating it and its parents when missing; empty when that fails.
+    // Opens the key, creating it and its parents when missing; empty when that fails. Where
+    // writesAccountStore() says so, in this account's store.
     static std::optional<RegistryKey> createForWrite(RegistryRoot root, const std::string& subKey);
+    // Whether this account's writes under the key go to a store of its own rather than to the
+    // machine's values; posix: an account that neither is root nor owns the registry folder;
+    // win32: one that may not set values in the HKEY_LOCAL_MACHINE\SOFTWARE key (a standard
+    // user), whose store is the same path under HKEY_CURRENT_USER.
+    static bool writesAccountStore(RegistryRoot root, const std::string& subKey);
+    // Where that store is, for an operator to find it.
+    static std::string accountStoreName(const std::string& subKey);
 
     RegistryKey(RegistryKey&&) noexcept;
     RegistryKey& operator=(RegistryKey&&) noexcept;

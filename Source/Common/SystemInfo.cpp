@@ -210,6 +210,26 @@ int32_t SystemInfo::readResourceFolder(const std::string& valueName, FolderValue
     }
 }
 
+int32_t SystemInfo::readRaw(const std::string& subKey, const std::string& valueName,
+                            RegistryType& type, std::string& bytes, bool machineOnly) {
+    try {
+        const std::optional<RegistryKey> key = RegistryKey::openForRead(
+            currentRoot(), subKey, nullptr,
+            machineOnly ? RegistryView::MachineOnly : RegistryView::Merged);
+        return key && key->query(valueName, type, bytes) ? SI_OK : SI_MISSING;
+    } catch (const std::bad_alloc&) {
+        return SI_FAILED;
+    }
+}
+
+bool SystemInfo::writesAccountValues(const std::string& subKey) {
+    return RegistryKey::writesAccountStore(currentRoot(), subKey);
+}
+
+std::string SystemInfo::accountValuesName(const std::string& subKey) {
+    return RegistryKey::accountStoreName(subKey);
+}
+
 RegistryRoot SystemInfo::currentRoot() {
     return currentRootKey.load();
 }

@@ -79,6 +79,15 @@ public:
     // SI_UNEXPANDABLE come with `problem` saying so in words.
     static int32_t readResourceFolder(const std::string& valueName, FolderValue& folder);
 
+    // A value's type and bytes as stored (the merged view, or the machine's alone);
+    // SI_MISSING when there is none.
+    static int32_t readRaw(const std::string& subKey, const std::string& valueName,
+                           RegistryType& type, std::string& bytes, bool machineOnly);
+    // Whether this account's writes under the key go to its own store (see RegistryBackend.h),
+    // and that store's name for an operator.
+    static bool writesAccountValues(const std::string& subKey);
+    static std::string accountValuesName(const std::string& subKey);
+
     // The root every operation works under; process-wide, HKEY_LOCAL_MACHINE at start.
     static RegistryRoot currentRoot();
     static void setCurrentRoot(RegistryRoot root);

@@ -86,14 +86,15 @@ TEST_F(StartUp, FaultsEndItWithOneLineThatSaysWhatToDo) {
 // The package's per-account value on a first start: the folder is the account's own to have,
 // and without a file the supervisor runs with nothing to supervise, saying so once.
 TEST_F(StartUp, FirstStartMakesTheAccountsFolderAndRunsWithNothingYet) {
-    const ScopedEnv top("KALVOR_TEST_TOP", site_.path("account"));
-    writeExpandable("ConfigurationDir", "%KALVOR_TEST_TOP%/.config/kalvor/");
+    // The Windows installer's value, with the account's folder in the sandbox.
+    const ScopedEnv local("LOCALAPPDATA", site_.path("account"));
+    writeExpandable("ConfigurationDir", "%LOCALAPPDATA%/Kalvor/conf/");
     // The level the package sets.
     site_.setMarker("StartupDebugLevel", 1);
     ChildProcess& wardex = site_.startWardex();
     ASSERT_TRUE(site_.waitUntilSupervising()) << site_.logText();
-    const std::string file = site_.path("account") + "/.config/kalvor/wardex.conf";
-    EXPECT_TRUE(std::filesystem::is_directory(site_.path("account") + "/.config/kalvor"));
+    const std::string file = site_.path("account") + "/Kalvor/conf/wardex.conf";
+    EXPECT_TRUE(std::filesystem::is_directory(site_.path("account") + "/Kalvor/conf"));
     EXPECT_EQ(site_.logCount("There is no configuration file \"" + file + "\" yet"), 1u)
         << site_.logText();
     ASSERT_TRUE(site_.sendToWardex("COMMAND", "DIE"));

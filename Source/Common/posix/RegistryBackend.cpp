@@ -14,6 +14,14 @@ struct RegistryKey::Native {
     RegistryHive hive;
 };
 
+bool RegistryKey::writesAccountStore(RegistryRoot, const std::string&) {
+    return !RegistryStore::writesMachineFiles();
+}
+
+std::string RegistryKey::accountStoreName(const std::string&) {
+    return RegistryStore::accountDirectory();
+}
+
 RegistryKey::RegistryKey(std::unique_ptr<Native> native) : native_(std::move(native)) {}
 RegistryKey::RegistryKey(RegistryKey&&) noexcept = default;
 RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;

@@ -7,12 +7,16 @@
 // The global marker is read from the machine's values only: an account's own store (posix)
 // cannot hide root's stop from its supervisor.
 //
+// A marker of another type than REG_DWORD is named once; one holding a decimal text (what
+// `reg add` without /t writes) is read as that number.
+//
 // A registry that cannot be read (a hive file that does not parse) says nothing about either
 // marker, so the main loop's reads keep the value each marker had when last read; the fault is
 // logged once when it appears or changes, and once more when it is gone.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,8 +40,12 @@ public:
     // be read, SI_OK with the value last read, or SI_UNREADABLE when none was read before.
     int32_t readGlobal(int32_t& value);
     int32_t readInstance(int32_t& value);
-    int32_t writeInstance(int32_t value) const;
-    void changeMarker(int32_t oldValue, int32_t newValue) const;
+    // Where this account may not change the machine's values, its instance marker goes to its
+    // own store, which readInstance() reads first; that is logged once.
+    int32_t writeInstance(int32_t value);
+    // The instance marker made "supervising"; false when it could not be written.
+    bool setMissingInstance();
+    void changeMarker(int32_t oldValue, int32_t newValue);
 
     const std::string& keyPath() const { return keyPath_; }
     const std::string& instanceName() const { return instanceName_; }
@@ -45,6 +53,7 @@ public:
 private:
     int32_t readKeepingLast(const std::string& name, std::optional<int32_t>& last,
                             int32_t& value, bool machineOnly);
+    int32_t readOtherType(const std::string& name, int32_t& value, bool machineOnly);
     void noteFault(const std::string& fault);
 
     std::shared_ptr<LoggerUnit> logger_;
@@ -53,6 +62,9 @@ private:
     std::optional<int32_t> lastGlobal_;
     std::optional<int32_t> lastInstance_;
     std::string fault_; // the registry fault last logged; empty while it reads well
+    std::map<std::string, std::string> typeNotes_; // by marker: what was said of its type
+    bool accountStoreNoted_ = false;
+    bool writeFailing_ = false;
 };
 
 } // namespace Kalvor

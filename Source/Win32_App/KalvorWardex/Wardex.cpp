@@ -618,9 +618,7 @@ bool Wardex::readMarkers(int32_t passCounter) {
 
     const int32_t instance = markers_->readInstance(value);
     if (instance == SI_MISSING) {
-        if (markers_->writeInstance(Markers::kSupervising) != SI_OK)
-            logger_->debug(1, "Main loop: Failed to set missing Registry marker \"%s\"",
-                           LogParams() << markers_->instanceName());
+        markers_->setMissingInstance();
         return false;
     }
     if (instance == SI_OK && value == Markers::kSupervising)
