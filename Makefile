@@ -3,7 +3,7 @@
 #   make demo    the supervisor on a demo installation of its own
 #   make fuzz    the libFuzzer targets, for FUZZ_SECONDS each (clang; not part of CI)
 #   make package        the Debian package, in $(BUILD)/
-#   make package-win32  the zip of the win32 programs and catalogs, in $(BUILD)/
+#   make package-win32  the zip and the MSI of the win32 programs and catalogs, in $(BUILD)/
 
 BUILD ?= build
 JOBS  ?= $(shell nproc)
@@ -92,14 +92,23 @@ package:
 	fi
 	cp $(BUILD)/package/*.deb $(BUILD)/
 
+# The zip, and the MSI (wixl) of the same install rules; where Wine is installed, the MSI is
+# installed, used and uninstalled in a Wine prefix of its own.
 package-win32:
 	cmake -S . -B $(BUILD)/package-win32 $(GEN) -DCMAKE_TOOLCHAIN_FILE=$(WIN32_TOOLCHAIN) \
 	    -DCMAKE_BUILD_TYPE=Release -DKALVOR_BUILD_TESTS=OFF
 	cmake --build $(BUILD)/package-win32 -j$(JOBS)
-	rm -f $(BUILD)/package-win32/*.zip
+	rm -f $(BUILD)/package-win32/*.zip $(BUILD)/package-win32/*.msi
 	cd $(BUILD)/package-win32 && cpack -G ZIP
+	tools/package/make-msi $(BUILD)/package-win32
 	tools/package/check-contents $(BUILD)/package-win32/*.zip
-	cp $(BUILD)/package-win32/*.zip $(BUILD)/
+	tools/package/check-contents $(BUILD)/package-win32/*.msi
+ifeq ($(HAVE_WIN32_TOOLS),yes)
+	tools/package/check-msi $(BUILD)/package-win32/*.msi
+else
+	@echo "check-msi skipped: install Wine with 'apt-get install wine64 wine'"
+endif
+	cp $(BUILD)/package-win32/*.zip $(BUILD)/package-win32/*.msi $(BUILD)/
 
 clean:
 	rm -rf $(BUILD)

@@ -19,6 +19,9 @@ set(CPACK_STRIP_FILES ON)
 if(WIN32)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_SYSTEM_NAME win64)
+    # The MSI's main source; tools/package/make-msi adds the files of the install rules.
+    configure_file(${PROJECT_SOURCE_DIR}/contrib/windows/wardex.wxs.in
+                   ${PROJECT_BINARY_DIR}/wardex.wxs @ONLY)
 else()
     set(CPACK_GENERATOR DEB)
     # Where the unit and the example configuration were configured to find the programs.
