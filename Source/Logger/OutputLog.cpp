@@ -32,7 +32,6 @@ constexpr int32_t kOpenFlags = FileBase::kWrite | FileBase::kAppend | FileBase::
 // How often the path itself is looked at when the open file does not say it was deleted.
 constexpr uint32_t kPathLookIntervalMs = 1000;
 constexpr double kMegabyte = 1048576.0;
-constexpr double kSizeFactorStep = 0.25;
 
 // The counter that sorts a new archive after those already named with this time (several
 // rotations within one second); 0 when there are none.
@@ -113,7 +112,7 @@ void OutputLog::openIfClosed() {
 
 bool OutputLog::rotationDue() const {
     const int32_t limit = LogRotation::sizeLimit();
-    return limit > 0 && static_cast<double>(status_.bytes) >= limit * sizeFactor_ * kMegabyte;
+    return limit > 0 && static_cast<double>(status_.bytes) >= limit * kMegabyte;
 }
 
 void OutputLog::rotate() {
@@ -126,14 +125,10 @@ void OutputLog::rotate() {
         const std::string& path = file_->path();
         const int32_t counter =
             LogArchives::freeCounter(path, now, firstCounter(path, now.text(TextForm::Basic)));
-        if (FileOps::moveFile(path, LogArchives::archivePath(path, now, counter), false)) {
-            sizeFactor_ = 1.0;
+        // Something may hold the file (a viewer without share-delete): then it goes on, and the
+        // next append tries again, so that it rotates as soon as the holder lets go.
+        if (FileOps::moveFile(path, LogArchives::archivePath(path, now, counter), false))
             LogArchives::deleteOldArchives(path, LogRotation::keptArchives());
-        } else {
-            // Something holds the file or the name: the file goes on, and the next attempt
-            // waits for more.
-            sizeFactor_ += kSizeFactorStep;
-        }
     }
     openIfClosed();
 }

@@ -13,7 +13,8 @@
 // second so that a new archive always sorts last; the rename never replaces a file. The oldest
 // archives beyond LogRotation::keptArchives() are then deleted, and the bytes start a new file.
 // When the rename fails (on Windows, a reader holds the file without sharing deletion) the file
-// is kept, and the next attempt waits until it is a quarter of the limit larger. The scheme's
+// is kept, and the next append tries again, so that it rotates as soon as the holder lets go.
+// The scheme's
 // init and time conditions, and the registry values, are the log's alone.
 //
 // A file deleted while open is left at the next append, one renamed by another program within a
@@ -64,7 +65,6 @@ private:
     StreamBackend::OpenStatus status_;
     // When the path was last looked at.
     uint32_t pathLookedAt_ = 0;
-    double sizeFactor_ = 1.0;
     std::string bytes_;
     std::string failure_;
 };

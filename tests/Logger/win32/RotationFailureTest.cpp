@@ -5,6 +5,7 @@
 #include "Common/win32/Windows.h"
 #include "Logger/LogFileWriter.h"
 #include "Logger/LogRotation.h"
+#include "Logger/OutputLog.h"
 #include "LoggerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -119,6 +120,33 @@ TEST_F(HeldLogTest, AnotherWriterRotatingTheFileEndsTheFailures) {
     ASSERT_TRUE(first.writeLine("first held again"));
     EXPECT_EQ(countOf(readFile(path), errorLine), 1u);
     EXPECT_EQ(sandbox.registryValue("LogCounter"), "6");
+}
+
+// An application's output file: no counter in the registry, but the same viewer; the bytes go on
+// into the held file and it rotates at the first append after the viewer let go.
+TEST_F(HeldLogTest, AnOutputFileRotatesAtTheFirstAppendAfterTheViewerLetGo) {
+    const std::string output = sandbox.file("App.out");
+    ASSERT_TRUE(Kalvor::Test::writeFile(output, ""));
+    Kalvor::Test::resizeFile(output, kMegabyte);
+    OutputLog log(output);
+    const auto outputFiles = [&] {
+        std::size_t count = 0;
+        for (const std::string& file : files())
+            count += file.rfind("App", 0) == 0 ? 1 : 0;
+        return count;
+    };
+    {
+        Viewer viewer(output);
+        ASSERT_TRUE(viewer.isOpen());
+        for (const std::string held : {"held 1\n", "held 2\n"})
+            ASSERT_TRUE(log.append(held.data(), held.size())) << log.failure();
+        EXPECT_EQ(outputFiles(), 1u);
+        EXPECT_EQ(readFile(output).substr(kMegabyte), "held 1\nheld 2\n");
+    }
+    const std::string next = "let go\n";
+    ASSERT_TRUE(log.append(next.data(), next.size())) << log.failure();
+    EXPECT_EQ(outputFiles(), 2u);
+    EXPECT_EQ(readFile(output), next);
 }
 
 } // namespace
