@@ -26,7 +26,7 @@
 #include "Win32_App/KalvorWardex/Clock.h"
 #include "Win32_App/KalvorWardex/CommandHandler.h"
 #include "Win32_App/KalvorWardex/Markers.h"
-#include "Win32_App/KalvorWardex/Platform.h"
+#include "Win32_App/KalvorWardex/SetUpChecks.h"
 #include "Win32_App/KalvorWardex/WardexServices.h"
 
 #include <algorithm>
@@ -55,12 +55,6 @@ constexpr uint64_t kShutdownSlackMilliseconds = 250;
 uint64_t realMilliseconds() {
     static const SystemClockSource clock;
     return clock.monotonicMilliseconds();
-}
-
-std::string withTrailingSeparator(std::string directory) {
-    if (directory.empty() || (directory.back() != '\\' && directory.back() != '/'))
-        directory += '\\';
-    return directory;
 }
 
 // Why a listed name cannot name an application: a byte the message line cannot carry (ESC, the
@@ -172,8 +166,10 @@ bool Wardex::initialise() {
     if (!reconfigure(true))
         return false;
     loadLogMessages();
-    if (!globalMarkerLetsRun())
-        return false;
+    if (const std::string fault =
+            SetUpChecks::globalMarkerFault(*logger_, Markers::keyPathFor(productVersionTenths_));
+        !fault.empty())
+        return fail(fault);
 
     if (!instanceLock_ || !instanceLock_->isHeld()) {
         const std::string lockName = std::string(kModuleName) + userTag_;
@@ -207,49 +203,7 @@ void Wardex::loadEarlyCatalogs() {
     FolderValue folder;
     if (SystemInfo::readResourceFolder("ConfigurationDir", folder) == SI_OK &&
         !folder.path.empty())
-        loadCatalogsFrom(withTrailingSeparator(folder.path), false);
-}
-
-// The folder "ConfigurationDir" names, with its separator; empty when it names none. False when
-// the registry cannot tell (it does not parse, the value is not a folder's name, or names a
-// variable that is not set): `folder.problem` says which.
-bool Wardex::configurationDirectory(FolderValue& folder) {
-    const int32_t read = SystemInfo::readResourceFolder("ConfigurationDir", folder);
-    if (read == SI_OK) {
-        if (!folder.path.empty())
-            folder.path = withTrailingSeparator(folder.path);
-        return true;
-    }
-    if (folder.problem.empty()) {
-        logger_->debug(1, "Could not get configuration dir from system.");
-        folder = FolderValue();
-        return true;
-    }
-    logger_->debug(1, "Could not get configuration dir from system: %s",
-                   LogParams() << folder.problem);
-    return false;
-}
-
-// A supervisor that its first pass would stop for want of the global marker says so on its way
-// out, with the command that sets it, rather than end as if it had been told to.
-bool Wardex::globalMarkerLetsRun() {
-    const std::string keyPath = Markers::keyPathFor(productVersionTenths_);
-    int32_t value = 0;
-    std::string fault;
-    const int32_t read = SystemInfo::readMachineInteger(keyPath, "WardexMarker", value, &fault);
-    if (read == SI_UNREADABLE) {
-        logger_->debug(1, "The registry cannot be read: %s", LogParams() << fault);
-        return fail("the registry cannot be read: " + fault);
-    }
-    if (read != SI_MISSING)
-        return true;
-    const std::string key = std::string("HKLM\\") + keyPath;
-    const std::string why = "the registry value \"WardexMarker\" under \"" + key +
-                            "\" is not set, and without it every supervisor stops; set it with: " +
-                            registryCommand() + " add \"" + key +
-                            "\" /v WardexMarker /t REG_DWORD /d 1 /f";
-    logger_->debug(1, "Registry marker not found: %s", LogParams() << why);
-    return fail(why);
+        loadCatalogsFrom(SetUpChecks::withTrailingSeparator(folder.path), false);
 }
 
 bool Wardex::reconfigure(bool initial) {
@@ -259,9 +213,10 @@ bool Wardex::reconfigure(bool initial) {
     // more reading rather than being lost.
     reconfigureRequested_.exchange(false);
     FolderValue folder;
-    if (!configurationDirectory(folder)) {
-        lastReconfiguration_ = folder.problem;
-        return initial ? fail(folder.problem) : false;
+    if (const std::string fault = SetUpChecks::readConfigurationFolder(*logger_, folder);
+        !fault.empty()) {
+        lastReconfiguration_ = fault;
+        return initial ? fail(fault) : false;
     }
     const std::string& directory = folder.path;
     std::string file;
@@ -270,9 +225,12 @@ bool Wardex::reconfigure(bool initial) {
         file = arguments_.front().value;
         arguments_.erase(arguments_.begin());
     } else {
-        if (initial && !directory.empty() && !FileOps::exists(directory) &&
-            !makeConfigurationDirectory(folder))
-            return false;
+        if (initial && !directory.empty() && !FileOps::exists(directory)) {
+            if (const std::string fault =
+                    SetUpChecks::makeMissingConfigurationFolder(*logger_, folder);
+                !fault.empty())
+                return fail(fault);
+        }
         file = directory + "wardex.conf";
     }
     configFile_ = file;
@@ -351,27 +309,6 @@ bool Wardex::reconfigure(bool initial) {
     if (!initial)
         logger_->debug(1, "Finished reconfiguring.");
     lastReconfiguration_.clear();
-    return true;
-}
-
-// A folder that is named but not there is a set-up fault the operator must hear of, not a
-// supervisor that quietly watches nothing; but a per-account folder ("%HOME%/.config/kalvor/")
-// is the account's own to have, and is made as its programs make theirs.
-bool Wardex::makeConfigurationDirectory(const FolderValue& folder) {
-    if (!folder.expanded) {
-        logger_->debug(1, "The configuration directory \"%s\" does not exist.",
-                       LogParams() << folder.path);
-        return fail("the configuration directory \"" + folder.path +
-                    "\" does not exist: make it, or name another one with " + registryCommand() +
-                    " add \"HKLM\\" + SystemInfo::kResourceKey +
-                    "\" /v ConfigurationDir /d FOLDER /f");
-    }
-    if (!FileUtils::makeDirectories(folder.path)) {
-        logger_->debug(1, "The configuration directory \"%s\" cannot be made.",
-                       LogParams() << folder.path);
-        return fail("the configuration directory \"" + folder.path + "\" cannot be made");
-    }
-    logger_->debug(1, "Made the configuration directory \"%s\".", LogParams() << folder.path);
     return true;
 }
 

@@ -25,7 +25,6 @@
 namespace Kalvor {
 
 class ApplicationTable;
-struct FolderValue;
 class CommandHandler;
 class IPCServer;
 class LoggerUnit;
@@ -82,9 +81,6 @@ private:
     void loadEarlyCatalogs();
     void loadCatalogsFrom(const std::string& directory, bool report);
     void readVersionFile(const std::string& directory);
-    bool configurationDirectory(FolderValue& folder);
-    bool makeConfigurationDirectory(const FolderValue& folder);
-    bool globalMarkerLetsRun();
 
     std::vector<Argument> arguments_;
     std::string userTag_;
