@@ -1,5 +1,9 @@
 #include "ChildProcess.h"
 
+#include "Common/SystemError.h"
+
+#include <cstdio>
+
 #include "Common/win32/Windows.h"
 
 namespace Kalvor::Test {
@@ -82,8 +86,14 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     // A group of its own, so that a console event sent to it does not reach the test.
     const DWORD flags = options.ownProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0;
     if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                          nullptr, &startup, &native_->process))
+                          nullptr, &startup, &native_->process)) {
+        // Under a loaded Wine a start fails now and then: the test's output says why.
+        const DWORD error = ::GetLastError();
+        std::fprintf(stderr, "ChildProcess: %s could not be started: %lu (%s)\n",
+                     program.c_str(), static_cast<unsigned long>(error),
+                     systemErrorText(static_cast<int32_t>(error)).c_str());
         native_->process = PROCESS_INFORMATION{};
+    }
     closeHandle(outputEnd);
     closeHandle(errorEnd);
     native_->output = readEnd;
