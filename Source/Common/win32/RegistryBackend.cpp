@@ -46,12 +46,21 @@ HKEY predefinedKey(RegistryRoot root) {
 bool keptForTheAccount(RegistryRoot root, const std::string& subKey) {
     if (root != RegistryRoot::LocalMachine || lowerCopy(subKey.substr(0, 9)) != "software\\")
         return false;
-    HKEY key = nullptr;
-    const LONG opened =
-        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_SET_VALUE, &key);
-    if (opened == ERROR_SUCCESS)
-        ::RegCloseKey(key);
-    return opened == ERROR_ACCESS_DENIED;
+    // A key not made yet is as writable as the nearest one above it that exists.
+    std::string probe = subKey;
+    for (;;) {
+        HKEY key = nullptr;
+        const LONG opened =
+            ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, probe.c_str(), 0,
+                            probe.size() == subKey.size() ? KEY_SET_VALUE : KEY_CREATE_SUB_KEY,
+                            &key);
+        if (opened == ERROR_SUCCESS)
+            ::RegCloseKey(key);
+        const std::size_t parent = probe.rfind('\\');
+        if (opened != ERROR_FILE_NOT_FOUND || parent == std::string::npos)
+            return opened == ERROR_ACCESS_DENIED;
+        probe.resize(parent);
+    }
 }
 
 HKEY openKey(HKEY root, const std::string& subKey) {

@@ -54,6 +54,13 @@ TEST(StandardUser, KeepsItsMarkerInItsOwnValuesAndObeysTheMachinesGlobalMarker) 
         EXPECT_EQ(log.count("Failed to"), 0u);
         EXPECT_EQ(markers.readGlobal(value), SI_OK);
         EXPECT_EQ(value, Markers::kShutdownValue);
+
+        // A key below that is not made yet (the markers' key of a later product version) is
+        // the account's too.
+        Markers below(std::make_shared<LoggerUnit>(log.dispatcher(), 23), key + "\\Later", tag);
+        EXPECT_TRUE(below.setMissingInstance());
+        EXPECT_EQ(below.readInstance(value), SI_OK);
+        EXPECT_EQ(value, Markers::kSupervising);
     }
     EXPECT_FALSE(SystemInfo::writesAccountValues(key));
 }
