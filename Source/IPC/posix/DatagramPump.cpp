@@ -1,5 +1,6 @@
 #include "IPC/posix/DatagramPump.h"
 
+#include "Common/posix/HelperThread.h"
 #include "IPC/MailSlotEndpoint.h"
 
 #include <algorithm>
@@ -64,7 +65,7 @@ DatagramPump::DatagramPump(UniqueFd socket, UniqueFd wake, std::size_t byteLimit
     : socket_(std::move(socket)), wake_(std::move(wake)), byteLimit_(byteLimit),
       acceptedUsers_(std::move(acceptedUsers)),
       bufferSize_(largestSendableDatagram() + 1), buffer_(new char[bufferSize_]),
-      thread_([this] { run(); }) {}
+      thread_(startHelperThread([this] { run(); })) {}
 
 DatagramPump::~DatagramPump() {
     stopping_ = true;

@@ -1,6 +1,7 @@
 #include "JobInstance/posix/ChildReaper.h"
 
 #include "Common/SystemError.h"
+#include "Common/posix/HelperThread.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -150,7 +151,7 @@ private:
     void start() {
         wake_ = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         try {
-            std::thread([this] { run(); }).detach();
+            startHelperThread([this] { run(); }).detach();
             started_ = true;
         } catch (const std::system_error&) {
             // No thread now: the next adoption tries again.

@@ -8,7 +8,6 @@
 #include "JobInstance/SessionSignals.h"
 #include "JobInstance/ThreadMessages.h"
 #include "Time/SystemClock.h"
-#include "Time/Timer.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -64,7 +63,8 @@ int DemoApplication::run() {
             say() << "crashing on purpose (exit code " << options_.crashCode << ")" << std::endl;
             std::_Exit(options_.crashCode);
         }
-        sleepMilliseconds(kPollMilliseconds);
+        // A stop or a posted close ends this wait at once.
+        wakeUps_.wait(kPollMilliseconds);
     }
 }
 

@@ -54,7 +54,7 @@ private:
     std::string mailslotName_;
     std::string processInfo_;
     std::ostream& out_;
-    // Session end and Ctrl-C (SessionSignals.h) land here; the loop looks at it between polls.
+    // Session end and Ctrl-C (SessionSignals.h) land here and end the loop's wait between polls.
     WaitSet wakeUps_;
     StopFlag stop_{wakeUps_};
 };

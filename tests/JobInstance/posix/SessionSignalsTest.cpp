@@ -54,6 +54,28 @@ TEST(SessionSignals, DestructionRestoresTheHandlersThatWereThere) {
     EXPECT_EQ(current.sa_handler, SIG_DFL);
 }
 
+bool blockedHere(int signal) {
+    sigset_t mask;
+    ::pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    return ::sigismember(&mask, signal) == 1;
+}
+
+// Threads started while the object lives must not take the signals (a handler on a thread asleep
+// elsewhere may never run under ThreadSanitizer), and the thread gets its own mask back after.
+TEST(SessionSignals, AreBlockedInTheMakingThreadWhileTheObjectLivesAndStillReachTheFlag) {
+    WaitSet wait;
+    StopFlag stop(wait);
+    {
+        SessionSignals signals(stop);
+        for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+            EXPECT_TRUE(blockedHere(signal)) << signal;
+        ::kill(::getpid(), SIGINT);
+        EXPECT_TRUE(waitFor([&] { return stop.requestedBy(StopFlag::kClose); }));
+    }
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+        EXPECT_FALSE(blockedHere(signal)) << signal;
+}
+
 TEST(SessionSignals, ASecondObjectLeavesTheFirstInCharge) {
     WaitSet wait;
     StopFlag first(wait), second(wait);
