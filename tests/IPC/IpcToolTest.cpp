@@ -49,6 +49,11 @@ TEST(IpcToolFormat, ShowsFieldsWithEveryHiddenByteEscaped) {
         EXPECT_EQ(formatReceivedLine(c.line, c.raw), c.shown);
 }
 
+TEST(IpcToolFormat, AReadableTextKeepsAWindowsPathsBackslashesButStillEscapesHiddenBytes) {
+    EXPECT_EQ(readableText("C:\\Kalvor\\conf\\wardex.conf"), "C:\\Kalvor\\conf\\wardex.conf");
+    EXPECT_EQ(readableText("a\nb\tc" + E), "a\\nb\\tc\\e");
+}
+
 TEST(IpcToolArguments, BadOnesGiveTheUsageAndExitValue2) {
     const std::vector<std::vector<std::string>> bad = {
         {},

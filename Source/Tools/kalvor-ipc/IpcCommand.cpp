@@ -111,9 +111,7 @@ int runListen(const ListenOptions& options, std::ostream& out, std::ostream& err
     }
 }
 
-} // namespace
-
-std::string visibleText(const std::string& bytes) {
+std::string escapedText(const std::string& bytes, bool escapeBackslash) {
     std::string text;
     text.reserve(bytes.size());
     for (const char byte : bytes) {
@@ -132,7 +130,7 @@ std::string visibleText(const std::string& bytes) {
             text += "\\r";
             break;
         case '\\':
-            text += "\\\\";
+            text += escapeBackslash ? "\\\\" : "\\";
             break;
         default:
             if (code < 0x20 || code == 0x7f) {
@@ -145,6 +143,16 @@ std::string visibleText(const std::string& bytes) {
         }
     }
     return text;
+}
+
+} // namespace
+
+std::string visibleText(const std::string& bytes) {
+    return escapedText(bytes, true);
+}
+
+std::string readableText(const std::string& bytes) {
+    return escapedText(bytes, false);
 }
 
 std::string formatReceivedLine(const std::string& line, bool raw) {

@@ -30,5 +30,7 @@ std::string formatReceivedLine(const std::string& line, bool raw);
 
 // `bytes` with every byte that would not show written as an escape (see above).
 std::string visibleText(const std::string& bytes);
+// The same for a person to read, not to parse back: a backslash stays one, as in a Windows path.
+std::string readableText(const std::string& bytes);
 
 } // namespace Kalvor

@@ -242,7 +242,7 @@ struct Session {
     int refused(const std::string& what, const std::string& answer) const {
         const std::string why = answer.rfind(kFailed, 0) == 0 ? answer.substr(kFailed.size())
                                                                 : answer;
-        err << "wardexctl: " << what << ": " << visibleText(why) << "\n";
+        err << "wardexctl: " << what << ": " << readableText(why) << "\n";
         return kCtlFailed;
     }
 
@@ -315,7 +315,7 @@ int log(const Session& session, const Request& request) {
     LogFollower file(path);
     std::string why;
     if (!file.printLast(request.lines, session.out, why))
-        return session.refused(visibleText(path), why);
+        return session.refused(readableText(path), why);
     if (request.follow)
         file.follow(session.out, session.settings.stopRequested);
     return kCtlDone;
@@ -349,7 +349,7 @@ int edit(const Session& session, const Request& request) {
                               ? ConfEdit::addApplication(text, name, keys, edited, why)
                               : ConfEdit::removeApplication(text, name, edited, why);
         if (!done)
-            return session.refused(visibleText(path), why);
+            return session.refused(readableText(path), why);
         FilePlain file(path);
         file.open(FileBase::kWrite);
         file.write(edited);
@@ -360,7 +360,7 @@ int edit(const Session& session, const Request& request) {
     }
     session.out << visibleText(name)
                 << (request.action == Action::Add ? ": added to " : ": removed from ")
-                << visibleText(path) << "\n";
+                << readableText(path) << "\n";
     return reconfig(session);
 }
 
