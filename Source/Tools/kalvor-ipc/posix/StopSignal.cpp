@@ -1,30 +1,37 @@
 #include "StopSignal.h"
 
-#include <atomic>
-#include <csignal>
+#include "JobInstance/SessionSignals.h"
+#include "JobInstance/StopFlag.h"
+#include "JobInstance/WaitSet.h"
+
+#include <optional>
 
 namespace Kalvor {
 
 namespace {
-std::atomic<bool> stopFlag{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-extern "C" void noteStop(int) {
-    stopFlag = true;
+// The supervisor's own way of hearing the signals (SessionSignals.h), for the tool's whole run.
+struct ToolStop {
+    WaitSet wakeUps;
+    StopFlag flag{wakeUps};
+    std::optional<SessionSignals> signals;
+};
+
+ToolStop& toolStop() {
+    static ToolStop stop;
+    return stop;
 }
+
 } // namespace
 
 void installStopHandlers() {
-    struct sigaction action {};
-    action.sa_handler = noteStop;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
+    ToolStop& stop = toolStop();
+    if (!stop.signals)
+        stop.signals.emplace(stop.flag);
 }
 
 bool stopRequested() {
-    return stopFlag;
+    return toolStop().flag.requested();
 }
 
 } // namespace Kalvor
