@@ -1,11 +1,10 @@
 // Starts a helper thread (a listener, a reaper) that never takes the process's signals.
 //
-// The kernel hands a signal sent to the process to any thread that does not block it. A helper
-// that sleeps in poll() would then run the handler of SIGTERM or SIGINT in place of the thread
-// that waits for them, and under ThreadSanitizer, which defers handlers to the receiving
-// thread's next library call, the handler would not run at all while the helper sleeps. The
-// faults that a thread raises itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT)
-// stay unblocked, so that they still end the process with their usual report.
+// The kernel hands a signal sent to the process to any thread that does not block it, so a
+// helper would otherwise take SIGTERM or SIGINT in place of the thread that waits for them, or
+// let a signal that should stay pending for a signalfd (SessionSignals.h) be handled. The faults
+// that a thread raises itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT) stay
+// unblocked, so that they still end the process with their usual report.
 #pragma once
 
 #include <csignal>
