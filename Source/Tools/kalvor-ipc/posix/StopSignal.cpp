@@ -17,8 +17,10 @@ struct ToolStop {
     std::optional<SessionSignals> signals;
 };
 
+// Never destroyed: at exit the main thread's message queue, which the wait set hooks into, is
+// gone before any static object, and the reader thread may simply end with the process.
 ToolStop& toolStop() {
-    static ToolStop stop;
+    static ToolStop& stop = *new ToolStop;
     return stop;
 }
 
