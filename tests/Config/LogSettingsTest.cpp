@@ -5,7 +5,6 @@
 #include "Config/ConfReader.h"
 #include "File/FileUtils.h"
 #include "File/PathSeparator.h"
-#include "JobInstance/Monopoly.h"
 #include "Logger/LogCommons.h"
 #include "Logger/LogDispatcher.h"
 #include "Logger/LogMessengerIPC.h"
@@ -71,13 +70,11 @@ std::vector<std::string> fileNames(const std::string& folder) {
 }
 
 // Each test has its own registry, lock and mailslot folders on posix. Under Wine the registry
-// values are machine-wide, so the tests of this fixture take turns through a named lock.
+// values are machine-wide: there these tests take turns with the supervisor's (see CMakeLists).
 class LogSettingsTest : public testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(sandbox.file("logs"));
-        ASSERT_TRUE(
-            Kalvor::Test::waitFor([this] { return turn_.acquire(); }, std::chrono::seconds(60)));
         clearRegistry();
         resetLogging();
         settings.logFileName = "app.log";
@@ -89,7 +86,6 @@ protected:
         settings = LogSettings();
         clearRegistry();
         resetLogging();
-        turn_.release();
     }
 
     // The values have the names the code under test reads, not names the sandbox made.
@@ -116,9 +112,6 @@ protected:
 
     Kalvor::Test::Sandbox sandbox;
     LogSettings settings;
-
-private:
-    Monopoly turn_{"KalvorLogSettingsTests"};
 };
 
 TEST(LogSettingsWords, SchemeWordsAreTakenInOrder) {
